@@ -1,0 +1,47 @@
+#include "platform/WaveInService.h"
+
+#include <cstdio>
+
+namespace platform {
+namespace {
+
+// Stands in until a back-end is installed: there is no sound input at all.
+class TNoWaveInService final : public IWaveInService {
+public:
+    UINT GetNumDevs() override { return 0; }
+    MMRESULT GetDevCaps(UINT_PTR, WAVEINCAPSA *, UINT) override { return MMSYSERR_NODRIVER; }
+    MMRESULT Open(HWAVEIN *, UINT, const WAVEFORMATEX *, DWORD_PTR, DWORD_PTR, DWORD) override {
+        return MMSYSERR_NODRIVER;
+    }
+    MMRESULT PrepareHeader(HWAVEIN, WAVEHDR *, UINT) override { return MMSYSERR_INVALHANDLE; }
+    MMRESULT UnprepareHeader(HWAVEIN, WAVEHDR *, UINT) override { return MMSYSERR_INVALHANDLE; }
+    MMRESULT AddBuffer(HWAVEIN, WAVEHDR *, UINT) override { return MMSYSERR_INVALHANDLE; }
+    MMRESULT Start(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
+    MMRESULT Stop(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
+    MMRESULT Reset(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
+    MMRESULT Close(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
+    MMRESULT GetPosition(HWAVEIN, MMTIME *, UINT) override { return MMSYSERR_INVALHANDLE; }
+    MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override {
+        if (!Text || TextSize == 0)
+            return MMSYSERR_INVALPARAM;
+        const char *Message = Code == MMSYSERR_NODRIVER ? "No sound input was found."
+                                                        : "The sound input is not open.";
+        std::snprintf(Text, TextSize, "%s", Message);
+        return MMSYSERR_NOERROR;
+    }
+};
+
+TNoWaveInService NoService;
+IWaveInService *CurrentService = &NoService;
+
+} // namespace
+
+IWaveInService *SetWaveInService(IWaveInService *Service) {
+    IWaveInService *Previous = CurrentService;
+    CurrentService = Service ? Service : &NoService;
+    return Previous;
+}
+
+IWaveInService &WaveInService() { return *CurrentService; }
+
+} // namespace platform

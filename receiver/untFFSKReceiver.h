@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/Component.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class TLiveAudioRecorder;
+
+// Received text: bytes as they came, NUL included, never converted.
+using TRxString = std::string;
+
+// The receiver's events; the receiver passes itself as Sender.
+using TDataReiceiveEvent =
+    std::function<void(TObject *Sender, bool MessIsSMS, const TRxString &RxString)>;
+using TBitReiceiveEvent = std::function<void(TObject *Sender, const TRxString &Bits)>;
+using TAudioLevelEvent = std::function<void(TObject *Sender, std::int32_t Level)>;
+
+// Turns 1 200-baud FFSK in 16-bit, 48 000 Hz mono sample buffers into messages.
+class TFFSKReceiver : public TComponent {
+public:
+    // Starts receiving from the preferred sound input before it returns.
+    explicit TFFSKReceiver(TComponent *AOwner);
+
+    // Decodes only what is handed to it: opens no sound input (tools and tests).
+    struct TOffline {};
+    TFFSKReceiver(TComponent *AOwner, TOffline);
+
+    TAudioLevelEvent OnInputLevel;
+    TBitReiceiveEvent OnBitReceive;
+    TDataReiceiveEvent OnReceive;
+
+protected:
+    ~TFFSKReceiver() override;
+
+private:
+    friend class TFFSKReceiverFeed; // the seam through which tools and tests feed it
+
+    void RecorderData(TObject *Sender, const void *Buffer, std::uint32_t BufferSize,
+                      bool &FreeIt);
+    void RecorderLevel(TObject *Sender, std::int32_t Level);
+
+    void DoCrossing();
+    void AddBitSymbol(char Symbol);
+    void PushBit(int Bit);
+    void TakeFrame();
+    void FlushMessage();
+
+    TLiveAudioRecorder *FRecorder = nullptr;
+    bool FPolarity = false;
+    bool FMessagePending = false;
+    bool FMessIsSMS = false;
+    std::uint8_t FShiftReg[10] = {};
+    std::int32_t FSinceCrossing = 0;
+    std::int32_t FCrossings = 0;
+    std::int32_t FBitClock = 0;
+    std::int32_t FQuietBuffers = 0;
+    TRxString FFrameText;
+    TRxString FSMSText;
+    TRxString FLOCText;
+    TRxString FBitTrace;
+};
+
+// The only way in from outside the live recorder: hands buffers and levels to a
+// receiver exactly as the recorder does.
+class TFFSKReceiverFeed {
+public:
+    static void Data(TFFSKReceiver &Receiver, const void *Buffer, std::uint32_t BufferSize) {
+        bool FreeIt = true;
+        Receiver.RecorderData(nullptr, Buffer, BufferSize, FreeIt);
+    }
+    static void Level(TFFSKReceiver &Receiver, std::int32_t Level) {
+        Receiver.RecorderLevel(nullptr, Level);
+    }
+};

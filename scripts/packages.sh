@@ -1,0 +1,36 @@
+# Package lists and the installer shared by the scripts (sourced, not run).
+
+# What building and running the receiver needs.
+ZEL_RUN_PACKAGES=(
+  cmake g++ ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libasound2-dev libasound2-plugins
+  libsndfile1-dev libsoxr-dev
+  fonts-dejavu-core
+)
+
+# What the test suite needs on top: a virtual display, a private sound server,
+# test frameworks and the reference decoder the benchmarks compare against.
+ZEL_TEST_PACKAGES=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth x11-utils xdotool imagemagick
+  pulseaudio pulseaudio-utils alsa-utils
+  multimon-ng
+)
+
+# Installs whichever of the given packages are missing; does nothing when all are there.
+zel_install_missing() {
+  local missing=()
+  local pkg
+  for pkg in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
