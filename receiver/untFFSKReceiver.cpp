@@ -1,1 +1,175 @@
-// Placeholder until this unit is written.
+#include "receiver/untFFSKReceiver.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace {
+
+constexpr std::uint32_t BytesPerSample = 2;
+constexpr std::uint32_t SamplesPerBuffer = 9600; // 200 ms at 48 000 Hz
+constexpr std::int32_t BitPeriod = 40;           // samples per bit at 1 200 baud
+// Crossings closer than this belong to frequencies above 2 400 Hz.
+constexpr std::int32_t MinCrossingSpacing = 10;
+// A crossing this early in a period pulls the period's end towards it.
+constexpr std::int32_t PhaseAdvanceClock = 7;
+// After mirroring a sample to the awaited side, its high byte must exceed this.
+constexpr std::uint8_t CandidateThreshold = 128;
+constexpr std::size_t TraceLength = 40;
+
+constexpr std::uint8_t FirstSyncByte = 0x3B;  // ';'
+constexpr std::uint8_t SecondSyncByte = 0x28; // '('
+constexpr std::size_t ShiftRegBytes = 10;
+constexpr std::size_t PayloadBytes = 8;
+constexpr std::size_t HeaderLength = 4;
+
+// What a bit period's crossing count means: the bit (or none), the trace symbol and
+// the count the next period starts from.
+struct TPeriodDecision {
+    int Bit; // -1: no bit
+    char Symbol;
+    std::int32_t Carry;
+};
+
+TPeriodDecision DecidePeriod(std::int32_t Crossings) {
+    switch (Crossings) {
+    case 4: // a 1 whose last crossing already belongs to the next period
+        return {1, '^', 1};
+    case 3:
+        return {1, '1', 0};
+    case 2:
+        return {0, '0', 0};
+    case 1: // a 0 whose second crossing falls into the next period
+        return {0, '_', -1};
+    default:
+        return {-1, '-', 0};
+    }
+}
+
+bool HasHeader(const TRxString &Text, const char *Header) {
+    return Text.compare(0, HeaderLength, Header) == 0;
+}
+
+} // namespace
+
+TFFSKReceiver::TFFSKReceiver(TComponent *AOwner) : TFFSKReceiver(AOwner, TOffline{}) {}
+
+TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TOffline) : TComponent(AOwner) {
+    // One spare character: the newest symbol is appended before the oldest goes.
+    FBitTrace.reserve(TraceLength + 1);
+}
+
+TFFSKReceiver::~TFFSKReceiver() = default;
+
+void TFFSKReceiver::RecorderData(TObject *, const void *Buffer, std::uint32_t BufferSize, bool &) {
+    // A partly recorded buffer is decoded only as far as it was recorded: the rest
+    // of its storage still holds an older buffer's samples.
+    const std::uint32_t SampleCount =
+        Buffer ? std::min(BufferSize / BytesPerSample, SamplesPerBuffer) : 0;
+    const auto *Bytes = static_cast<const std::uint8_t *>(Buffer);
+    const std::uint64_t BufferStart = FSamplePosition;
+    for (std::uint32_t Index = 0; Index < SampleCount; ++Index) {
+        // Little-endian: the second byte of each sample is its high byte.
+        if (DemodulateSample(Bytes[Index * BytesPerSample + 1])) {
+            FSamplePosition = BufferStart + Index + 1;
+            EndBitPeriod();
+        }
+    }
+    FSamplePosition = BufferStart + SampleCount;
+    CountQuietBuffer();
+}
+
+void TFFSKReceiver::RecorderLevel(TObject *, std::int32_t Level) {
+    if (OnInputLevel)
+        OnInputLevel(this, Level);
+}
+
+// The per-sample step; true when the sample ends a bit period.
+bool TFFSKReceiver::DemodulateSample(std::uint8_t HighByte) {
+    // Saturates: only "at least MinCrossingSpacing" matters, and digital silence
+    // must not overflow it.
+    if (FSinceCrossing < MinCrossingSpacing)
+        ++FSinceCrossing;
+    // Mirroring turns "high byte below 127" (awaiting the non-negative side) into
+    // "above 128", so one comparison serves both sides.
+    const std::uint8_t Mirrored = FPolarity ? 0xFF - HighByte : HighByte;
+    if (Mirrored > CandidateThreshold)
+        DoCrossing();
+    return ++FBitClock >= BitPeriod;
+}
+
+void TFFSKReceiver::DoCrossing() {
+    if (FSinceCrossing >= MinCrossingSpacing) {
+        ++FCrossings;
+        FSinceCrossing = 0;
+        FPolarity = !FPolarity;
+    }
+    // Even a rejected crossing shows where the bit boundary lies.
+    if (FBitClock < PhaseAdvanceClock)
+        FBitClock = PhaseAdvanceClock;
+}
+
+void TFFSKReceiver::EndBitPeriod() {
+    FBitClock = 0;
+    const TPeriodDecision Decision = DecidePeriod(FCrossings);
+    if (Decision.Bit >= 0)
+        PushBit(Decision.Bit);
+    AddBitSymbol(Decision.Symbol);
+    FCrossings = Decision.Carry;
+}
+
+void TFFSKReceiver::AddBitSymbol(char Symbol) {
+    FBitTrace.push_back(Symbol);
+    if (FBitTrace.size() > TraceLength)
+        FBitTrace.erase(0, 1);
+    if (OnBitReceive)
+        OnBitReceive(this, FBitTrace);
+}
+
+void TFFSKReceiver::PushBit(int Bit) {
+    // One 80-bit number, byte 9 most significant: the oldest bit leaves at the top.
+    for (std::size_t Index = ShiftRegBytes - 1; Index > 0; --Index)
+        FShiftReg[Index] =
+            static_cast<std::uint8_t>((FShiftReg[Index] << 1) | (FShiftReg[Index - 1] >> 7));
+    FShiftReg[0] = static_cast<std::uint8_t>((FShiftReg[0] << 1) | Bit);
+
+    if (FShiftReg[9] != FirstSyncByte || FShiftReg[8] != SecondSyncByte)
+        return;
+    FFrameText.clear();
+    for (std::size_t Index = PayloadBytes; Index-- > 0;)
+        FFrameText.push_back(static_cast<char>(FShiftReg[Index]));
+    std::fill(std::begin(FShiftReg), std::end(FShiftReg), 0);
+    TakeFrame();
+    FMessagePending = true;
+    FQuietBuffers = 0;
+}
+
+void TFFSKReceiver::TakeFrame() {
+    const bool IsSMSHeader = HasHeader(FFrameText, "SMS>");
+    if (IsSMSHeader || HasHeader(FFrameText, "LOC>")) {
+        if (FMessagePending)
+            FlushMessage();
+        (IsSMSHeader ? FSMSText : FLOCText) = FFrameText;
+        FMessIsSMS = IsSMSHeader;
+    } else {
+        (FMessIsSMS ? FSMSText : FLOCText) += FFrameText;
+    }
+}
+
+void TFFSKReceiver::FlushMessage() {
+    TRxString &Text = FMessIsSMS ? FSMSText : FLOCText;
+    Text.erase(0, HeaderLength); // whatever the first 4 characters are
+    if (OnReceive)
+        OnReceive(this, FMessIsSMS, Text);
+    Text.clear();
+}
+
+// A message ends once two buffer ends have passed without a new frame.
+void TFFSKReceiver::CountQuietBuffer() {
+    if (!FMessagePending)
+        return;
+    ++FQuietBuffers;
+    if (FQuietBuffers > 1) {
+        FMessagePending = false;
+        FlushMessage();
+    }
+}

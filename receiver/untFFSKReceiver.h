@@ -37,15 +37,17 @@ protected:
 private:
     friend class TFFSKReceiverFeed; // the seam through which tools and tests feed it
 
-    void RecorderData(TObject *Sender, const void *Buffer, std::uint32_t BufferSize,
-                      bool &FreeIt);
+    void RecorderData(TObject *Sender, const void *Buffer, std::uint32_t BufferSize, bool &FreeIt);
     void RecorderLevel(TObject *Sender, std::int32_t Level);
 
+    bool DemodulateSample(std::uint8_t HighByte);
     void DoCrossing();
+    void EndBitPeriod();
     void AddBitSymbol(char Symbol);
     void PushBit(int Bit);
     void TakeFrame();
     void FlushMessage();
+    void CountQuietBuffer();
 
     TLiveAudioRecorder *FRecorder = nullptr;
     bool FPolarity = false;
@@ -60,6 +62,8 @@ private:
     TRxString FSMSText;
     TRxString FLOCText;
     TRxString FBitTrace;
+    // Samples decoded so far; brought up to date whenever an event can fire.
+    std::uint64_t FSamplePosition = 0;
 };
 
 // The only way in from outside the live recorder: hands buffers and levels to a
@@ -72,5 +76,10 @@ public:
     }
     static void Level(TFFSKReceiver &Receiver, std::int32_t Level) {
         Receiver.RecorderLevel(nullptr, Level);
+    }
+    // Samples decoded up to and including the one that made the current event fire;
+    // at a message delivered by a buffer end, every sample of that buffer.
+    static std::uint64_t SamplePosition(const TFFSKReceiver &Receiver) {
+        return Receiver.FSamplePosition;
     }
 };

@@ -19,23 +19,29 @@ std::vector<std::string> MessageFrames(const std::string &Message);
 class TFFSKEncoder {
 public:
     // Amplitude is a fraction of full scale (0 < Amplitude <= 1); StartPhase in radians.
+    // Throws std::invalid_argument for an amplitude out of range or a non-finite phase.
     explicit TFFSKEncoder(double Amplitude = 0.5, double StartPhase = 0.0);
 
+    // Bit is 0 or 1 (std::invalid_argument otherwise).
     void AddBit(int Bit);
     void AddByte(std::uint8_t Byte);
     void AddBytes(const std::string &Bytes);
-    // Alternating bits, starting with 1.
+    // Alternating bits, starting with 1; a negative count is std::invalid_argument.
     void AddPreamble(int Bits);
     // The frames of MessageFrames(Message), back to back.
     void AddMessage(const std::string &Message);
-    // Digital silence; the phase carries on across it.
+    // Digital silence; the tone resumes afterwards at the phase where it stopped.
+    // A negative count is std::invalid_argument.
     void AddSilence(int SampleCount);
 
     const std::vector<std::int16_t> &Samples() const { return FSamples; }
 
 private:
     double FAmplitude;
-    double FPhase;
+    double FStartPhase;
+    // Phase advanced since the start, in 80ths of a cycle: both tones step a whole
+    // number of them per sample, so the phase stays exact however long the signal.
+    int FPhaseSteps = 0;
     std::vector<std::int16_t> FSamples;
 };
 

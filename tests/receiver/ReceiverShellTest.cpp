@@ -1,0 +1,76 @@
+// The receiver's entry points: levels, buffer sizes and the sample count.
+#include "ReceiverProbe.h"
+#include "tools/FFSKEncoder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void Feed(TReceiverProbe &Probe, const std::vector<std::uint8_t> &Bytes, std::uint32_t Size) {
+    TFFSKReceiverFeed::Data(*Probe.Receiver, Bytes.data(), Size);
+}
+
+// A full buffer of storage: silence where it was recorded, a tone in the stale rest.
+std::vector<std::uint8_t> PartlyRecorded(int RecordedSamples) {
+    ffsk::TFFSKEncoder Encoder;
+    for (int Period = 0; Period < PeriodsPerBuffer; ++Period)
+        Encoder.AddBit(1);
+    TSamples Samples = Encoder.Samples();
+    std::fill_n(Samples.begin(), RecordedSamples, 0);
+    return PcmBytes(Samples);
+}
+
+} // namespace
+
+TEST(ReceiverShell, LevelsArePassedOnUnchangedWithTheReceiverAsSender) {
+    TReceiverProbe Probe;
+    for (std::int32_t Level : {0, 100, 57, -1})
+        TFFSKReceiverFeed::Level(*Probe.Receiver, Level);
+    ASSERT_EQ(Probe.Events.size(), 4u);
+    EXPECT_EQ(Probe.Events[0].Level, 0);
+    EXPECT_EQ(Probe.Events[1].Level, 100);
+    EXPECT_EQ(Probe.Events[2].Level, 57);
+    EXPECT_EQ(Probe.Events[3].Level, -1);
+    for (const TEventRecord &Event : Probe.Events) {
+        EXPECT_EQ(Event.Kind, TEventRecord::TKind::Level);
+        EXPECT_EQ(Event.Sender, Probe.Receiver);
+    }
+}
+
+TEST(ReceiverShell, WithoutHandlersNothingIsReported) {
+    TReceiverProbe Probe(false);
+    TFFSKReceiverFeed::Level(*Probe.Receiver, 50);
+    Probe.FeedStream(FramesSignal({"SMS>ABCD"}));
+    Probe.FeedQuietBuffers(1);
+    EXPECT_TRUE(Probe.Events.empty());
+    EXPECT_EQ(Probe.SamplePosition(), 2u * SamplesPerBuffer);
+}
+
+TEST(ReceiverShell, AShortBufferIsDecodedOnlyAsFarAsItWasRecorded) {
+    TReceiverProbe Probe;
+    Feed(Probe, PartlyRecorded(2000), 2 * 2000 + 1); // the odd byte is no sample
+    EXPECT_EQ(Probe.Symbols(), std::string(50, '-'));
+    EXPECT_EQ(Probe.SamplePosition(), 2000u);
+}
+
+TEST(ReceiverShell, AShortBufferStillEndsABuffer) {
+    TReceiverProbe Probe;
+    Probe.FeedStream(FramesSignal({"SMS>ABCD"}));
+    Probe.FeedBuffer(TSamples(100, 8000));
+    ASSERT_EQ(Probe.Messages().size(), 1u);
+    EXPECT_EQ(Probe.Messages()[0].Position, SamplesPerBuffer + 100u);
+}
+
+TEST(ReceiverShell, ALongBufferIsDecodedAsItsFirst9600Samples) {
+    TReceiverProbe Probe;
+    Feed(Probe, PcmBytes(TSamples(SamplesPerBuffer, 0)), 4 * SamplesPerBuffer);
+    EXPECT_EQ(Probe.Symbols().size(), std::size_t(PeriodsPerBuffer));
+    EXPECT_EQ(Probe.SamplePosition(), std::uint64_t(SamplesPerBuffer));
+}
+
+TEST(ReceiverShell, AMissingBufferHasNoSamples) {
+    TReceiverProbe Probe;
+    TFFSKReceiverFeed::Data(*Probe.Receiver, nullptr, 2 * SamplesPerBuffer);
+    EXPECT_TRUE(Probe.Events.empty());
+    EXPECT_EQ(Probe.SamplePosition(), 0u);
+}
