@@ -1,0 +1,35 @@
+#include "tools/LineWriter.h"
+
+#include "tools/ToolMain.h"
+
+#include <cerrno>
+#include <cstring>
+
+void TLineWriter::Line(std::string_view Text) {
+    FBuffer.append(Text);
+    FBuffer += '\n';
+    if (!FTentative && FBuffer.size() >= FlushThreshold)
+        Flush();
+}
+
+void TLineWriter::BeginTentative() {
+    FTentative = true;
+    FKept = FBuffer.size();
+}
+
+void TLineWriter::KeepTentative() {
+    FKept = FBuffer.size();
+}
+
+void TLineWriter::EndTentative() {
+    FBuffer.resize(FKept);
+    FTentative = false;
+}
+
+void TLineWriter::Flush() {
+    if (std::fwrite(FBuffer.data(), 1, FBuffer.size(), FStream) != FBuffer.size() ||
+        std::fflush(FStream) != 0)
+        throw EToolError(std::string("cannot write the output: ") + std::strerror(errno));
+    FBuffer.clear();
+    FKept = 0;
+}

@@ -1,0 +1,103 @@
+#include "tools/ReceiverDriver.h"
+
+#include "audio/WaveUtils.h"
+#include "tools/MessageText.h"
+#include "tools/SampleSource.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <string>
+
+static_assert(std::endian::native == std::endian::little,
+              "the receiver takes little-endian samples straight from memory");
+
+namespace {
+
+// A message still pending when the input ends is delivered at the second buffer end
+// without a new frame; one buffer more covers a frame completed by the bit period
+// that straddles the end of the input.
+constexpr int MaxTrailingBuffers = 3;
+
+} // namespace
+
+TReceiverDriver::TReceiverDriver(const TDriverOptions &Options, TLineWriter &Output)
+    : FOutput(Output), FReceiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{})),
+      FTimestamps(Options.Timestamps) {
+    AttachHandlers(Options);
+}
+
+TReceiverDriver::~TReceiverDriver() {
+    FReceiver->Free();
+}
+
+void TReceiverDriver::AttachHandlers(const TDriverOptions &Options) {
+    FReceiver->OnReceive = [this](TObject *, bool MessIsSMS, const TRxString &Text) {
+        ReceiverMessage(MessIsSMS, Text);
+    };
+    if (!Options.Events)
+        return;
+    FReceiver->OnInputLevel = [this](TObject *, std::int32_t Level) {
+        FOutput.Line("level " + std::to_string(Level));
+    };
+    FReceiver->OnBitReceive = [this](TObject *, const TRxString &Bits) {
+        FOutput.Line("bits " + EscapeBytes(Bits));
+    };
+}
+
+void TReceiverDriver::ReceiverMessage(bool MessIsSMS, const TRxString &Text) {
+    ++FMessageCount;
+    std::string Line;
+    if (FTimestamps)
+        Line = FormatSamplePosition(TFFSKReceiverFeed::SamplePosition(*FReceiver)) + " ";
+    Line += MessIsSMS ? "SMS " : "LOC ";
+    Line += EscapeBytes(Text);
+    FOutput.Line(Line);
+}
+
+void TReceiverDriver::Feed(std::span<const std::int16_t> Samples) {
+    while (!Samples.empty()) {
+        const std::size_t Taken = std::min(Samples.size(), SamplesPerBuffer - FFill);
+        std::copy_n(Samples.begin(), Taken, FBuffer.begin() + FFill);
+        FFill += Taken;
+        Samples = Samples.subspan(Taken);
+        if (FFill == SamplesPerBuffer)
+            DecodeBuffer();
+    }
+}
+
+void TReceiverDriver::Finish() {
+    if (FFill > 0)
+        DecodeBuffer();
+    // Silence after the input only counts if it delivers something.
+    FOutput.BeginTentative();
+    for (int Buffer = 0; Buffer < MaxTrailingBuffers; ++Buffer) {
+        const std::uint64_t MessagesBefore = FMessageCount;
+        DecodeBuffer();
+        if (FMessageCount != MessagesBefore)
+            FOutput.KeepTentative();
+    }
+    FOutput.EndTentative();
+}
+
+// Level first, then the data, as the recorder hands over each buffer; the part of
+// the buffer not filled is silence.
+void TReceiverDriver::DecodeBuffer() {
+    std::fill(FBuffer.begin() + FFill, FBuffer.end(), 0);
+    FFill = 0;
+    WAVEFORMATEX Format{};
+    PCMFormatToWaveFormat(Format, Mono16bit48000Hz);
+    constexpr DWORD BufferBytes = SamplesPerBuffer * sizeof(std::int16_t);
+    TFFSKReceiverFeed::Level(*FReceiver, WavePeakLevel(FBuffer.data(), BufferBytes, Format));
+    TFFSKReceiverFeed::Data(*FReceiver, FBuffer.data(), BufferBytes);
+}
+
+std::string FormatSamplePosition(std::uint64_t SamplePosition) {
+    const std::uint64_t Milliseconds =
+        (SamplePosition * 1000 + ReceiverSampleRate / 2) / ReceiverSampleRate;
+    char Text[32];
+    std::snprintf(Text, sizeof Text, "%llu.%03llu",
+                  static_cast<unsigned long long>(Milliseconds / 1000),
+                  static_cast<unsigned long long>(Milliseconds % 1000));
+    return Text;
+}

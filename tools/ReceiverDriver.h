@@ -1,0 +1,46 @@
+#pragma once
+
+// Feeds a stream of 48 000 Hz samples to an offline FFSK receiver exactly as the
+// live recorder does, and prints what the receiver reports as lines.
+
+#include "receiver/untFFSKReceiver.h"
+#include "tools/LineWriter.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+struct TDriverOptions {
+    bool Events = false;     // also "level" and "bits" lines
+    bool Timestamps = false; // message lines start with their time in the recording
+};
+
+class TReceiverDriver {
+public:
+    TReceiverDriver(const TDriverOptions &Options, TLineWriter &Output);
+    ~TReceiverDriver();
+    TReceiverDriver(const TReceiverDriver &) = delete;
+    TReceiverDriver &operator=(const TReceiverDriver &) = delete;
+
+    void Feed(std::span<const std::int16_t> Samples);
+    // Decodes the last, partial buffer padded with silence, then as much silence as
+    // it takes for a pending message to be delivered.
+    void Finish();
+
+    static constexpr std::size_t SamplesPerBuffer = 9600;
+
+private:
+    void AttachHandlers(const TDriverOptions &Options);
+    void ReceiverMessage(bool MessIsSMS, const TRxString &Text);
+    void DecodeBuffer();
+
+    TLineWriter &FOutput;
+    TFFSKReceiver *FReceiver;
+    bool FTimestamps;
+    std::array<std::int16_t, SamplesPerBuffer> FBuffer{};
+    std::size_t FFill = 0;
+    std::uint64_t FMessageCount = 0;
+};
+
+// Seconds as "S.mmm", rounded to the nearest millisecond.
+std::string FormatSamplePosition(std::uint64_t SamplePosition);

@@ -1,0 +1,172 @@
+#include "tools/SampleSource.h"
+
+#include "tools/Resampler.h"
+#include "tools/ToolMain.h"
+
+#include <sndfile.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t ChunkSamples = 65536;
+// Beyond these, a header is more likely damaged than a real recording.
+constexpr int MinimumSampleRate = 1000;
+constexpr int MaximumSampleRate = 1000000;
+
+// Reads whole interleaved frames from libsndfile and picks one channel.
+class TSoundFileSource : public TSampleSource {
+public:
+    TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel);
+    ~TSoundFileSource() override { sf_close(FSound); }
+    std::span<const std::int16_t> Next() override;
+
+private:
+    // 16-bit recordings at the receiver's rate go through untouched.
+    bool Direct() const { return !FResampler && FSixteenBit; }
+    std::span<const std::int16_t> NextDirect();
+    std::span<const std::int16_t> NextConverted();
+    // Reads up to one chunk of the channel as floats; false at the end of the file.
+    bool ReadFloats();
+
+    SNDFILE *FSound;
+    int FChannels;
+    int FChannel;
+    bool FSixteenBit;
+    sf_count_t FChunkFrames;
+    std::optional<TResampler> FResampler;
+    bool FFinished = false;
+    std::vector<std::int16_t> FShorts;
+    std::vector<float> FFloats;
+    std::vector<float> FChannelFloats;
+    std::vector<float> FResampled;
+    std::vector<std::int16_t> FSamples;
+};
+
+TSoundFileSource::TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel)
+    : FSound(Sound), FChannels(Info.channels), FChannel(Channel - 1),
+      FSixteenBit((Info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16),
+      FChunkFrames(std::max<sf_count_t>(1, ChunkSamples / Info.channels)) {
+    if (Info.samplerate != ReceiverSampleRate)
+        FResampler.emplace(Info.samplerate, ReceiverSampleRate);
+}
+
+std::span<const std::int16_t> TSoundFileSource::Next() {
+    return Direct() ? NextDirect() : NextConverted();
+}
+
+std::span<const std::int16_t> TSoundFileSource::NextDirect() {
+    FShorts.resize(FChunkFrames * FChannels);
+    const sf_count_t Frames = sf_readf_short(FSound, FShorts.data(), FChunkFrames);
+    FSamples.resize(std::max<sf_count_t>(0, Frames));
+    for (std::size_t Frame = 0; Frame < FSamples.size(); ++Frame)
+        FSamples[Frame] = FShorts[Frame * FChannels + FChannel];
+    return FSamples;
+}
+
+bool TSoundFileSource::ReadFloats() {
+    FFloats.resize(FChunkFrames * FChannels);
+    const sf_count_t Frames = sf_readf_float(FSound, FFloats.data(), FChunkFrames);
+    FChannelFloats.resize(std::max<sf_count_t>(0, Frames));
+    for (std::size_t Frame = 0; Frame < FChannelFloats.size(); ++Frame)
+        FChannelFloats[Frame] = FFloats[Frame * FChannels + FChannel];
+    return !FChannelFloats.empty();
+}
+
+// Loops because the resampler may hold a whole chunk back for its filter.
+std::span<const std::int16_t> TSoundFileSource::NextConverted() {
+    FResampled.clear();
+    while (FResampled.empty() && !FFinished) {
+        if (!ReadFloats()) {
+            FFinished = true;
+            if (FResampler)
+                FResampler->Finish(FResampled);
+        } else if (FResampler) {
+            FResampler->Process(FChannelFloats, FResampled);
+        } else {
+            FResampled.swap(FChannelFloats);
+        }
+    }
+    FSamples.resize(FResampled.size());
+    for (std::size_t Index = 0; Index < FSamples.size(); ++Index)
+        FSamples[Index] = FloatToSample16(FResampled[Index]);
+    return FSamples;
+}
+
+std::string Plural(int Count, const char *Noun) {
+    return std::to_string(Count) + " " + Noun + (Count == 1 ? "" : "s");
+}
+
+void CheckRecording(const SF_INFO &Info, int Channel) {
+    if (Info.samplerate < MinimumSampleRate || Info.samplerate > MaximumSampleRate)
+        throw EToolError("unsupported sample rate of " + std::to_string(Info.samplerate) + " Hz");
+    if (Info.channels < 1)
+        throw EToolError("the recording has no channels");
+    if (Channel > Info.channels)
+        throw EToolError("the recording has " + Plural(Info.channels, "channel") + ", no channel " +
+                         std::to_string(Channel));
+}
+
+int OpenReadable(const std::string &Path) {
+    const int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (Descriptor < 0)
+        throw EToolError(std::strerror(errno));
+    struct stat Status {};
+    if (fstat(Descriptor, &Status) == 0 && S_ISDIR(Status.st_mode)) {
+        close(Descriptor);
+        throw EToolError("is a directory");
+    }
+    return Descriptor;
+}
+
+std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
+    const int Descriptor = OpenReadable(Path);
+    SF_INFO Info{};
+    SNDFILE *Sound = sf_open_fd(Descriptor, SFM_READ, &Info, SF_TRUE);
+    if (!Sound) {
+        close(Descriptor);
+        throw EToolError(std::string("not a readable recording (") + sf_strerror(nullptr) + ")");
+    }
+    try {
+        CheckRecording(Info, Channel);
+        return std::make_unique<TSoundFileSource>(Sound, Info, Channel);
+    } catch (...) {
+        sf_close(Sound);
+        throw;
+    }
+}
+
+} // namespace
+
+TRawSampleSource::TRawSampleSource(std::FILE *Stream) : FStream(Stream), FBytes(ChunkSamples * 2) {}
+
+std::span<const std::int16_t> TRawSampleSource::Next() {
+    const std::size_t Count = std::fread(FBytes.data(), 2, ChunkSamples, FStream);
+    if (Count == 0 && std::ferror(FStream))
+        throw EToolError(std::string("standard input: ") + std::strerror(errno));
+    FSamples.resize(Count);
+    for (std::size_t Index = 0; Index < Count; ++Index)
+        FSamples[Index] = static_cast<std::int16_t>(FBytes[2 * Index] | FBytes[2 * Index + 1] << 8);
+    return FSamples;
+}
+
+std::unique_ptr<TSampleSource> OpenSoundFile(const std::string &Path, int Channel) {
+    try {
+        return OpenSoundFileOrThrow(Path, Channel);
+    } catch (const EToolError &Error) {
+        throw EToolError(Path + ": " + Error.Message());
+    }
+}
+
+std::int16_t FloatToSample16(float Value) {
+    if (std::isnan(Value))
+        return 0;
+    const double Scaled = std::round(double(Value) * 32768.0);
+    return static_cast<std::int16_t>(std::clamp(Scaled, -32768.0, 32767.0));
+}

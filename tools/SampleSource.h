@@ -1,0 +1,39 @@
+#pragma once
+
+// Where zel-decode's samples come from: one channel as signed 16-bit samples at
+// the receiver's 48 000 Hz, whatever the input's layout, width and rate.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+constexpr int ReceiverSampleRate = 48000;
+
+class TSampleSource {
+public:
+    virtual ~TSampleSource() = default;
+    // The next samples; empty only at the end of the input.
+    virtual std::span<const std::int16_t> Next() = 0;
+};
+
+// Raw signed 16-bit little-endian mono at 48 000 Hz from a stream (stdin).
+class TRawSampleSource : public TSampleSource {
+public:
+    explicit TRawSampleSource(std::FILE *Stream);
+    std::span<const std::int16_t> Next() override;
+
+private:
+    std::FILE *FStream;
+    std::vector<unsigned char> FBytes;
+    std::vector<std::int16_t> FSamples;
+};
+
+// Channel Channel (1-based) of a recording that libsndfile can read. EToolError,
+// naming the file, when it cannot be opened, is no recording or lacks the channel.
+std::unique_ptr<TSampleSource> OpenSoundFile(const std::string &Path, int Channel);
+
+// Float sample in full-scale units (-1..1) to 16 bits, rounded and clipped.
+std::int16_t FloatToSample16(float Value);

@@ -1,0 +1,19 @@
+#pragma once
+
+// What both command-line tools share: one kind of failure, reported as a single
+// line on stderr with the tool's name in front, and exit status 2.
+
+#include "platform/Exceptions.h"
+
+#include <functional>
+
+class EToolError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+constexpr int ToolFailureExitCode = 2;
+
+// Runs Body and returns its exit status; any exception becomes one line
+// "<ToolName>: <message>" on stderr and ToolFailureExitCode.
+int RunTool(const char *ToolName, const std::function<int()> &Body);

@@ -1,0 +1,91 @@
+// zel-decode: decodes the FFSK messages of a recording with the receiver's own
+// decoder, fed exactly as the live sound input feeds it.
+
+#include "tools/ReceiverDriver.h"
+#include "tools/SampleSource.h"
+#include "tools/ToolArguments.h"
+#include "tools/ToolMain.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr const char *Usage =
+    "usage: zel-decode [--events] [--timestamps] [--channel N] [FILE | -]\n"
+    "Decodes the 1 200-baud FFSK messages of a recording (any format libsndfile reads;\n"
+    "'-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on stdin) and prints\n"
+    "one line per message, 'SMS <text>' or 'LOC <text>'.\n"
+    "  --events      also print 'level <n>' per buffer and 'bits <trace>' per bit period\n"
+    "  --timestamps  start each message line with its time in the recording, in seconds\n"
+    "  --channel N   decode channel N (default 1)\n"
+    "Exit status: 0 after a complete decode, 2 on bad arguments or input.\n";
+
+constexpr int MaxChannel = 1024;
+
+struct TDecodeArguments {
+    TDriverOptions Options;
+    int Channel = 1;
+    std::string File = "-";
+    bool Help = false;
+};
+
+TDecodeArguments ParseArguments(int ArgCount, char **Args) {
+    TDecodeArguments Result;
+    TArgumentReader Reader(ArgCount, Args);
+    bool HaveFile = false, OptionsEnded = false;
+    while (!Reader.AtEnd()) {
+        if (!OptionsEnded && Reader.AtOption()) {
+            if (Reader.Flag("--help"))
+                Result.Help = true;
+            else if (Reader.Flag("--events"))
+                Result.Options.Events = true;
+            else if (Reader.Flag("--timestamps"))
+                Result.Options.Timestamps = true;
+            else if (Reader.Flag("--"))
+                OptionsEnded = true;
+            else if (auto Channel = Reader.Value("--channel"))
+                Result.Channel = int(ParseInteger("--channel", *Channel, 1, MaxChannel));
+            else
+                throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
+        } else if (HaveFile) {
+            throw EToolError("more than one input file given: '" + Reader.Current() + "'");
+        } else {
+            Result.File = Reader.Next();
+            HaveFile = true;
+        }
+    }
+    return Result;
+}
+
+std::unique_ptr<TSampleSource> OpenInput(const TDecodeArguments &Arguments) {
+    if (Arguments.File != "-")
+        return OpenSoundFile(Arguments.File, Arguments.Channel);
+    if (Arguments.Channel != 1)
+        throw EToolError("standard input: raw input has 1 channel, no channel " +
+                         std::to_string(Arguments.Channel));
+    return std::make_unique<TRawSampleSource>(stdin);
+}
+
+int Decode(int ArgCount, char **Args) {
+    const TDecodeArguments Arguments = ParseArguments(ArgCount, Args);
+    if (Arguments.Help) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    const std::unique_ptr<TSampleSource> Input = OpenInput(Arguments);
+    TLineWriter Output(stdout);
+    TReceiverDriver Driver(Arguments.Options, Output);
+    for (auto Samples = Input->Next(); !Samples.empty(); Samples = Input->Next())
+        Driver.Feed(Samples);
+    Driver.Finish();
+    Output.Flush();
+    return 0;
+}
+
+} // namespace
+
+int main(int ArgCount, char **Args) {
+    return RunTool("zel-decode", [&] { return Decode(ArgCount, Args); });
+}

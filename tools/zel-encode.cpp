@@ -1,0 +1,121 @@
+// zel-encode: writes FFSK test traffic as a WAV file (16-bit mono 48 000 Hz).
+
+#include "tools/FFSKEncoder.h"
+#include "tools/MessageText.h"
+#include "tools/ToolArguments.h"
+#include "tools/ToolMain.h"
+#include "tools/WavFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char *Usage =
+    "usage: zel-encode [-o FILE] [--amplitude A] [--preamble BITS] [--gap MS] MESSAGE...\n"
+    "Writes each MESSAGE (header included, 'SMS>...' or 'LOC>...'; '\\xHH' and '\\\\'\n"
+    "stand for any byte) as 1 200-baud FFSK frames after BITS preamble bits (default 32),\n"
+    "followed by MS milliseconds of silence (default 500), at amplitude 0 < A <= 1\n"
+    "(default 0.5), as a 16-bit mono 48 000 Hz WAV file to FILE ('-', the default:\n"
+    "stdout).\n"
+    "Exit status: 0 on success, 2 on bad arguments or when the output cannot be written.\n";
+
+constexpr long long MaxPreambleBits = 1000000;
+constexpr long long MaxGapMilliseconds = 600000;
+
+struct TEncodeArguments {
+    std::string Output = "-";
+    double Amplitude = 0.5;
+    int PreambleBits = 32;
+    int GapMilliseconds = 500;
+    std::vector<std::string> Messages;
+    bool Help = false;
+};
+
+std::string ParseMessage(const std::string &Argument) {
+    std::string Message = UnescapeBytes(Argument);
+    if (!Message.starts_with("SMS>") && !Message.starts_with("LOC>"))
+        throw EToolError("message '" + Argument + "' must begin with SMS> or LOC>");
+    return Message;
+}
+
+double ParseAmplitude(const std::string &Text) {
+    const double Amplitude = ParseReal("--amplitude", Text);
+    if (!(Amplitude > 0.0 && Amplitude <= 1.0))
+        throw EToolError("--amplitude must be above 0 and at most 1, not '" + Text + "'");
+    return Amplitude;
+}
+
+void ParseOption(TArgumentReader &Reader, TEncodeArguments &Result) {
+    if (Reader.Flag("--help"))
+        Result.Help = true;
+    else if (auto Output = Reader.Value("-o"))
+        Result.Output = *Output;
+    else if (auto Amplitude = Reader.Value("--amplitude"))
+        Result.Amplitude = ParseAmplitude(*Amplitude);
+    else if (auto Bits = Reader.Value("--preamble"))
+        Result.PreambleBits = int(ParseInteger("--preamble", *Bits, 0, MaxPreambleBits));
+    else if (auto Gap = Reader.Value("--gap"))
+        Result.GapMilliseconds = int(ParseInteger("--gap", *Gap, 0, MaxGapMilliseconds));
+    else
+        throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
+}
+
+TEncodeArguments ParseArguments(int ArgCount, char **Args) {
+    TEncodeArguments Result;
+    TArgumentReader Reader(ArgCount, Args);
+    bool OptionsEnded = false;
+    while (!Reader.AtEnd()) {
+        if (!OptionsEnded && Reader.Flag("--"))
+            OptionsEnded = true;
+        else if (!OptionsEnded && Reader.AtOption())
+            ParseOption(Reader, Result);
+        else
+            Result.Messages.push_back(ParseMessage(Reader.Next()));
+    }
+    if (Result.Messages.empty() && !Result.Help)
+        throw EToolError("no MESSAGE given (see --help)");
+    return Result;
+}
+
+std::vector<std::int16_t> Render(const TEncodeArguments &Arguments) {
+    ffsk::TFFSKEncoder Encoder(Arguments.Amplitude);
+    const int GapSamples = Arguments.GapMilliseconds * (ffsk::SampleRate / 1000);
+    for (const std::string &Message : Arguments.Messages) {
+        Encoder.AddPreamble(Arguments.PreambleBits);
+        Encoder.AddMessage(Message);
+        Encoder.AddSilence(GapSamples);
+    }
+    return Encoder.Samples();
+}
+
+void WriteOutput(const std::string &Path, const std::string &Bytes) {
+    const bool ToStdout = Path == "-";
+    std::FILE *Stream = ToStdout ? stdout : std::fopen(Path.c_str(), "wb");
+    if (!Stream)
+        throw EToolError(Path + ": " + std::strerror(errno));
+    const bool Written = std::fwrite(Bytes.data(), 1, Bytes.size(), Stream) == Bytes.size();
+    const bool Closed = ToStdout ? std::fflush(Stream) == 0 : std::fclose(Stream) == 0;
+    if (!Written || !Closed)
+        throw EToolError((ToStdout ? std::string("standard output") : Path) + ": " +
+                         std::strerror(errno));
+}
+
+int Encode(int ArgCount, char **Args) {
+    const TEncodeArguments Arguments = ParseArguments(ArgCount, Args);
+    if (Arguments.Help) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    WriteOutput(Arguments.Output, WavFileBytes(Render(Arguments), ffsk::SampleRate));
+    return 0;
+}
+
+} // namespace
+
+int main(int ArgCount, char **Args) {
+    return RunTool("zel-encode", [&] { return Encode(ArgCount, Args); });
+}
