@@ -1,0 +1,6 @@
+#include "audio/WaveRecorders.h"
+
+void TLiveAudioRecorder::DoDataReady(const void *Buffer, DWORD BufferSize, bool &FreeIt) {
+    if (OnData)
+        OnData(this, Buffer, BufferSize, FreeIt);
+}
