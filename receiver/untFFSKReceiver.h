@@ -40,8 +40,9 @@ private:
     void RecorderData(TObject *Sender, const void *Buffer, std::uint32_t BufferSize, bool &FreeIt);
     void RecorderLevel(TObject *Sender, std::int32_t Level);
 
-    bool DemodulateSample(std::uint8_t HighByte);
-    void DoCrossing();
+    // Per sample: inline, so the loop over a buffer stays tight.
+    inline bool DemodulateSample(std::uint8_t HighByte);
+    inline void DoCrossing();
     void EndBitPeriod();
     void AddBitSymbol(char Symbol);
     void PushBit(int Bit);

@@ -126,16 +126,16 @@ TEST(Assembler, APeriodWithoutABitDoesNotBreakAFrame) {
 
 TEST(Assembler, TheRegisterIsClearedAfterAFrame) {
     // The two zero bits that begin ';' are already in the cleared register, so the
-    // next frame is complete 78 bits later.
+    // next frame is complete 78 bits later ('G' ends in two 1 bits that must be gone).
     TSquareWave Wave;
     Wave.AddQuietPeriods(2);
-    Wave.AddFrame("SMS>ABCD");
+    Wave.AddFrame("SMS>ABCG");
     Wave.AddBits("11101100101000");
     Wave.AddBytes("LOC>WXYZ");
     TReceiverProbe Probe;
     Probe.FeedStream(Wave.TakeSamples());
     Probe.FeedQuietBuffers(1);
-    EXPECT_EQ(DeliveriesOf(Probe), (TDeliveries{{true, "ABCD"}, {false, "WXYZ"}}));
+    EXPECT_EQ(DeliveriesOf(Probe), (TDeliveries{{true, "ABCG"}, {false, "WXYZ"}}));
 }
 
 TEST(Assembler, OnReceiveComesBeforeTheOnBitReceiveOfTheSamePeriod) {

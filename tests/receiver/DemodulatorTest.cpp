@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -103,22 +105,30 @@ TEST(Demodulator, AnEarlyAcceptedCrossingAdvancesTheBitClock) {
 }
 
 TEST(Demodulator, CrossingCountsAndCarriesDecideTheSymbols) {
+    const std::vector<std::pair<std::vector<int>, char>> Periods = {
+        {{}, '-'},
+        {{8, 18, 28, 38}, '^'}, // its last crossing is carried into the next period
+        {{10, 30}, '1'},
+        {{15}, '_'}, // one crossing is owed by the next period
+        {{8, 20, 32}, '0'},
+        {{15}, '_'},
+        {{10, 30}, '_'},
+        {{}, '-'},
+        {{8, 18, 28, 38}, '^'},
+        {{8, 18, 28, 38}, '-'}, // 5 with the carry
+        {{}, '-'},
+        {{19, 39}, '0'}, // a crossing at the last sample counts where it falls
+        {{19, 39}, '0'},
+        {{10, 19, 20}, '_'}, // back across zero after 9 samples is too soon to count
+        {{}, '-'},
+    };
     TSquareWave Wave;
-    Wave.AddQuietPeriods(1);
-    for (auto Flips : {std::initializer_list<int>{8, 18, 28, 38},
-                       {10, 30},
-                       {15},
-                       {8, 20, 32},
-                       {15},
-                       {10, 30},
-                       {},
-                       {8, 18, 28, 38},
-                       {8, 18, 28, 38},
-                       {},
-                       {19, 39},
-                       {19, 39}})
+    std::string Expected;
+    for (const auto &[Flips, Symbol] : Periods) {
         Wave.AddPeriod(Flips);
-    EXPECT_EQ(SymbolsOf(Wave.TakeSamples()), "-^1_0__-^--00");
+        Expected += Symbol;
+    }
+    EXPECT_EQ(SymbolsOf(Wave.TakeSamples()), Expected);
 }
 
 TEST(Demodulator, TraceHoldsTheLast40SymbolsOldestFirst) {

@@ -78,7 +78,7 @@ std::vector<std::uint8_t> PcmBytes(const TSamples &Samples) {
     return Bytes;
 }
 
-void TSquareWave::AddPeriod(std::initializer_list<int> FlipOffsets) {
+void TSquareWave::AddPeriod(const std::vector<int> &FlipOffsets) {
     for (int Offset = 0; Offset < SamplesPerPeriod; ++Offset) {
         if (std::find(FlipOffsets.begin(), FlipOffsets.end(), Offset) != FlipOffsets.end())
             FLevel = static_cast<std::int16_t>(-FLevel);

@@ -59,7 +59,7 @@ std::vector<std::uint8_t> PcmBytes(const TSamples &Samples);
 class TSquareWave {
 public:
     // One 40-sample period; the level flips at each given offset into it.
-    void AddPeriod(std::initializer_list<int> FlipOffsets);
+    void AddPeriod(const std::vector<int> &FlipOffsets);
     void AddQuietPeriods(int Count);
     // Bit periods well clear of the phase-advance window: 3 crossings for a 1, 2 for a 0.
     void AddBit(int Bit);

@@ -1,0 +1,49 @@
+// Samples per second that the receiver decodes, with every handler assigned.
+#include "receiver/untFFSKReceiver.h"
+#include "tools/FFSKEncoder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t SamplesPerBuffer = 9600;
+constexpr int TrafficBuffers = 50; // 10 s of audio
+
+// Back-to-back messages with no pause, cut into whole 200 ms buffers.
+std::vector<std::uint8_t> ContinuousTraffic() {
+    ffsk::TFFSKEncoder Encoder(0.5, 0.3);
+    for (int Index = 0; Encoder.Samples().size() < TrafficBuffers * SamplesPerBuffer; ++Index) {
+        Encoder.AddPreamble(16);
+        Encoder.AddMessage((Index % 2 ? "SMS>message " : "LOC>52.1N 4.3E ") +
+                           std::to_string(Index));
+    }
+    std::vector<std::uint8_t> Bytes;
+    for (std::size_t Index = 0; Index < TrafficBuffers * SamplesPerBuffer; ++Index) {
+        const auto Sample = static_cast<std::uint16_t>(Encoder.Samples()[Index]);
+        Bytes.push_back(static_cast<std::uint8_t>(Sample & 0xFF));
+        Bytes.push_back(static_cast<std::uint8_t>(Sample >> 8));
+    }
+    return Bytes;
+}
+
+void DecodeContinuousTraffic(benchmark::State &State) {
+    const std::vector<std::uint8_t> Traffic = ContinuousTraffic();
+    constexpr std::uint32_t BufferBytes = SamplesPerBuffer * 2;
+    auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{});
+    Receiver->OnReceive = [](TObject *, bool, const TRxString &) {};
+    Receiver->OnBitReceive = [](TObject *, const TRxString &) {};
+    Receiver->OnInputLevel = [](TObject *, std::int32_t) {};
+    for (auto _ : State)
+        for (std::size_t Offset = 0; Offset < Traffic.size(); Offset += BufferBytes)
+            TFFSKReceiverFeed::Data(*Receiver, Traffic.data() + Offset, BufferBytes);
+    State.SetItemsProcessed(State.iterations() * TrafficBuffers * SamplesPerBuffer);
+    Receiver->Free();
+}
+
+} // namespace
+
+BENCHMARK(DecodeContinuousTraffic)->Unit(benchmark::kMillisecond);
