@@ -110,9 +110,10 @@ void TSimulatedWaveInService::ReleaseHold() {
         RecordAsFastAsQueued(Stream);
 }
 
-void TSimulatedWaveInService::InjectFailure(TOperation Operation, MMRESULT Code, bool Always) {
+void TSimulatedWaveInService::InjectFailure(TOperation Operation, MMRESULT Code, bool Always,
+                                            int Skip) {
     TGuard Guard(FMutex);
-    FFailures[Operation] = {Code, Always};
+    FFailures[Operation] = {Code, Always, Skip};
 }
 
 void TSimulatedWaveInService::ClearFailures() {
@@ -144,6 +145,10 @@ std::optional<MMRESULT> TSimulatedWaveInService::Enter(TOperation Operation) {
     auto Failure = FFailures.find(Operation);
     if (Failure == FFailures.end())
         return std::nullopt;
+    if (Failure->second.Skip > 0) {
+        --Failure->second.Skip;
+        return std::nullopt;
+    }
     MMRESULT Code = Failure->second.Code;
     if (!Failure->second.Always)
         FFailures.erase(Failure);

@@ -85,8 +85,9 @@ public:
     void HoldAfter(std::uint64_t Bytes);
     void ReleaseHold();
 
-    // The next call of Operation (or every call, with Always) returns Code and does nothing.
-    void InjectFailure(TOperation Operation, MMRESULT Code, bool Always = false);
+    // After Skip more calls, the next call of Operation (or every call, with Always)
+    // returns Code and does nothing.
+    void InjectFailure(TOperation Operation, MMRESULT Code, bool Always = false, int Skip = 0);
     void ClearFailures();
 
     // Counters.
@@ -122,6 +123,7 @@ private:
     struct TFailure {
         MMRESULT Code;
         bool Always;
+        int Skip;
     };
     using TGuard = std::unique_lock<std::mutex>;
 
