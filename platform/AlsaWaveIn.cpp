@@ -1,0 +1,711 @@
+#include "platform/AlsaWaveIn.h"
+
+#include "platform/MessageServices.h"
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// Small periods keep the time from a buffer's last sample to its notification short; the
+// ring holds many of them so that a capture thread that is late loses no audio.
+constexpr unsigned PeriodMicroseconds = 10000;
+constexpr unsigned RingMicroseconds = 200000;
+constexpr std::size_t PeriodsPerRead = 4;
+// A guard against a PCM that stops signalling: the thread looks at it at least this often.
+constexpr int PollGuardMilliseconds = 500;
+
+constexpr const char *DefaultPcmName = "default";
+constexpr const char *DefaultDeviceName = "Default sound input";
+
+void IgnoreAlsaError(const char *, int, const char *, int, const char *, ...) {}
+
+// ALSA prints its errors on the console unless told otherwise; the program prints nothing.
+void SilenceAlsa() {
+    static std::once_flag Once;
+    std::call_once(Once, [] { snd_lib_error_set_handler(IgnoreAlsaError); });
+}
+
+struct TPcmCloser {
+    void operator()(snd_pcm_t *Pcm) const { snd_pcm_close(Pcm); }
+};
+using TPcm = std::unique_ptr<snd_pcm_t, TPcmCloser>;
+
+struct TOpenedPcm {
+    TPcm Pcm;
+    int Error = 0;
+};
+
+TOpenedPcm OpenCapturePcm(const std::string &Name) {
+    snd_pcm_t *Pcm = nullptr;
+    // Non-blocking, so that a device another program holds is refused at once, not waited for.
+    int Error = snd_pcm_open(&Pcm, Name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    return {TPcm(Error < 0 ? nullptr : Pcm), Error};
+}
+
+bool IsBusy(int Error) {
+    return Error == -EBUSY || Error == -EAGAIN;
+}
+
+MMRESULT OpenFailure(int Error) {
+    if (IsBusy(Error))
+        return MMSYSERR_ALLOCATED;
+    if (Error == -ENOMEM)
+        return MMSYSERR_NOMEM;
+    // Anything else means there is nothing to record from: no card, no sound server, no PCM.
+    return MMSYSERR_NODRIVER;
+}
+
+// ---- Devices ----
+
+struct TCaptureDevice {
+    std::string PcmName;
+    std::string Description;
+};
+
+std::string HintValue(void *Hint, const char *Id) {
+    char *Value = snd_device_name_get_hint(Hint, Id);
+    std::string Result = Value ? Value : "";
+    std::free(Value);
+    return Result;
+}
+
+std::string FirstLine(const std::string &Text) {
+    return Text.substr(0, Text.find('\n'));
+}
+
+std::vector<TCaptureDevice> ListCaptureDevices() {
+    std::vector<TCaptureDevice> Devices;
+    void **Hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &Hints) < 0)
+        return Devices;
+    for (void **Hint = Hints; *Hint; ++Hint) {
+        const std::string Direction = HintValue(*Hint, "IOID");
+        const std::string Name = HintValue(*Hint, "NAME");
+        if ((Direction.empty() || Direction == "Input") && !Name.empty())
+            Devices.push_back({Name, FirstLine(HintValue(*Hint, "DESC"))});
+    }
+    snd_device_name_free_hint(Hints);
+    return Devices;
+}
+
+bool IsMapper(UINT_PTR DeviceID) {
+    return DeviceID == WAVE_MAPPER || DeviceID == static_cast<UINT_PTR>(-1);
+}
+
+std::optional<TCaptureDevice> ResolveDevice(UINT_PTR DeviceID) {
+    if (IsMapper(DeviceID))
+        return TCaptureDevice{DefaultPcmName, DefaultDeviceName};
+    std::vector<TCaptureDevice> Devices = ListCaptureDevices();
+    if (DeviceID >= Devices.size())
+        return std::nullopt;
+    return Devices[DeviceID];
+}
+
+// Cuts at a character boundary, so that a UTF-8 name never ends in half a character.
+void CopyName(char (&Target)[MAXPNAMELEN], const std::string &Name) {
+    std::size_t Length = std::min<std::size_t>(Name.size(), MAXPNAMELEN - 1);
+    if (Length < Name.size())
+        while (Length > 0 && (static_cast<unsigned char>(Name[Length]) & 0xC0) == 0x80)
+            --Length;
+    std::memcpy(Target, Name.data(), Length);
+    Target[Length] = '\0';
+}
+
+// ---- Formats ----
+
+bool IsRecordableFormat(const WAVEFORMATEX &Format) {
+    const std::uint64_t BlockAlign = Format.nChannels * Format.wBitsPerSample / 8;
+    return Format.wFormatTag == WAVE_FORMAT_PCM &&
+           (Format.wBitsPerSample == 8 || Format.wBitsPerSample == 16) && Format.nChannels > 0 &&
+           Format.nSamplesPerSec > 0 && Format.nBlockAlign == BlockAlign &&
+           Format.nAvgBytesPerSec == Format.nSamplesPerSec * BlockAlign;
+}
+
+snd_pcm_format_t SampleFormat(WORD BitsPerSample) {
+    return BitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+}
+
+// Narrows Params to the format; false when the PCM cannot record in it.
+bool RestrictToFormat(snd_pcm_t *Pcm, snd_pcm_hw_params_t *Params, WORD BitsPerSample,
+                      unsigned Channels, unsigned Rate) {
+    return snd_pcm_hw_params_any(Pcm, Params) >= 0 &&
+           snd_pcm_hw_params_set_access(Pcm, Params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+           snd_pcm_hw_params_set_format(Pcm, Params, SampleFormat(BitsPerSample)) >= 0 &&
+           snd_pcm_hw_params_set_channels(Pcm, Params, Channels) >= 0 &&
+           snd_pcm_hw_params_set_rate(Pcm, Params, Rate, 0) >= 0;
+}
+
+bool Accepts(snd_pcm_t *Pcm, const WAVEFORMATEX &Format) {
+    snd_pcm_hw_params_t *Params = nullptr;
+    snd_pcm_hw_params_alloca(&Params);
+    return RestrictToFormat(Pcm, Params, Format.wBitsPerSample, Format.nChannels,
+                            Format.nSamplesPerSec);
+}
+
+struct TFormatBit {
+    DWORD Bit;
+    unsigned Rate;
+    unsigned Channels;
+    WORD BitsPerSample;
+};
+
+constexpr TFormatBit FormatBits[] = {
+    {WAVE_FORMAT_1M08, 11025, 1, 8},  {WAVE_FORMAT_1S08, 11025, 2, 8},
+    {WAVE_FORMAT_1M16, 11025, 1, 16}, {WAVE_FORMAT_1S16, 11025, 2, 16},
+    {WAVE_FORMAT_2M08, 22050, 1, 8},  {WAVE_FORMAT_2S08, 22050, 2, 8},
+    {WAVE_FORMAT_2M16, 22050, 1, 16}, {WAVE_FORMAT_2S16, 22050, 2, 16},
+    {WAVE_FORMAT_4M08, 44100, 1, 8},  {WAVE_FORMAT_4S08, 44100, 2, 8},
+    {WAVE_FORMAT_4M16, 44100, 1, 16}, {WAVE_FORMAT_4S16, 44100, 2, 16},
+};
+
+DWORD SupportedFormatBits(snd_pcm_t *Pcm) {
+    snd_pcm_hw_params_t *Params = nullptr;
+    snd_pcm_hw_params_alloca(&Params);
+    DWORD Bits = 0;
+    for (const TFormatBit &Format : FormatBits)
+        if (RestrictToFormat(Pcm, Params, Format.BitsPerSample, Format.Channels, Format.Rate))
+            Bits |= Format.Bit;
+    return Bits;
+}
+
+// The capability record knows mono and stereo only.
+WORD MaxChannels(snd_pcm_t *Pcm) {
+    snd_pcm_hw_params_t *Params = nullptr;
+    snd_pcm_hw_params_alloca(&Params);
+    unsigned Channels = 1;
+    if (snd_pcm_hw_params_any(Pcm, Params) >= 0)
+        snd_pcm_hw_params_get_channels_max(Params, &Channels);
+    return static_cast<WORD>(std::clamp(Channels, 1u, 2u));
+}
+
+MMRESULT QueryFormat(const std::string &PcmName, const WAVEFORMATEX &Format) {
+    TOpenedPcm Opened = OpenCapturePcm(PcmName);
+    // The device exists but another program holds it: the open that follows says so.
+    if (IsBusy(Opened.Error))
+        return MMSYSERR_NOERROR;
+    if (!Opened.Pcm)
+        return OpenFailure(Opened.Error);
+    return Accepts(Opened.Pcm.get(), Format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+}
+
+MMRESULT ConfigureForRecording(snd_pcm_t *Pcm, const WAVEFORMATEX &Format) {
+    snd_pcm_hw_params_t *Params = nullptr;
+    snd_pcm_hw_params_alloca(&Params);
+    if (!RestrictToFormat(Pcm, Params, Format.wBitsPerSample, Format.nChannels,
+                          Format.nSamplesPerSec))
+        return WAVERR_BADFORMAT;
+    unsigned Period = PeriodMicroseconds;
+    unsigned Ring = RingMicroseconds;
+    snd_pcm_hw_params_set_period_time_near(Pcm, Params, &Period, nullptr);
+    snd_pcm_hw_params_set_buffer_time_near(Pcm, Params, &Ring, nullptr);
+    return snd_pcm_hw_params(Pcm, Params) < 0 ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
+}
+
+// ---- Texts ----
+
+struct TErrorText {
+    MMRESULT Code;
+    const char *Text;
+};
+
+constexpr TErrorText ErrorTexts[] = {
+    {MMSYSERR_NOERROR, "The sound input did what was asked."},
+    {MMSYSERR_ERROR, "The sound input failed."},
+    {MMSYSERR_BADDEVICEID, "The chosen sound input does not exist."},
+    {MMSYSERR_ALLOCATED, "The sound input is in use by another program."},
+    {MMSYSERR_INVALHANDLE, "The sound input is not open."},
+    {MMSYSERR_NODRIVER, "No sound input was found."},
+    {MMSYSERR_NOMEM, "There is not enough memory to record sound."},
+    {MMSYSERR_INVALFLAG, "The sound input was given an option it does not know."},
+    {MMSYSERR_INVALPARAM, "The sound input was given an invalid value."},
+    {WAVERR_BADFORMAT, "The sound input cannot record in this format."},
+    {WAVERR_STILLPLAYING, "The sound input still holds recording buffers."},
+    {WAVERR_UNPREPARED, "The recording buffer has not been prepared."},
+};
+
+// The wake-up of a capture thread that waits in poll.
+class TWakeSignal {
+public:
+    TWakeSignal() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        if (FFd < 0)
+            throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
+    ~TWakeSignal() { close(FFd); }
+    TWakeSignal(const TWakeSignal &) = delete;
+    TWakeSignal &operator=(const TWakeSignal &) = delete;
+
+    int Fd() const { return FFd; }
+    void Raise() const {
+        const std::uint64_t One = 1;
+        [[maybe_unused]] ssize_t Written = write(FFd, &One, sizeof One);
+    }
+    void Clear() const {
+        std::uint64_t Count = 0;
+        [[maybe_unused]] ssize_t Read = read(FFd, &Count, sizeof Count);
+    }
+
+private:
+    int FFd;
+};
+
+struct TCallbackTarget {
+    DWORD_PTR Callback;
+    DWORD Type;
+
+    // Without a target (no callback flag) nothing is posted, and that is no failure.
+    bool Post(UINT Msg, LPARAM Param) const {
+        return Type == 0 || PostCallbackMessage(Callback, Type, Msg, Param);
+    }
+};
+
+} // namespace
+
+// One open device: the buffers queued by the engine, and the thread that fills them.
+// Everything the calls and the thread share is guarded by FLock; the PCM belongs to the
+// thread once it runs.
+class TAlsaCaptureStream {
+public:
+    TAlsaCaptureStream(TPcm Pcm, const WAVEFORMATEX &Format, TCallbackTarget Target)
+        : FPcm(std::move(Pcm)), FFormat(Format), FTarget(Target),
+          FPollFds(1 + std::max(0, snd_pcm_poll_descriptors_count(FPcm.get()))) {
+        snd_pcm_uframes_t PeriodFrames = 0;
+        snd_pcm_uframes_t RingFrames = 0;
+        snd_pcm_get_params(FPcm.get(), &RingFrames, &PeriodFrames);
+        FChunk.resize(std::max<snd_pcm_uframes_t>(PeriodFrames, 1) * PeriodsPerRead *
+                      FFormat.nBlockAlign);
+        FThread = std::thread(&TAlsaCaptureStream::Run, this);
+    }
+
+    ~TAlsaCaptureStream() {
+        {
+            std::lock_guard Guard(FLock);
+            FClosed = true;
+        }
+        FWake.Raise();
+        if (FThread.joinable())
+            FThread.join();
+    }
+
+    TAlsaCaptureStream(const TAlsaCaptureStream &) = delete;
+    TAlsaCaptureStream &operator=(const TAlsaCaptureStream &) = delete;
+
+    bool Notify(UINT Msg, LPARAM Param) const { return FTarget.Post(Msg, Param); }
+
+    MMRESULT Prepare(WAVEHDR &Header) {
+        std::lock_guard Guard(FLock);
+        if (FClosed)
+            return MMSYSERR_INVALHANDLE;
+        Header.dwFlags |= WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Unprepare(WAVEHDR &Header) {
+        std::lock_guard Guard(FLock);
+        if (FClosed)
+            return MMSYSERR_INVALHANDLE;
+        if (Header.dwFlags & WHDR_INQUEUE)
+            return WAVERR_STILLPLAYING;
+        Header.dwFlags &= ~WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Add(WAVEHDR &Header) {
+        std::lock_guard Guard(FLock);
+        if (FClosed)
+            return MMSYSERR_INVALHANDLE;
+        if (!Header.lpData || Capacity(Header) == 0)
+            return MMSYSERR_INVALPARAM;
+        if (!(Header.dwFlags & WHDR_PREPARED))
+            return WAVERR_UNPREPARED;
+        if (Header.dwFlags & WHDR_INQUEUE)
+            return WAVERR_STILLPLAYING;
+        Header.dwFlags = (Header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        Header.dwBytesRecorded = 0;
+        FQueue.push_back(&Header);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Start() {
+        std::lock_guard Guard(FLock);
+        if (FClosed)
+            return MMSYSERR_INVALHANDLE;
+        if (!FRecording) {
+            FRecording = true;
+            ++FEpoch;
+            FWake.Raise();
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Stop() {
+        std::lock_guard Guard(FLock);
+        if (FClosed)
+            return MMSYSERR_INVALHANDLE;
+        FRecording = false;
+        // The buffer being filled comes back with what it holds; empty ones wait for a start.
+        if (!FQueue.empty() && FQueue.front()->dwBytesRecorded > 0)
+            ReturnFront();
+        FWake.Raise();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Reset() {
+        std::lock_guard Guard(FLock);
+        if (FClosed)
+            return MMSYSERR_INVALHANDLE;
+        FRecording = false;
+        while (!FQueue.empty())
+            ReturnFront();
+        FPosition = 0;
+        FWake.Raise();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Position(MMTIME &Time) {
+        std::uint64_t Bytes = 0;
+        {
+            std::lock_guard Guard(FLock);
+            if (FClosed)
+                return MMSYSERR_INVALHANDLE;
+            Bytes = FPosition;
+        }
+        if (Time.wType == TIME_MS) {
+            Time.u.ms = static_cast<DWORD>(Bytes * 1000 / FFormat.nAvgBytesPerSec);
+        } else if (Time.wType == TIME_SAMPLES) {
+            Time.u.sample = static_cast<DWORD>(Bytes / FFormat.nBlockAlign);
+        } else {
+            Time.wType = TIME_BYTES;
+            Time.u.cb = static_cast<DWORD>(Bytes);
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    // Refused while buffers are queued; afterwards the stream takes no more calls.
+    MMRESULT BeginClose() {
+        std::lock_guard Guard(FLock);
+        if (FClosed)
+            return MMSYSERR_INVALHANDLE;
+        if (!FQueue.empty())
+            return WAVERR_STILLPLAYING;
+        FClosed = true;
+        FWake.Raise();
+        return MMSYSERR_NOERROR;
+    }
+
+    // The thread ends and the PCM is closed before the target hears of it.
+    void FinishClose() {
+        FThread.join();
+        FPcm.reset();
+        Notify(MM_WIM_CLOSE, 0);
+    }
+
+private:
+    struct TCommand {
+        bool Quit;
+        bool Record;
+        unsigned Epoch;
+    };
+
+    void Run() {
+        for (TCommand Command = TakeCommand(); !Command.Quit; Command = TakeCommand()) {
+            FollowCommand(Command);
+            if (WaitForAudio())
+                ReadAvailable(Command.Epoch);
+        }
+        snd_pcm_drop(FPcm.get());
+    }
+
+    TCommand TakeCommand() {
+        std::lock_guard Guard(FLock);
+        return {FClosed, FRecording, FEpoch};
+    }
+
+    void FollowCommand(const TCommand &Command) {
+        snd_pcm_t *Pcm = FPcm.get();
+        if (!Command.Record) {
+            if (FPcmRunning)
+                snd_pcm_drop(Pcm);
+            FPcmRunning = false;
+            return;
+        }
+        if (FPcmEpoch == Command.Epoch)
+            return;
+        // A new start records from now on, not what the PCM still held from before the stop.
+        FPcmEpoch = Command.Epoch;
+        snd_pcm_drop(Pcm);
+        FPcmRunning = snd_pcm_prepare(Pcm) >= 0 && snd_pcm_start(Pcm) >= 0;
+    }
+
+    // Blocks until ALSA has audio or a call wants the thread; true when there may be audio.
+    bool WaitForAudio() {
+        int PcmFds = 0;
+        if (FPcmRunning)
+            PcmFds = snd_pcm_poll_descriptors(FPcm.get(), &FPollFds[1], FPollFds.size() - 1);
+        FPollFds[0] = {FWake.Fd(), POLLIN, 0};
+        const int Ready =
+            poll(FPollFds.data(), 1 + PcmFds, PcmFds > 0 ? PollGuardMilliseconds : -1);
+        if (FPollFds[0].revents & POLLIN)
+            FWake.Clear();
+        if (PcmFds <= 0 || Ready < 0)
+            return false;
+        if (Ready == 0)
+            return true;
+        unsigned short Events = 0;
+        snd_pcm_poll_descriptors_revents(FPcm.get(), &FPollFds[1], PcmFds, &Events);
+        return Events & (POLLIN | POLLERR);
+    }
+
+    void ReadAvailable(unsigned Epoch) {
+        const snd_pcm_uframes_t ChunkFrames = FChunk.size() / FFormat.nBlockAlign;
+        for (;;) {
+            const snd_pcm_sframes_t Frames = snd_pcm_readi(FPcm.get(), FChunk.data(), ChunkFrames);
+            if (Frames == -EAGAIN)
+                return;
+            if (Frames < 0) {
+                Recover(static_cast<int>(Frames));
+                return;
+            }
+            Deliver(FChunk.data(), static_cast<DWORD>(Frames) * FFormat.nBlockAlign, Epoch);
+            if (static_cast<snd_pcm_uframes_t>(Frames) < ChunkFrames)
+                return;
+        }
+    }
+
+    // Overruns and suspends lose a little audio but do not end the recording.
+    void Recover(int Error) {
+        snd_pcm_t *Pcm = FPcm.get();
+        const bool Recovered =
+            snd_pcm_recover(Pcm, Error, 1) >= 0 &&
+            (snd_pcm_state(Pcm) == SND_PCM_STATE_RUNNING || snd_pcm_start(Pcm) >= 0);
+        // A device that cannot go on is left alone until the next start tries it again.
+        if (!Recovered)
+            FPcmRunning = false;
+    }
+
+    void Deliver(const char *Data, DWORD Bytes, unsigned Epoch) {
+        std::lock_guard Guard(FLock);
+        // Audio read before a stop belongs to no buffer.
+        if (!FRecording || FEpoch != Epoch)
+            return;
+        FPosition += Bytes;
+        // With no buffer queued the audio is dropped, as the Windows service does.
+        while (Bytes > 0 && !FQueue.empty()) {
+            WAVEHDR &Header = *FQueue.front();
+            const DWORD Count = std::min(Bytes, Capacity(Header) - Header.dwBytesRecorded);
+            std::memcpy(Header.lpData + Header.dwBytesRecorded, Data, Count);
+            Header.dwBytesRecorded += Count;
+            Data += Count;
+            Bytes -= Count;
+            if (Header.dwBytesRecorded == Capacity(Header))
+                ReturnFront();
+        }
+    }
+
+    // FLock is held: the notifications leave in the order the buffers were filled.
+    void ReturnFront() {
+        WAVEHDR *Header = FQueue.front();
+        FQueue.pop_front();
+        Header->dwFlags = (Header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        Notify(MM_WIM_DATA, reinterpret_cast<LPARAM>(Header));
+    }
+
+    // Whole frames only.
+    DWORD Capacity(const WAVEHDR &Header) const {
+        return Header.dwBufferLength - Header.dwBufferLength % FFormat.nBlockAlign;
+    }
+
+    TPcm FPcm;
+    const WAVEFORMATEX FFormat;
+    const TCallbackTarget FTarget;
+    TWakeSignal FWake;
+
+    std::mutex FLock;
+    std::deque<WAVEHDR *> FQueue;
+    bool FRecording = false;
+    bool FClosed = false;
+    unsigned FEpoch = 0;
+    // Bytes captured while recording since the open or the last reset.
+    std::uint64_t FPosition = 0;
+
+    // The capture thread's own.
+    std::vector<pollfd> FPollFds;
+    std::vector<char> FChunk;
+    bool FPcmRunning = false;
+    unsigned FPcmEpoch = 0;
+    std::thread FThread;
+};
+
+TAlsaWaveInService::TAlsaWaveInService() {
+    SilenceAlsa();
+}
+
+TAlsaWaveInService::~TAlsaWaveInService() = default;
+
+UINT TAlsaWaveInService::GetNumDevs() {
+    return static_cast<UINT>(ListCaptureDevices().size());
+}
+
+MMRESULT TAlsaWaveInService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) {
+    if (!Caps)
+        return MMSYSERR_INVALPARAM;
+    std::optional<TCaptureDevice> Device = ResolveDevice(DeviceID);
+    if (!Device)
+        return MMSYSERR_BADDEVICEID;
+    TOpenedPcm Opened = OpenCapturePcm(Device->PcmName);
+    // The preferred input stands for whatever there is; when there is nothing, it is missing.
+    if (IsMapper(DeviceID) && !Opened.Pcm && !IsBusy(Opened.Error))
+        return OpenFailure(Opened.Error);
+    WAVEINCAPSA Result{};
+    CopyName(Result.szPname, Device->Description);
+    Result.wChannels = 1;
+    if (Opened.Pcm) {
+        Result.dwFormats = SupportedFormatBits(Opened.Pcm.get());
+        Result.wChannels = MaxChannels(Opened.Pcm.get());
+    }
+    std::memcpy(Caps, &Result, std::min<std::size_t>(CapsSize, sizeof Result));
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TAlsaWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format,
+                                  DWORD_PTR Callback, DWORD_PTR, DWORD Flags) {
+    const DWORD CallbackType = Flags & (CALLBACK_WINDOW | CALLBACK_THREAD);
+    if ((Flags & ~(WAVE_FORMAT_QUERY | CALLBACK_WINDOW | CALLBACK_THREAD)) ||
+        CallbackType == (CALLBACK_WINDOW | CALLBACK_THREAD))
+        return MMSYSERR_INVALFLAG;
+    if (!Format)
+        return MMSYSERR_INVALPARAM;
+    if (!IsRecordableFormat(*Format))
+        return WAVERR_BADFORMAT;
+    std::optional<TCaptureDevice> Device = ResolveDevice(DeviceID);
+    if (!Device)
+        return MMSYSERR_BADDEVICEID;
+    if (Flags & WAVE_FORMAT_QUERY)
+        return QueryFormat(Device->PcmName, *Format);
+    if (!WaveIn)
+        return MMSYSERR_INVALPARAM;
+
+    TOpenedPcm Opened = OpenCapturePcm(Device->PcmName);
+    if (!Opened.Pcm)
+        return OpenFailure(Opened.Error);
+    if (MMRESULT Result = ConfigureForRecording(Opened.Pcm.get(), *Format))
+        return Result;
+    std::shared_ptr<TAlsaCaptureStream> Stream;
+    try {
+        Stream = std::make_shared<TAlsaCaptureStream>(std::move(Opened.Pcm), *Format,
+                                                      TCallbackTarget{Callback, CallbackType});
+    } catch (const std::exception &) {
+        return MMSYSERR_NOMEM;
+    }
+    *WaveIn = Register(Stream);
+    if (!Stream->Notify(MM_WIM_OPEN, 0)) {
+        // Nobody would ever hear of this device: it is not opened at all.
+        std::lock_guard Guard(FLock);
+        FStreams.erase(*WaveIn);
+        *WaveIn = 0;
+        return MMSYSERR_INVALPARAM;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TAlsaWaveInService::PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
+    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    if (!Stream)
+        return MMSYSERR_INVALHANDLE;
+    return Header ? Stream->Prepare(*Header) : MMSYSERR_INVALPARAM;
+}
+
+MMRESULT TAlsaWaveInService::UnprepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
+    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    if (!Stream)
+        return MMSYSERR_INVALHANDLE;
+    return Header ? Stream->Unprepare(*Header) : MMSYSERR_INVALPARAM;
+}
+
+MMRESULT TAlsaWaveInService::AddBuffer(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
+    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    if (!Stream)
+        return MMSYSERR_INVALHANDLE;
+    return Header ? Stream->Add(*Header) : MMSYSERR_INVALPARAM;
+}
+
+MMRESULT TAlsaWaveInService::Start(HWAVEIN WaveIn) {
+    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    return Stream ? Stream->Start() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT TAlsaWaveInService::Stop(HWAVEIN WaveIn) {
+    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    return Stream ? Stream->Stop() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT TAlsaWaveInService::Reset(HWAVEIN WaveIn) {
+    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    return Stream ? Stream->Reset() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT TAlsaWaveInService::Close(HWAVEIN WaveIn) {
+    std::shared_ptr<TAlsaCaptureStream> Stream;
+    {
+        std::lock_guard Guard(FLock);
+        auto Found = FStreams.find(WaveIn);
+        if (Found == FStreams.end())
+            return MMSYSERR_INVALHANDLE;
+        if (MMRESULT Result = Found->second->BeginClose())
+            return Result;
+        Stream = std::move(Found->second);
+        FStreams.erase(Found);
+    }
+    Stream->FinishClose();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TAlsaWaveInService::GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) {
+    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    if (!Stream)
+        return MMSYSERR_INVALHANDLE;
+    if (!Time || TimeSize < sizeof(MMTIME))
+        return MMSYSERR_INVALPARAM;
+    return Stream->Position(*Time);
+}
+
+MMRESULT TAlsaWaveInService::GetErrorText(MMRESULT Code, char *Text, UINT TextSize) {
+    if (!Text || TextSize == 0)
+        return MMSYSERR_INVALPARAM;
+    Text[0] = '\0';
+    const auto Found = std::find_if(std::begin(ErrorTexts), std::end(ErrorTexts),
+                                    [Code](const TErrorText &Entry) { return Entry.Code == Code; });
+    if (Found == std::end(ErrorTexts))
+        return MMSYSERR_BADERRNUM;
+    std::snprintf(Text, TextSize, "%s", Found->Text);
+    return MMSYSERR_NOERROR;
+}
+
+std::shared_ptr<TAlsaCaptureStream> TAlsaWaveInService::Find(HWAVEIN WaveIn) {
+    std::lock_guard Guard(FLock);
+    auto Found = FStreams.find(WaveIn);
+    return Found == FStreams.end() ? nullptr : Found->second;
+}
+
+HWAVEIN TAlsaWaveInService::Register(std::shared_ptr<TAlsaCaptureStream> Stream) {
+    std::lock_guard Guard(FLock);
+    FStreams.emplace(++FLastHandle, std::move(Stream));
+    return FLastHandle;
+}
+
+} // namespace platform

@@ -1,0 +1,49 @@
+#pragma once
+
+// The sound input on Linux: the wave-in service served by ALSA. WAVE_MAPPER is ALSA's
+// "default" capture PCM; devices 0..n-1 are the capture PCMs that ALSA's name hints
+// list. Each open device records on a thread of its own, which reads from ALSA into the
+// queued buffers and posts the notifications; it never calls the engine.
+
+#include "platform/WaveInService.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+
+class TAlsaCaptureStream;
+
+class TAlsaWaveInService final : public IWaveInService {
+public:
+    TAlsaWaveInService();
+    ~TAlsaWaveInService() override;
+    TAlsaWaveInService(const TAlsaWaveInService &) = delete;
+    TAlsaWaveInService &operator=(const TAlsaWaveInService &) = delete;
+
+    UINT GetNumDevs() override;
+    MMRESULT GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) override;
+    MMRESULT Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format, DWORD_PTR Callback,
+                  DWORD_PTR Instance, DWORD Flags) override;
+    MMRESULT PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) override;
+    MMRESULT UnprepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) override;
+    MMRESULT AddBuffer(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) override;
+    MMRESULT Start(HWAVEIN WaveIn) override;
+    MMRESULT Stop(HWAVEIN WaveIn) override;
+    MMRESULT Reset(HWAVEIN WaveIn) override;
+    MMRESULT Close(HWAVEIN WaveIn) override;
+    MMRESULT GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) override;
+    MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
+
+private:
+    std::shared_ptr<TAlsaCaptureStream> Find(HWAVEIN WaveIn);
+    HWAVEIN Register(std::shared_ptr<TAlsaCaptureStream> Stream);
+
+    std::mutex FLock;
+    std::map<HWAVEIN, std::shared_ptr<TAlsaCaptureStream>> FStreams;
+    // Handles are never reused, so a stale one is refused instead of reaching a newer device.
+    HWAVEIN FLastHandle = 0;
+};
+
+} // namespace platform
