@@ -1,6 +1,7 @@
 #include "TestThreads.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -75,6 +76,43 @@ TEST(WaitWithMessages, HandlesPostedMessagesAndTimersButDropsInput) {
     QCoreApplication::sendPostedEvents(&Recorder);
     EXPECT_EQ(Recorder.Received.back(), QEvent::KeyPress) << "input flows again after the wait";
     DeallocateHWnd(Wnd);
+}
+
+TEST(WaitWithMessages, InputStillReachesAModalLoopOpenedByAHandledMessage) {
+    THandle Event = CreateEvent(true, false);
+    TEventRecorder Recorder;
+    DWORD Wnd = AllocateHWnd([&](TMessage &) {
+        // Stands for an error box: a modal loop one level deeper than the wait.
+        QEventLoop Modal;
+        QCoreApplication::postEvent(&Recorder, new QEvent(QEvent::KeyPress));
+        QTimer::singleShot(0, &Modal, &QEventLoop::quit);
+        Modal.exec();
+        SetEvent(Event);
+    });
+    PostMessage(Wnd, 0x401, 0, 0);
+    EXPECT_EQ(WaitForHandleWithMessages(Event, TestTimeoutMs), WAIT_OBJECT_0);
+    EXPECT_EQ(Recorder.Received, std::vector<QEvent::Type>{QEvent::KeyPress});
+    DeallocateHWnd(Wnd);
+}
+
+TEST(WaitWithMessages, KeepsTheWindowsOfAnotherThreadRunning) {
+    THandle WindowReady = CreateEvent(true, false), Handled = CreateEvent(true, false);
+    DWORD Wnd = 0;
+    std::thread::id HandledOn;
+    std::thread Worker([&] {
+        Wnd = AllocateHWnd([&](TMessage &) {
+            HandledOn = std::this_thread::get_id();
+            SetEvent(Handled);
+        });
+        SetEvent(WindowReady);
+        WaitForHandleWithMessages(Handled, TestTimeoutMs);
+        DeallocateHWnd(Wnd);
+    });
+    ASSERT_EQ(WaitForHandleWithMessages(WindowReady, TestTimeoutMs), WAIT_OBJECT_0);
+    EXPECT_TRUE(PostMessage(Wnd, 0x401, 0, 0));
+    std::thread::id WorkerId = Worker.get_id();
+    Worker.join();
+    EXPECT_EQ(HandledOn, WorkerId);
 }
 
 TEST(WaitWithMessages, RunsReentrantlyInsideAHandledMessage) {
