@@ -20,11 +20,38 @@ constexpr std::size_t ChunkSamples = 65536;
 constexpr int MinimumSampleRate = 1000;
 constexpr int MaximumSampleRate = 1000000;
 
+// Some decoders behind libsndfile (mpg123) print their own notes on stderr, where
+// the tool promises a single line at most: they are silenced while they run.
+class TQuietStderr {
+public:
+    TQuietStderr() : FSaved(dup(STDERR_FILENO)) {
+        const int Null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (Null >= 0) {
+            dup2(Null, STDERR_FILENO);
+            close(Null);
+        }
+    }
+    ~TQuietStderr() {
+        if (FSaved >= 0) {
+            dup2(FSaved, STDERR_FILENO);
+            close(FSaved);
+        }
+    }
+    TQuietStderr(const TQuietStderr &) = delete;
+    TQuietStderr &operator=(const TQuietStderr &) = delete;
+
+private:
+    int FSaved;
+};
+
 // Reads whole interleaved frames from libsndfile and picks one channel.
 class TSoundFileSource : public TSampleSource {
 public:
     TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel);
-    ~TSoundFileSource() override { sf_close(FSound); }
+    ~TSoundFileSource() override {
+        TQuietStderr Quiet;
+        sf_close(FSound);
+    }
     std::span<const std::int16_t> Next() override;
 
 private:
@@ -63,6 +90,7 @@ std::span<const std::int16_t> TSoundFileSource::Next() {
 
 std::span<const std::int16_t> TSoundFileSource::NextDirect() {
     FShorts.resize(FChunkFrames * FChannels);
+    TQuietStderr Quiet;
     const sf_count_t Frames = sf_readf_short(FSound, FShorts.data(), FChunkFrames);
     FSamples.resize(std::max<sf_count_t>(0, Frames));
     for (std::size_t Frame = 0; Frame < FSamples.size(); ++Frame)
@@ -72,6 +100,7 @@ std::span<const std::int16_t> TSoundFileSource::NextDirect() {
 
 bool TSoundFileSource::ReadFloats() {
     FFloats.resize(FChunkFrames * FChannels);
+    TQuietStderr Quiet;
     const sf_count_t Frames = sf_readf_float(FSound, FFloats.data(), FChunkFrames);
     FChannelFloats.resize(std::max<sf_count_t>(0, Frames));
     for (std::size_t Frame = 0; Frame < FChannelFloats.size(); ++Frame)
@@ -128,7 +157,11 @@ int OpenReadable(const std::string &Path) {
 std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
     const int Descriptor = OpenReadable(Path);
     SF_INFO Info{};
-    SNDFILE *Sound = sf_open_fd(Descriptor, SFM_READ, &Info, SF_TRUE);
+    SNDFILE *Sound = nullptr;
+    {
+        TQuietStderr Quiet;
+        Sound = sf_open_fd(Descriptor, SFM_READ, &Info, SF_TRUE);
+    }
     if (!Sound) {
         close(Descriptor);
         throw EToolError(std::string("not a readable recording (") + sf_strerror(nullptr) + ")");
@@ -137,6 +170,7 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
         CheckRecording(Info, Channel);
         return std::make_unique<TSoundFileSource>(Sound, Info, Channel);
     } catch (...) {
+        TQuietStderr Quiet;
         sf_close(Sound);
         throw;
     }

@@ -1,0 +1,3 @@
+# Helper of compare-multimon.sh: converts a recording to the raw input multimon-ng reads.
+add_executable(zel-bench-to-raw ${CMAKE_CURRENT_LIST_DIR}/to_raw.cpp)
+target_link_libraries(zel-bench-to-raw PRIVATE zel_tool_support)

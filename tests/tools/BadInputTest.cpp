@@ -1,0 +1,87 @@
+#include "ToolProcess.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every refusal: exit status 2, nothing on stdout, one line on stderr with the
+// tool's name in front and, where given, the name of the offending file or value.
+void ExpectRefused(const TToolResult &Result, const std::string &Tool,
+                   const std::string &Mentioned) {
+    EXPECT_EQ(Result.ExitCode, 2);
+    EXPECT_EQ(Result.Output, "");
+    const std::vector<std::string> Lines = SplitLines(Result.Errors);
+    ASSERT_EQ(Lines.size(), 1u) << Result.Errors;
+    EXPECT_TRUE(Lines[0].starts_with(Tool + ": ")) << Lines[0];
+    EXPECT_NE(Lines[0].find(Mentioned), std::string::npos) << Lines[0];
+}
+
+class BadInputTest : public testing::Test {
+protected:
+    std::string Path(const std::string &Name) { return Scratch.File(Name).string(); }
+    void ExpectDecodeRefused(const std::vector<std::string> &Arguments,
+                             const std::string &Mentioned) {
+        SCOPED_TRACE(Mentioned);
+        ExpectRefused(RunTool(ZEL_DECODE, Arguments), "zel-decode", Mentioned);
+    }
+    void ExpectEncodeRefused(const std::vector<std::string> &Arguments,
+                             const std::string &Mentioned) {
+        SCOPED_TRACE(Mentioned);
+        ExpectRefused(RunTool(ZEL_ENCODE, Arguments), "zel-encode", Mentioned);
+    }
+    std::string Recording() { return RunTool(ZEL_ENCODE, {"--gap", "0", "SMS>test"}).Output; }
+
+    TScratchDir Scratch;
+};
+
+TEST_F(BadInputTest, DecoderRefusesWhatIsNoRecording) {
+    Scratch.Write("notes.txt", "Just some text, no sound in here.\n");
+    Scratch.Write("cut.wav", Recording().substr(0, 30));
+    Scratch.Write("empty.wav", "");
+    ExpectDecodeRefused({Path("missing.wav")}, "missing.wav");
+    ExpectDecodeRefused({Path("notes.txt")}, "notes.txt");
+    ExpectDecodeRefused({Path("cut.wav")}, "cut.wav");
+    ExpectDecodeRefused({Path("empty.wav")}, "empty.wav");
+    ExpectDecodeRefused({Scratch.File("").string()}, "directory");
+}
+
+TEST_F(BadInputTest, DecoderRefusesAChannelTheRecordingLacks) {
+    Scratch.Write("mono.wav", Recording());
+    ExpectDecodeRefused({"--channel", "2", Path("mono.wav")}, "mono.wav");
+    ExpectDecodeRefused({"--channel", "2", "-"}, "standard input");
+}
+
+TEST_F(BadInputTest, DecoderRefusesBadArguments) {
+    ExpectDecodeRefused({"--verbose"}, "--verbose");
+    ExpectDecodeRefused({"--channel"}, "--channel");
+    ExpectDecodeRefused({"--channel", "0"}, "--channel");
+    ExpectDecodeRefused({"--channel", "1x"}, "1x");
+    ExpectDecodeRefused({"a.wav", "b.wav"}, "b.wav");
+}
+
+TEST_F(BadInputTest, EncoderRefusesBadArguments) {
+    ExpectEncodeRefused({}, "MESSAGE");
+    ExpectEncodeRefused({"HELLO"}, "HELLO");
+    ExpectEncodeRefused({"SMS>a\\q"}, "escape");
+    ExpectEncodeRefused({"SMS>a\\x4"}, "escape");
+    ExpectEncodeRefused({"SMS>a\\"}, "escape");
+    ExpectEncodeRefused({"--amplitude", "0", "SMS>a"}, "--amplitude");
+    ExpectEncodeRefused({"--amplitude", "1.01", "SMS>a"}, "--amplitude");
+    ExpectEncodeRefused({"--amplitude", "loud", "SMS>a"}, "loud");
+    ExpectEncodeRefused({"--preamble", "-1", "SMS>a"}, "--preamble");
+    ExpectEncodeRefused({"--gap", "5s", "SMS>a"}, "--gap");
+    ExpectEncodeRefused({"--speed", "2", "SMS>a"}, "--speed");
+    ExpectEncodeRefused({"SMS>a", "-o"}, "-o");
+    ExpectEncodeRefused({"-o", Path("no/such/dir.wav"), "SMS>a"}, "dir.wav");
+}
+
+TEST_F(BadInputTest, HelpGoesToStdout) {
+    for (const char *Tool : {ZEL_DECODE, ZEL_ENCODE}) {
+        const TToolResult Result = RunTool(Tool, {"--help"});
+        EXPECT_EQ(Result.ExitCode, 0);
+        EXPECT_TRUE(Result.Output.starts_with("usage: zel-")) << Result.Output;
+        EXPECT_EQ(Result.Errors, "");
+    }
+}
+
+} // namespace

@@ -1,0 +1,195 @@
+#include "TestRecordings.h"
+#include "ToolProcess.h"
+
+#include "tools/FFSKEncoder.h"
+#include "tools/MessageText.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+std::string RawBytes(const std::vector<std::int16_t> &Samples) {
+    std::string Bytes;
+    for (const std::int16_t Sample : Samples) {
+        Bytes += static_cast<char>(Sample & 0xFF);
+        Bytes += static_cast<char>((Sample >> 8) & 0xFF);
+    }
+    return Bytes;
+}
+
+class DecodeTest : public testing::Test {
+protected:
+    TToolResult Decode(const std::vector<std::string> &Arguments, const std::string &Input = "") {
+        TToolResult Result = RunTool(ZEL_DECODE, Arguments, Input);
+        EXPECT_EQ(Result.Errors, "");
+        EXPECT_EQ(Result.ExitCode, 0);
+        return Result;
+    }
+    std::string Path(const std::string &Name) { return Scratch.File(Name).string(); }
+
+    TScratchDir Scratch;
+    const std::vector<std::string> Messages = {"SMS>Hello world", "LOC>52.1N 004.3E", "SMS>x"};
+    const std::vector<std::string> Expected = {"SMS Hello world ", "LOC 52.1N 004.3E", "SMS x   "};
+};
+
+std::string RandomMessage(std::mt19937 &Random) {
+    std::uniform_int_distribution<int> Length(1, 40), Byte(0, 255), Kind(0, 1);
+    std::string Message = Kind(Random) ? "SMS>" : "LOC>";
+    for (int Count = Length(Random); Count > 0; --Count)
+        Message += static_cast<char>(Byte(Random));
+    return Message;
+}
+
+TEST_F(DecodeTest, RandomMessagesSurviveEncodeAndDecodeExactly) {
+    std::mt19937 Random(20261208);
+    std::vector<std::string> Arguments{"-o", Path("traffic.wav")}, Expected;
+    for (int Index = 0; Index < 25; ++Index) {
+        const std::string Message = RandomMessage(Random);
+        Arguments.push_back(EscapeBytes(Message));
+        Expected.push_back(EscapeBytes(DecodedLine(Message)));
+    }
+    const TToolResult Encoded = RunTool(ZEL_ENCODE, Arguments);
+    ASSERT_EQ(Encoded.ExitCode, 0) << Encoded.Errors;
+    EXPECT_EQ(SplitLines(Decode({Path("traffic.wav")}).Output), Expected);
+}
+
+TEST_F(DecodeTest, EncoderWritesCompleteWavToAPipe) {
+    const TToolResult Encoded = RunTool(ZEL_ENCODE, {"--gap", "0", "--preamble", "0", "SMS>ab"});
+    ASSERT_EQ(Encoded.ExitCode, 0);
+    Scratch.Write("piped.wav", Encoded.Output);
+    SF_INFO Info{};
+    SNDFILE *Sound = sf_open(Path("piped.wav").c_str(), SFM_READ, &Info);
+    ASSERT_NE(Sound, nullptr);
+    sf_close(Sound);
+    EXPECT_EQ(Info.samplerate, 48000);
+    EXPECT_EQ(Info.channels, 1);
+    EXPECT_EQ(Info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(Info.frames, 80 * 40);
+}
+
+TEST_F(DecodeTest, EventsFollowTheRecordersBufferOrder) {
+    const TToolResult Encoded = RunTool(ZEL_ENCODE, {"-o", Path("hi.wav"), "--gap", "0", "SMS>HI"});
+    ASSERT_EQ(Encoded.ExitCode, 0);
+    const std::vector<std::string> Lines = SplitLines(Decode({"--events", Path("hi.wav")}).Output);
+    // One buffer of signal, then the one silent buffer whose end delivers the message.
+    ASSERT_EQ(Lines.size(), 2u + 2 * 240 + 1);
+    for (std::size_t Buffer = 0; Buffer < 2; ++Buffer) {
+        const std::string &Level = Lines[Buffer * 241];
+        ASSERT_TRUE(Level.starts_with("level ")) << Level;
+        for (std::size_t Period = 1; Period <= 240; ++Period) {
+            const std::string &Bits = Lines[Buffer * 241 + Period];
+            ASSERT_TRUE(Bits.starts_with("bits ")) << Bits;
+            EXPECT_EQ(Bits.size() - 5, std::min<std::size_t>(40, Buffer * 240 + Period));
+        }
+    }
+    const int FirstLevel = std::stoi(Lines[0].substr(6));
+    EXPECT_GE(FirstLevel, 45);
+    EXPECT_LE(FirstLevel, 50);
+    EXPECT_EQ(Lines[241], "level 0");
+    EXPECT_EQ(Lines.back(), "SMS HI  ");
+}
+
+TEST_F(DecodeTest, NothingIsAddedAfterTheInputWhenNoMessageIsPending) {
+    const std::vector<std::int16_t> Silence(9600 * 3 + 10, 0);
+    const std::vector<std::string> Lines =
+        SplitLines(Decode({"--events", "-"}, RawBytes(Silence)).Output);
+    EXPECT_EQ(std::count(Lines.begin(), Lines.end(), "level 0"), 4);
+    EXPECT_EQ(Lines.size(), 4u * 241);
+}
+
+TEST_F(DecodeTest, SixteenBitWavAndRawStdinReachTheReceiverAlike) {
+    const std::vector<std::int16_t> Samples = Traffic(Messages);
+    WriteRecording(Path("s16.wav"), {ToFloat(Samples)}, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    SF_INFO Info{};
+    SNDFILE *Sound = sf_open(Path("s16.wav").c_str(), SFM_READ, &Info);
+    ASSERT_NE(Sound, nullptr);
+    std::vector<std::int16_t> Stored(Info.frames);
+    sf_readf_short(Sound, Stored.data(), Info.frames);
+    sf_close(Sound);
+
+    const TToolResult FromFile = Decode({"--events", "--timestamps", Path("s16.wav")});
+    const TToolResult FromStdin = Decode({"--events", "--timestamps", "-"}, RawBytes(Stored));
+    EXPECT_EQ(FromFile.Output, FromStdin.Output);
+    EXPECT_EQ(SplitLines(Decode({}, RawBytes(Samples)).Output), Expected);
+}
+
+struct TLayout {
+    const char *Name;
+    int SampleRate;
+    int Format;
+};
+
+class DecodeLayoutTest : public DecodeTest, public testing::WithParamInterface<TLayout> {};
+
+TEST_P(DecodeLayoutTest, EveryLayoutDecodesToTheSameMessages) {
+    const TLayout &Layout = GetParam();
+    std::vector<float> Signal = ToFloat(Traffic(Messages));
+    if (Layout.SampleRate != 48000)
+        Signal = Resample(Signal, 48000, Layout.SampleRate);
+    WriteRecording(Path("in"), {Signal}, Layout.SampleRate, Layout.Format);
+    EXPECT_EQ(SplitLines(Decode({Path("in")}).Output), Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, DecodeLayoutTest,
+    testing::Values(TLayout{"Wav44100", 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                    TLayout{"Wav22050", 22050, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                    TLayout{"Unsigned8Bit", 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_U8},
+                    TLayout{"Float", 48000, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+                    TLayout{"Extensible24Bit", 96000, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24},
+                    TLayout{"Flac", 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}),
+    [](const testing::TestParamInfo<TLayout> &Info) { return Info.param.Name; });
+
+TEST_F(DecodeTest, EachChannelOfAStereoRecordingDecodesOnItsOwn) {
+    const std::vector<float> Left = Resample(ToFloat(Traffic({"SMS>left side"})), 48000, 44100);
+    std::vector<float> Right = Resample(ToFloat(Traffic({"LOC>right side"})), 48000, 44100);
+    Right.resize(Left.size());
+    WriteRecording(Path("stereo.wav"), {Left, Right}, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(Decode({Path("stereo.wav")}).Output, "SMS left side   \n");
+    EXPECT_EQ(Decode({"--channel", "2", Path("stereo.wav")}).Output, "LOC right side  \n");
+}
+
+TEST_F(DecodeTest, WavWithTheSizesOfAStreamingWriterDecodesToTheEnd) {
+    const TToolResult Encoded = RunTool(ZEL_ENCODE, {"SMS>first", "SMS>second"});
+    for (const std::uint32_t Size : {0xFFFFFFFFu, 0x7FFFF000u}) {
+        std::string Bytes = Encoded.Output;
+        const std::size_t Data = Bytes.find("data");
+        ASSERT_NE(Data, std::string::npos);
+        for (std::size_t Field : {std::size_t(4), Data + 4})
+            for (int Byte = 0; Byte < 4; ++Byte)
+                Bytes[Field + Byte] = static_cast<char>(Size >> (8 * Byte));
+        Scratch.Write("stream.wav", Bytes);
+        EXPECT_EQ(SplitLines(Decode({Path("stream.wav")}).Output),
+                  (std::vector{DecodedLine("SMS>first"), DecodedLine("SMS>second")}));
+    }
+}
+
+TEST_F(DecodeTest, TimestampsGiveTheDeliveringSample) {
+    // The first message ends inside the first buffer and is delivered at the end of
+    // the second (0.4 s). The second is delivered by the header of the third, 80 bit
+    // periods after the third's preamble begins.
+    const std::vector<std::string> Sent = {"SMS>one", "SMS>two", "LOC>three"};
+    ffsk::TFFSKEncoder Encoder(0.5);
+    Encoder.AddPreamble(32);
+    Encoder.AddMessage(Sent[0]);
+    Encoder.AddSilence(48000);
+    Encoder.AddPreamble(32);
+    Encoder.AddMessage(Sent[1]);
+    const std::size_t ThirdStart = Encoder.Samples().size();
+    Encoder.AddPreamble(32);
+    Encoder.AddMessage(Sent[2]);
+    const std::vector<std::string> Lines =
+        SplitLines(Decode({"--timestamps", "-"}, RawBytes(Encoder.Samples())).Output);
+    ASSERT_EQ(Lines.size(), 3u);
+    EXPECT_EQ(Lines[0], "0.400 SMS one ");
+    const double HeaderEnd = (ThirdStart + (32 + 80) * 40) / 48000.0;
+    EXPECT_NEAR(std::stod(Lines[1]), HeaderEnd, 0.002);
+    EXPECT_TRUE(Lines[1].ends_with(" " + DecodedLine(Sent[1])));
+    EXPECT_TRUE(Lines[2].ends_with(" " + DecodedLine(Sent[2])));
+}
+
+} // namespace

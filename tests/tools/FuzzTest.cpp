@@ -1,0 +1,75 @@
+#include "ToolProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+namespace {
+
+// Whatever the bytes, zel-decode either decodes (exit 0, silent stderr) or refuses
+// with one line (exit 2); it never dies of a signal.
+void ExpectHandled(const TToolResult &Result) {
+    if (Result.ExitCode == 0) {
+        EXPECT_EQ(Result.Errors, "");
+        return;
+    }
+    ASSERT_EQ(Result.ExitCode, 2) << Result.Errors;
+    const std::vector<std::string> Lines = SplitLines(Result.Errors);
+    ASSERT_EQ(Lines.size(), 1u) << Result.Errors;
+    EXPECT_TRUE(Lines[0].starts_with("zel-decode: "));
+}
+
+std::string Damaged(std::string Bytes, std::mt19937 &Random) {
+    std::uniform_int_distribution<int> Kind(0, 3), Byte(0, 255);
+    auto Position = [&](std::size_t Limit) {
+        return std::uniform_int_distribution<std::size_t>(0, Limit - 1)(Random);
+    };
+    switch (Kind(Random)) {
+    case 0: // truncated anywhere
+        return Bytes.substr(0, Position(Bytes.size()));
+    case 1: // a few random bytes in the header region
+        for (int Count = 1 + Position(8); Count > 0; --Count)
+            Bytes[Position(std::min<std::size_t>(Bytes.size(), 96))] = char(Byte(Random));
+        return Bytes;
+    case 2: // a header field replaced by an extreme value
+    {
+        const std::size_t Field = Position(std::min<std::size_t>(Bytes.size() - 4, 92));
+        const char Extreme = Position(2) ? char(0xFF) : char(0);
+        for (int Offset = 0; Offset < 4; ++Offset)
+            Bytes[Field + Offset] = Offset == 3 && Extreme ? char(0x7F) : Extreme;
+        return Bytes;
+    }
+    default: // random bytes anywhere, random tail
+        for (int Count = 1 + Position(32); Count > 0; --Count)
+            Bytes[Position(Bytes.size())] = char(Byte(Random));
+        return Bytes.substr(0, Bytes.size() - Position(64));
+    }
+}
+
+TEST(DecoderFuzz, DamagedRecordingsAreDecodedOrRefused) {
+    TScratchDir Scratch;
+    const std::string Wav =
+        RunTool(ZEL_ENCODE, {"--gap", "100", "--preamble", "8", "SMS>fuzz"}).Output;
+    ASSERT_GT(Wav.size(), 100u);
+    std::mt19937 Random(4711);
+    for (int Case = 0; Case < 300; ++Case) {
+        const std::string Name = "case" + std::to_string(Case) + ".wav";
+        Scratch.Write(Name, Damaged(Wav, Random));
+        SCOPED_TRACE(Name);
+        ExpectHandled(RunTool(ZEL_DECODE, {Scratch.File(Name).string()}));
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+// Inputs that once went wrong, kept as they were found.
+TEST(DecoderFuzz, KeptRegressionCases) {
+    const std::filesystem::path Cases = ZEL_FUZZ_CASES;
+    for (const auto &Entry : std::filesystem::directory_iterator(Cases)) {
+        SCOPED_TRACE(Entry.path().filename().string());
+        ExpectHandled(RunTool(ZEL_DECODE, {Entry.path().string()}));
+    }
+}
+
+} // namespace
