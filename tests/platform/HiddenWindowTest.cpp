@@ -179,10 +179,14 @@ TEST(CallbackMessage, GoesToAWindowOrAThreadByType) {
     EXPECT_EQ(Window.Handled[0].LParam, 42);
 
     TMessage Message;
-    PeekMessage(Message, false);
-    EXPECT_TRUE(PostCallbackMessage(GetCurrentThreadId(), CALLBACK_THREAD, MM_WIM_OPEN, 0));
-    ASSERT_TRUE(PeekMessage(Message, true));
+    while (PeekMessage(Message, true)) {
+    }
+    EXPECT_TRUE(PostCallbackMessage(GetCurrentThreadId(), CALLBACK_THREAD, MM_WIM_OPEN, 5));
+    ASSERT_TRUE(PeekMessage(Message, false));
+    ASSERT_TRUE(PeekMessage(Message, true)) << "the first peek left it queued";
     EXPECT_EQ(Message.Msg, MM_WIM_OPEN);
+    EXPECT_EQ(Message.LParam, 5);
+    EXPECT_FALSE(PeekMessage(Message, true));
 }
 
 } // namespace

@@ -166,11 +166,4 @@ TEST(WaitWithMessages, QuitOutsideAWaitEndsTheApplicationLoop) {
     Poster.join();
 }
 
-TEST(WaitWithMessages, WaitsForAThreadToEnd) {
-    TTestThread Worker([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
-    Worker.Resume();
-    EXPECT_EQ(WaitForHandleWithMessages(Worker.Handle(), TestTimeoutMs), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForHandleWithMessages(Worker.Handle(), 0), WAIT_OBJECT_0);
-}
-
 } // namespace
