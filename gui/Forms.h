@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/Component.h"
+#include "platform/MessageServices.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QString>
+
+#include <exception>
+
+// The application object: it owns the windows, shows every error that escapes the
+// handling of an event in an error box and carries on.
+class TApplication : public QApplication, public TComponent {
+    Q_OBJECT
+
+public:
+    TApplication(int &Argc, char **Argv);
+    ~TApplication() override;
+
+    // The program file's name without directory and extensions, capitalised:
+    // "Zeltextreceiver". The caption of the error boxes.
+    QString Title() const;
+
+    // Creates a window owned by the application; the first becomes the main window.
+    template <typename TForm> TForm *CreateForm() {
+        auto *Form = new TForm(this);
+        if (!FMainForm)
+            FMainForm = Form;
+        return Form;
+    }
+
+    // Shows the main window and handles events until it is closed.
+    int Run();
+
+    bool notify(QObject *Receiver, QEvent *Event) override;
+    void ShowException(std::exception_ptr Error);
+
+private:
+    QPointer<QWidget> FMainForm;
+    platform::TExceptionHandler FPreviousHandler;
+};
+
+QString ApplicationTitle(const QString &ProgramFile);
+// The error's message as the error box shows it: a '.' is added after a letter, a
+// digit or anything else that sorts after '.'.
+QString ErrorBoxText(std::exception_ptr Error);

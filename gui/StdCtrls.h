@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+// A read-only, word-wrapped text log that counts its lines as it shows them: a line
+// that wraps counts once per row.
+class TMemo : public QPlainTextEdit {
+    Q_OBJECT
+
+public:
+    explicit TMemo(QWidget *Parent = nullptr);
+
+    // The rows shown, not counting the empty row after the final line break.
+    int RowCount() const;
+    // Removes the first row and the line break or wrap that ends it; the rest of a
+    // wrapped line stays and wraps anew.
+    void DeleteFirstRow();
+    // Adds the text and a line break at the end, puts the caret after them and
+    // scrolls it into view.
+    void AppendLine(const QString &Line);
+
+private:
+    int LaidOutLineCount(const QTextBlock &Block) const;
+};

@@ -1,0 +1,25 @@
+// ZEL Text Receiver: shows the text messages, locations, bit trace and input level
+// that arrive as 1 200-baud FFSK tones at the sound input.
+
+#include "gui/Forms.h"
+#include "gui/guiZELTextReceiverMain.h"
+#include "platform/AlsaWaveIn.h"
+#include "platform/WaveInService.h"
+
+namespace {
+
+// The receiver writes nothing to the console, Qt's own warnings included.
+void DiscardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    qInstallMessageHandler(DiscardQtMessage);
+    // Outlives the application, whose windows close the sound input when they go.
+    platform::TAlsaWaveInService SoundInput;
+    platform::SetWaveInService(&SoundInput);
+
+    TApplication Application(argc, argv);
+    Application.CreateForm<TfrmZELTextReceiverMain>();
+    return Application.Run();
+}

@@ -1,0 +1,170 @@
+#include "gui/guiZELTextReceiverMain.h"
+
+#include "platform/MessageServices.h"
+
+#include <QBoxLayout>
+#include <QScreen>
+#include <QStyle>
+
+#include <functional>
+
+namespace {
+
+constexpr QSize ClientSize(496, 264);
+constexpr int LocationHeight = 25;
+constexpr int TraceHeight = 19;
+constexpr int LevelBarWidth = 17;
+constexpr int LevelBarBorder = 2;
+
+// Level bar colour with hysteresis: red above the upper level, back to normal
+// only below the lower one.
+constexpr std::int32_t OverloadAbove = 90;
+constexpr std::int32_t NormalBelow = 70;
+
+// The log keeps this many rows of earlier messages.
+constexpr int LogRows = 70;
+
+QFont SansFont(int Points) {
+    QFont Font(QStringLiteral("Tahoma"), Points);
+    Font.setStyleHint(QFont::SansSerif);
+    return Font;
+}
+
+QFont FixedPitchFont(int Points) {
+    QFont Font(QStringLiteral("Courier"), Points);
+    Font.setStyleHint(QFont::TypeWriter);
+    Font.setFixedPitch(true);
+    return Font;
+}
+
+// Received bytes one character each, up to the first NUL, as text operations take
+// text.
+QString DisplayText(const TRxString &Text) {
+    const auto Length = std::min(Text.find('\0'), Text.size());
+    return QString::fromLatin1(Text.data(), qsizetype(Length));
+}
+
+} // namespace
+
+TfrmZELTextReceiverMain::TfrmZELTextReceiverMain(TComponent *AOwner)
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint), TComponent(AOwner) {
+    setObjectName(QStringLiteral("frmZELTextReceiverMain"));
+    setWindowTitle(QStringLiteral("ZEL Text Receiver"));
+    setFont(SansFont(8));
+    CreateControls();
+    LayOutControls();
+    resize(ClientSize);
+    CentreOnScreen();
+    // A window that cannot listen still opens; the error is shown, like any other.
+    try {
+        FormCreate(this);
+    } catch (...) {
+        platform::HandleException(this);
+    }
+}
+
+TfrmZELTextReceiverMain::~TfrmZELTextReceiverMain() {
+    hide();
+    // Runs while the controls still exist: the receiver reports until it is gone.
+    FormDestroy(this);
+}
+
+void TfrmZELTextReceiverMain::CreateControls() {
+    pnlLocation = new TPanel(QStringLiteral("--------------"), this);
+    pnlLocation->setObjectName(QStringLiteral("pnlLocation"));
+    pnlLocation->setFont(SansFont(12));
+    pnlLocation->setFixedHeight(LocationHeight);
+
+    Memo1 = new TMemo(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFont(SansFont(10));
+
+    prbLevelIn = new TAdvProgress(this);
+    prbLevelIn->setObjectName(QStringLiteral("prbLevelIn"));
+    prbLevelIn->SetOrientation(pbVertical);
+    prbLevelIn->SetSmooth(true);
+    prbLevelIn->setContentsMargins(LevelBarBorder, LevelBarBorder, LevelBarBorder, LevelBarBorder);
+    prbLevelIn->setFixedWidth(LevelBarWidth);
+
+    Panel1 = new TPanel(QStringLiteral("-"), this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFont(FixedPitchFont(8));
+    Panel1->setFixedHeight(TraceHeight);
+}
+
+// The strips span the width, the bar runs down the left between them and the log
+// takes the rest.
+void TfrmZELTextReceiverMain::LayOutControls() {
+    auto *Middle = new QHBoxLayout;
+    Middle->setContentsMargins(0, 0, 0, 0);
+    Middle->setSpacing(0);
+    Middle->addWidget(prbLevelIn);
+    Middle->addWidget(Memo1);
+
+    auto *Window = new QVBoxLayout(this);
+    Window->setContentsMargins(0, 0, 0, 0);
+    Window->setSpacing(0);
+    Window->addWidget(pnlLocation);
+    Window->addLayout(Middle);
+    Window->addWidget(Panel1);
+}
+
+void TfrmZELTextReceiverMain::CentreOnScreen() {
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                    screen()->availableGeometry()));
+}
+
+void TfrmZELTextReceiverMain::FormCreate(TObject *) {
+    FReceiver = new TFFSKReceiver(this);
+    FReceiver->OnInputLevel = std::bind_front(&TfrmZELTextReceiverMain::ReceiverInputLevel, this);
+    FReceiver->OnBitReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverBitReceive, this);
+    FReceiver->OnReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverReceive, this);
+}
+
+void TfrmZELTextReceiverMain::FormDestroy(TObject *) {
+    FreeAndNil(FReceiver);
+}
+
+void TfrmZELTextReceiverMain::ReceiverInputLevel(TObject *, std::int32_t Level) {
+    prbLevelIn->SetPosition(Level);
+    if (Level > OverloadAbove)
+        prbLevelIn->SetBarColor(clRed);
+    else if (Level < NormalBelow)
+        prbLevelIn->SetBarColor(clHighlight);
+}
+
+void TfrmZELTextReceiverMain::ReceiverBitReceive(TObject *, const TRxString &Bits) {
+    Panel1->SetCaption(DisplayText(Bits));
+}
+
+void TfrmZELTextReceiverMain::ReceiverReceive(TObject *, bool MessIsSMS,
+                                              const TRxString &RxString) {
+    BringForward();
+    if (MessIsSMS)
+        AddTextMessage(RxString);
+    else
+        pnlLocation->SetCaption(DisplayText(RxString));
+}
+
+// Raises and activates the window where it is. A minimised window stays minimised,
+// and a window being closed is not shown again.
+void TfrmZELTextReceiverMain::BringForward() {
+    if (!isVisible() || (windowState() & Qt::WindowMinimized))
+        return;
+    raise();
+    activateWindow();
+}
+
+// Trims the log to its last rows, then adds the message; a ">>" in it starts a new
+// line at its second '>'.
+void TfrmZELTextReceiverMain::AddTextMessage(const TRxString &RxString) {
+    while (Memo1->RowCount() > LogRows)
+        Memo1->DeleteFirstRow();
+    const auto Separator = RxString.find(">>");
+    if (Separator == TRxString::npos) {
+        Memo1->AppendLine(DisplayText(RxString));
+        return;
+    }
+    Memo1->AppendLine(DisplayText(RxString.substr(0, Separator)));
+    Memo1->AppendLine(DisplayText(RxString.substr(Separator + 1)));
+}

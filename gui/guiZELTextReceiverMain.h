@@ -1,0 +1,46 @@
+#pragma once
+
+#include "gui/AdvProgr.h"
+#include "gui/ExtCtrls.h"
+#include "gui/StdCtrls.h"
+#include "platform/Component.h"
+#include "receiver/untFFSKReceiver.h"
+
+#include <QWidget>
+
+#include <cstdint>
+
+// The program's only window: it owns the receiver and shows what it reports — the
+// input level as a bar, the bit trace at the bottom, the last location at the top and
+// the text messages in a log.
+class TfrmZELTextReceiverMain : public QWidget, public TComponent {
+    Q_OBJECT
+
+public:
+    explicit TfrmZELTextReceiverMain(TComponent *AOwner);
+    ~TfrmZELTextReceiverMain() override;
+
+    TPanel *pnlLocation = nullptr;
+    TMemo *Memo1 = nullptr;
+    TAdvProgress *prbLevelIn = nullptr;
+    TPanel *Panel1 = nullptr;
+
+    void FormCreate(TObject *Sender);
+    void FormDestroy(TObject *Sender);
+
+private:
+    friend class TfrmZELTextReceiverMainProbe; // tests reach the receiver through it
+
+    void CreateControls();
+    void LayOutControls();
+    void CentreOnScreen();
+
+    void ReceiverInputLevel(TObject *Sender, std::int32_t Level);
+    void ReceiverBitReceive(TObject *Sender, const TRxString &Bits);
+    void ReceiverReceive(TObject *Sender, bool MessIsSMS, const TRxString &RxString);
+
+    void BringForward();
+    void AddTextMessage(const TRxString &RxString);
+
+    TFFSKReceiver *FReceiver = nullptr;
+};

@@ -1,0 +1,303 @@
+#include "GuiTestSupport.h"
+#include "gui/guiZELTextReceiverMain.h"
+#include "platform/MessageServices.h"
+#include "platform/SimulatedWaveIn.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAbstractTextDocumentLayout>
+#include <QFontInfo>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+using ::testing::ElementsAre;
+
+// The window's receiver, reached from outside.
+class TfrmZELTextReceiverMainProbe {
+public:
+    static TFFSKReceiver *Receiver(const TfrmZELTextReceiverMain &Form) { return Form.FReceiver; }
+};
+
+namespace {
+
+using TPresence = platform::TSimulatedWaveInService::TPresence;
+
+// A window on a simulated sound input, driven through its receiver's events; errors
+// that would be shown in a box are collected instead.
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FPreviousService = platform::SetWaveInService(&SoundInput);
+        FPreviousHandler = platform::SetExceptionHandler(
+            [this](TObject *, std::exception_ptr Error) { Errors.push_back(Error); });
+        Open(TPresence::Busy);
+    }
+
+    void TearDown() override {
+        if (Form)
+            Form->Free();
+        platform::SetExceptionHandler(FPreviousHandler);
+        platform::SetWaveInService(FPreviousService);
+    }
+
+    // A busy device never records, so only the test's own reports arrive.
+    void Open(TPresence Presence) {
+        platform::TSimulatedWaveInService::TDevice Device;
+        Device.Presence = Presence;
+        SoundInput.SetDevices({Device});
+        Form = new TfrmZELTextReceiverMain(nullptr);
+        Form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form));
+        Receiver = TfrmZELTextReceiverMainProbe::Receiver(*Form);
+    }
+
+    void Level(std::int32_t Value) { Receiver->OnInputLevel(Receiver, Value); }
+    void Bits(const std::string &Trace) { Receiver->OnBitReceive(Receiver, Trace); }
+    void Sms(const std::string &Text) { Receiver->OnReceive(Receiver, true, Text); }
+    void Loc(const std::string &Text) { Receiver->OnReceive(Receiver, false, Text); }
+
+    QStringList LogLines() const {
+        QStringList Lines = Form->Memo1->toPlainText().split(QLatin1Char('\n'));
+        Lines.removeLast(); // after the final line break
+        return Lines;
+    }
+
+    // Rows of the log as Qt lays them out.
+    int LaidOutRows() const {
+        int Rows = 0;
+        for (const QString &Line : LogLines())
+            Rows += Line.isEmpty() ? 1 : RowsOf(Line);
+        return Rows;
+    }
+    int RowsOf(const QString &Line) const {
+        for (QTextBlock Block = Form->Memo1->document()->firstBlock(); Block.isValid();
+             Block = Block.next()) {
+            if (Block.text() == Line) {
+                Form->Memo1->document()->documentLayout()->blockBoundingRect(Block);
+                return Block.lineCount();
+            }
+        }
+        return 0;
+    }
+
+    platform::TSimulatedWaveInService SoundInput;
+    TfrmZELTextReceiverMain *Form = nullptr;
+    TFFSKReceiver *Receiver = nullptr;
+    std::vector<std::exception_ptr> Errors;
+
+private:
+    platform::IWaveInService *FPreviousService = nullptr;
+    platform::TExceptionHandler FPreviousHandler;
+};
+
+TEST_F(MainWindow, IsLaidOutAsDesigned) {
+    EXPECT_EQ(Form->windowTitle(), "ZEL Text Receiver");
+    EXPECT_TRUE(Form->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(Form->size(), QSize(496, 264));
+    EXPECT_EQ(Form->pnlLocation->geometry(), QRect(0, 0, 496, 25));
+    EXPECT_EQ(Form->prbLevelIn->geometry(), QRect(0, 25, 17, 220));
+    EXPECT_EQ(Form->Memo1->geometry(), QRect(17, 25, 479, 220));
+    EXPECT_EQ(Form->Panel1->geometry(), QRect(0, 245, 496, 19));
+
+    Form->resize(700, 400);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Panel1->width() == 700; }, EventTimeoutMs));
+    EXPECT_EQ(Form->pnlLocation->geometry(), QRect(0, 0, 700, 25));
+    EXPECT_EQ(Form->prbLevelIn->geometry(), QRect(0, 25, 17, 356));
+    EXPECT_EQ(Form->Memo1->geometry(), QRect(17, 25, 683, 356));
+    EXPECT_EQ(Form->Panel1->geometry(), QRect(0, 381, 700, 19));
+}
+
+TEST_F(MainWindow, UsesTheDesignedFontsOrTheirLikes) {
+    EXPECT_EQ(Form->font().pointSize(), 8);
+    EXPECT_EQ(Form->pnlLocation->font().pointSize(), 12);
+    EXPECT_EQ(Form->Memo1->font().pointSize(), 10);
+    EXPECT_EQ(Form->Panel1->font().pointSize(), 8);
+    EXPECT_TRUE(QFontInfo(Form->Panel1->font()).fixedPitch());
+    EXPECT_FALSE(QFontInfo(Form->Memo1->font()).fixedPitch());
+}
+
+TEST_F(MainWindow, StartsInItsInitialState) {
+    ASSERT_NE(Receiver, nullptr);
+    EXPECT_TRUE(Errors.empty());
+    EXPECT_EQ(Form->pnlLocation->Caption(), "--------------");
+    EXPECT_EQ(Form->Panel1->Caption(), "-");
+    EXPECT_TRUE(Form->Memo1->toPlainText().isEmpty());
+    EXPECT_TRUE(Form->Memo1->isReadOnly());
+    EXPECT_EQ(Form->prbLevelIn->Position(), 0);
+    EXPECT_EQ(Form->prbLevelIn->Max(), 100);
+    EXPECT_EQ(Form->prbLevelIn->BarColor(), clHighlight);
+    EXPECT_EQ(Form->prbLevelIn->Orientation(), pbVertical);
+    EXPECT_TRUE(Form->prbLevelIn->Smooth());
+    for (QWidget *Control :
+         {static_cast<QWidget *>(Form->pnlLocation), static_cast<QWidget *>(Form->prbLevelIn),
+          static_cast<QWidget *>(Form->Panel1)})
+        EXPECT_EQ(Control->focusPolicy(), Qt::NoFocus) << Control->objectName().toStdString();
+    EXPECT_NE(Form->Memo1->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(MainWindow, TurnsTheBarRedAboveNinetyAndBackOnlyBelowSeventy) {
+    struct TStep {
+        std::int32_t Level;
+        TColor Expected;
+    };
+    for (const TStep &Step : {TStep{80, clHighlight},
+                              {90, clHighlight},
+                              {70, clHighlight},
+                              {91, clRed},
+                              {90, clRed},
+                              {70, clRed},
+                              {69, clHighlight},
+                              {100, clRed},
+                              {0, clHighlight}}) {
+        Level(Step.Level);
+        EXPECT_EQ(Form->prbLevelIn->BarColor(), Step.Expected) << "level " << Step.Level;
+        EXPECT_EQ(Form->prbLevelIn->Position(), Step.Level);
+    }
+}
+
+TEST_F(MainWindow, ShowsTheBitTraceAsItComes) {
+    Bits("01^_-0101");
+    EXPECT_EQ(Form->Panel1->Caption(), "01^_-0101");
+    Bits("01\0"
+         "11"s);
+    EXPECT_EQ(Form->Panel1->Caption(), "01");
+}
+
+TEST_F(MainWindow, SplitsTextMessagesAtTheFirstDoubleAngle) {
+    struct TCase {
+        std::string Message;
+        QStringList Lines;
+    };
+    for (const TCase &Case : {TCase{"AB>>CD", {"AB", ">CD"}},
+                              {">>CD", {"", ">CD"}},
+                              {"AB>>", {"AB", ">"}},
+                              {"A>>>B", {"A", ">>B"}},
+                              {"A>>B>>C", {"A", ">B>>C"}},
+                              {"HELLO", {"HELLO"}},
+                              {">>", {"", ">"}}}) {
+        Form->Memo1->clear();
+        Sms(Case.Message);
+        EXPECT_EQ(LogLines(), Case.Lines) << Case.Message;
+    }
+}
+
+TEST_F(MainWindow, ShowsReceivedBytesUpToTheFirstNulOnEachLine) {
+    Sms("AB\0X>>CD\0Y"s);
+    Sms("\xC4\xD6>>\xDC"s);
+    EXPECT_EQ(LogLines(),
+              (QStringList{"AB", ">CD", QString::fromUtf8("ÄÖ"), QString::fromUtf8(">Ü")}));
+    Loc("NORTH\0SOUTH"s);
+    EXPECT_EQ(Form->pnlLocation->Caption(), "NORTH");
+}
+
+TEST_F(MainWindow, ShowsMarkupAsCharacters) {
+    Sms("<b>bold</b> <img src=\"x.png\">");
+    Loc("<i>here</i>");
+    EXPECT_EQ(LogLines(), QStringList{"<b>bold</b> <img src=\"x.png\">"});
+    EXPECT_EQ(Form->pnlLocation->Caption(), "<i>here</i>");
+    EXPECT_EQ(Form->pnlLocation->textFormat(), Qt::PlainText);
+    EXPECT_EQ(Form->Panel1->textFormat(), Qt::PlainText);
+}
+
+TEST_F(MainWindow, PutsLocationsInTheTopStripAndLeavesTheLogAlone) {
+    Sms("FIRST>>SECOND");
+    Loc("52.1N 4.3E");
+    EXPECT_EQ(Form->pnlLocation->Caption(), "52.1N 4.3E");
+    EXPECT_EQ(LogLines(), (QStringList{"FIRST", ">SECOND"}));
+}
+
+TEST_F(MainWindow, KeepsSeventyRowsOfEarlierMessages) {
+    for (int Line = 1; Line <= 70; ++Line)
+        Sms("LINE " + std::to_string(Line));
+    Sms("HEAD>>TAIL");
+    EXPECT_EQ(LogLines().size(), 72);
+    EXPECT_EQ(LogLines().front(), "LINE 1");
+
+    Sms("NEXT");
+    const QStringList Lines = LogLines();
+    EXPECT_EQ(Lines.size(), 71);
+    EXPECT_EQ(Lines.front(), "LINE 3");
+    EXPECT_THAT(Lines.mid(68), ElementsAre("HEAD", ">TAIL", "NEXT"));
+}
+
+TEST_F(MainWindow, CountsAWrappedLineOncePerRowWhenTrimming) {
+    QString Long;
+    for (int Word = 0; Word < 60; ++Word)
+        Long += QStringLiteral("word%1 ").arg(Word, 2, 10, QLatin1Char('0'));
+    Long.chop(1);
+    Sms(Long.toStdString());
+    const int LongRows = RowsOf(Long);
+    ASSERT_GT(LongRows, 2);
+    for (int Line = 0; Line < 71 - LongRows; ++Line)
+        Sms("SHORT");
+    ASSERT_EQ(LaidOutRows(), 71);
+
+    QTextBlock First = Form->Memo1->document()->firstBlock();
+    const QString FirstRow = Long.left(First.layout()->lineAt(0).textLength());
+    Sms("NEW");
+    EXPECT_EQ(LogLines().front(), Long.mid(FirstRow.size()));
+    EXPECT_EQ(LogLines().back(), "NEW");
+    EXPECT_EQ(LaidOutRows(), 71);
+}
+
+TEST_F(MainWindow, ScrollsTheNewestLineIntoView) {
+    for (int Line = 1; Line <= 40; ++Line)
+        Sms("LINE " + std::to_string(Line));
+    QScrollBar *Scroll = Form->Memo1->verticalScrollBar();
+    Scroll->setValue(0);
+    Sms("LAST");
+    EXPECT_EQ(Scroll->value(), Scroll->maximum());
+    EXPECT_TRUE(Form->Memo1->textCursor().atEnd());
+}
+
+TEST_F(MainWindow, BringsItselfForwardForEveryMessageOnly) {
+    QWidget Other;
+    Other.show();
+    auto ActivateOther = [&] {
+        Other.activateWindow();
+        return QTest::qWaitForWindowActive(&Other);
+    };
+    ASSERT_TRUE(ActivateOther());
+    Level(95);
+    Bits("0101");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &Other);
+
+    Loc("HERE");
+    EXPECT_TRUE(QTest::qWaitForWindowActive(Form));
+    ASSERT_TRUE(ActivateOther());
+    Sms("HELLO");
+    EXPECT_TRUE(QTest::qWaitForWindowActive(Form));
+}
+
+TEST_F(MainWindow, StaysMinimisedWhenAMessageArrives) {
+    Form->showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->isMinimized(); }, EventTimeoutMs));
+    const QRect Before = Form->geometry();
+    Sms("HELLO");
+    Loc("HERE");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Form->isMinimized());
+    EXPECT_EQ(Form->geometry(), Before);
+    EXPECT_EQ(LogLines(), QStringList{"HELLO"});
+}
+
+TEST_F(MainWindow, OpensWithoutAReceiverAfterOneErrorWhenThereIsNoSoundInput) {
+    Form->Free();
+    Form = nullptr;
+    Open(TPresence::Absent);
+    if (Receiver)
+        GTEST_SKIP() << "the receiver opens no sound input yet";
+    EXPECT_EQ(Errors.size(), 1u);
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_EQ(Form->pnlLocation->Caption(), "--------------");
+    EXPECT_EQ(Form->Panel1->Caption(), "-");
+}
+
+} // namespace

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Runs the receiver program as a whole process on a private virtual display: waits for
+# its window "ZEL Text Receiver", optionally runs a command while the window is up,
+# saves a screenshot, closes the window politely (WM_DELETE_WINDOW) and checks that the
+# program ended with exit code 0 and printed nothing.
+#
+# Usage: run-under-xvfb.sh PROGRAM OUTPUT-DIR [COMMAND ARGS...]
+#   COMMAND runs while the window is up, with DISPLAY set and ZEL_WINDOW_ID holding the
+#   window's id; the test fails when it fails.
+# Leaves in OUTPUT-DIR: main-window.png (the window after COMMAND), stdout.txt,
+# stderr.txt. The program inherits the environment, so a test can point it at its own
+# sound set-up (ALSA_CONFIG_PATH, PULSE_SERVER, ...).
+# Environment: ZEL_CLOSE_WINDOW, the WM_DELETE_WINDOW sender (default: zel-close-window
+# next to PROGRAM); ZEL_XVFB_TIMEOUT, seconds allowed for each wait (default 60).
+set -euo pipefail
+
+program=$(realpath "$1")
+out=$2
+shift 2
+close_window=${ZEL_CLOSE_WINDOW:-$(dirname "$program")/zel-close-window}
+limit=${ZEL_XVFB_TIMEOUT:-60}
+title="ZEL Text Receiver"
+
+mkdir -p "$out"
+rm -f "$out/main-window.png" "$out/stdout.txt" "$out/stderr.txt"
+scratch=$(mktemp -d)
+xvfb_pid=
+program_pid=
+cleanup() {
+  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAILED: $*" >&2
+  for log in stdout stderr; do
+    if [ -s "$out/$log.txt" ]; then
+      echo "--- program $log:" >&2
+      cat "$out/$log.txt" >&2
+    fi
+  done
+  exit 1
+}
+
+# Waits until the command succeeds, checking every tenth of a second.
+wait_until() {
+  local what=$1
+  shift
+  local deadline=$((SECONDS + limit))
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || fail "timed out waiting for $what"
+    sleep 0.1
+  done
+}
+
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" \
+  >"$scratch/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_until "the virtual display" test -s "$scratch/display"
+export DISPLAY=":$(head -n1 "$scratch/display")"
+export QT_QPA_PLATFORM=xcb
+
+"$program" >"$out/stdout.txt" 2>"$out/stderr.txt" &
+program_pid=$!
+
+window_shown() {
+  kill -0 "$program_pid" 2>/dev/null || fail "the program ended before its window appeared"
+  window=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n1) &&
+    [ -n "$window" ]
+}
+wait_until "the window" window_shown
+[ "$(xdotool getwindowname "$window")" = "$title" ] || fail "window title is not \"$title\""
+
+if [ $# -gt 0 ]; then
+  ZEL_WINDOW_ID=$window "$@" || fail "command failed: $*"
+fi
+
+# A window that is mapped but not yet painted is a single colour.
+painted() {
+  import -window "$window" "$scratch/shot.png" 2>/dev/null &&
+    [ "$(identify -format %k "$scratch/shot.png")" -gt 2 ]
+}
+wait_until "the window to be painted" painted
+cp "$scratch/shot.png" "$out/main-window.png"
+
+"$close_window" "$window" || fail "could not ask the window to close"
+ended() { ! kill -0 "$program_pid" 2>/dev/null; }
+wait_until "the program to end" ended
+status=0
+wait "$program_pid" || status=$?
+program_pid=
+
+[ "$status" -eq 0 ] || fail "exit code $status"
+[ ! -s "$out/stdout.txt" ] || fail "the program wrote to stdout"
+[ ! -s "$out/stderr.txt" ] || fail "the program wrote to stderr"
+echo "passed: window shown, closed, exit code 0, no output; screenshot in $out/main-window.png"
