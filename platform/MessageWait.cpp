@@ -7,10 +7,19 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
+
 namespace platform {
 namespace {
 
 using TClock = std::chrono::steady_clock;
+
+// Qt timers take at most INT_MAX milliseconds; a longer wait rearms the alarm.
+std::chrono::milliseconds AlarmInterval(TClock::duration Remaining) {
+    constexpr std::chrono::milliseconds Longest{std::numeric_limits<int>::max()};
+    return std::min(std::chrono::ceil<std::chrono::milliseconds>(Remaining), Longest);
+}
 
 bool IsInputEvent(QEvent::Type Type) {
     switch (Type) {
@@ -74,7 +83,7 @@ DWORD WaitInEventLoop(TWaitable &Event, DWORD TimeoutMs) {
             if (Remaining <= TClock::duration::zero())
                 return WAIT_TIMEOUT;
             if (!Alarm.isActive())
-                Alarm.start(std::chrono::ceil<std::chrono::milliseconds>(Remaining));
+                Alarm.start(AlarmInterval(Remaining));
         }
         Loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }

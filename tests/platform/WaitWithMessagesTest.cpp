@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <vector>
 
@@ -53,6 +54,19 @@ TEST(WaitWithMessages, TimesOutAndFailsOnNoHandle) {
     EXPECT_EQ(WaitForHandleWithMessages(Event, 50), WAIT_TIMEOUT);
     EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(50));
     EXPECT_EQ(WaitForHandleWithMessages(nullptr, 0), WAIT_FAILED);
+}
+
+std::atomic<int> QtMessages{0};
+
+TEST(WaitWithMessages, TakesTheLongestFiniteTimeOutQuietly) {
+    QtMessageHandler Previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &) { ++QtMessages; });
+    THandle Event = CreateEvent(true, false);
+    std::thread Setter = PostLater([&] { SetEvent(Event); });
+    EXPECT_EQ(WaitForHandleWithMessages(Event, INFINITE - 1), WAIT_OBJECT_0);
+    Setter.join();
+    qInstallMessageHandler(Previous);
+    EXPECT_EQ(QtMessages, 0);
 }
 
 TEST(WaitWithMessages, HandlesPostedMessagesAndTimersButDropsInput) {
