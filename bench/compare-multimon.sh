@@ -9,9 +9,9 @@ BIN=$BUILD/bin
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-# About 640 messages of 40 characters with 500 ms gaps: just over ten minutes.
+# 700 messages of 40 characters, each followed by 500 ms of silence: over ten minutes.
 messages=()
-for ((i = 0; ${#messages[@]} < 640; i++)); do
+for ((i = 0; ${#messages[@]} < 700; i++)); do
     messages+=("SMS>$(printf 'message %04d of the ZEL benchmark ..' "$i")")
 done
 "$BIN/zel-encode" -o "$WORK/traffic.wav" "${messages[@]}"
@@ -35,4 +35,4 @@ multimon=$(seconds multimon-ng -q -t raw -a FMSFSK "$WORK/traffic22050.raw")
 echo "audio: ${audio} s, ${#messages[@]} messages sent, ${found} decoded by zel-decode"
 echo "zel-decode:           ${zel} s"
 echo "multimon-ng FMSFSK:   ${multimon} s"
-echo "ratio zel/multimon:   $(echo "scale=2; $zel / $multimon" | bc)"
+printf "ratio zel/multimon:   %.2f\n" "$(echo "scale=4; $zel / $multimon" | bc)"

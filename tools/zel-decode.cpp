@@ -18,7 +18,8 @@ constexpr const char *Usage =
     "'-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on stdin) and prints\n"
     "one line per message, 'SMS <text>' or 'LOC <text>'.\n"
     "  --events      also print 'level <n>' per buffer and 'bits <trace>' per bit period\n"
-    "  --timestamps  start each message line with its time in the recording, in seconds\n"
+    "  --timestamps  start each message line with the time in the recording, in seconds,\n"
+    "                at the end of the sample that delivered it\n"
     "  --channel N   decode channel N (default 1)\n"
     "Exit status: 0 after a complete decode, 2 on bad arguments or input.\n";
 
