@@ -103,6 +103,11 @@ bool TWaveAudioIO::IsPCMFormatSupported(TPCMFormat PCMFormat) {
     return IsFormatSupported(&WaveFormat);
 }
 
+WORD TWaveAudioIO::BuffersInUse() const {
+    std::lock_guard<std::recursive_mutex> Guard(FLock);
+    return static_cast<WORD>(FBuffers.size());
+}
+
 DWORD TWaveAudioIO::CalcBufferSize() const {
     return WaveBufferSizeForDuration(FWaveFormat, FBufferLength);
 }
@@ -356,8 +361,7 @@ void TWaveAudioIO::WaitWhileClosing() {
 // Nothing can come back any more once the device refused the close with no buffer
 // held: the wait would last for ever.
 bool TWaveAudioIO::CloseStalled() {
-    std::lock_guard<std::recursive_mutex> Guard(FLock);
-    return FCloseRefused && FBuffers.empty();
+    return FCloseRefused && BuffersInUse() == 0;
 }
 
 void TWaveAudioIO::WaitForNotificationsWhileClosing() {

@@ -72,7 +72,7 @@ public:
     virtual bool IsFormatSupported(const WAVEFORMATEX *pWaveFormat) = 0;
     virtual bool IsPCMFormatSupported(TPCMFormat PCMFormat);
 
-    WORD BuffersInUse() const { return static_cast<WORD>(FBuffers.size()); }
+    WORD BuffersInUse() const;
     DWORD CalcBufferSize() const;
     void Lock() { FLock.lock(); }
     void Unlock() { FLock.unlock(); }
@@ -137,11 +137,12 @@ protected:
     bool OwnsBlock(const WAVEHDR &Header) const { return Header.dwUser == EngineMark(); }
     DWORD_PTR EngineMark() const { return reinterpret_cast<DWORD_PTR>(this); }
 
+    // What the callback thread and the caller's thread both touch outside the lock is atomic.
     bool FAsync = false;
     DWORD FDeviceID = WAVE_MAPPER;
-    MMRESULT FLastError = 0;
-    WORD FBufferLength = 1000;
-    WORD FBufferCount = 2;
+    std::atomic<MMRESULT> FLastError = 0;
+    std::atomic<WORD> FBufferLength = 1000;
+    std::atomic<WORD> FBufferCount = 2;
     std::atomic<bool> FOpening = false;
     std::atomic<bool> FClosing = false;
     // The device refused the close: nothing will come back any more.
@@ -165,6 +166,6 @@ private:
     std::vector<PWaveHdr> FBuffers;
     platform::THandle FThreadReady;
     platform::THandle FThreadHandle;
-    std::recursive_mutex FLock;
+    mutable std::recursive_mutex FLock;
     std::atomic<unsigned> FNotifications = 0;
 };

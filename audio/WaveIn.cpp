@@ -162,11 +162,13 @@ bool TWaveAudioIn::OpenDevice(const WAVEFORMATEX &WaveFormat) {
     CreateCallback();
     FCloseRefused = false;
     try {
-        if (CheckResult(waveInOpen(&FWaveIn, FDeviceID, &WaveFormat, FCallback, 0, FCallbackType)))
+        HWAVEIN WaveIn = 0;
+        MMRESULT Code = waveInOpen(&WaveIn, FDeviceID, &WaveFormat, FCallback, 0, FCallbackType);
+        FWaveIn = Code == MMSYSERR_NOERROR ? WaveIn : 0;
+        if (CheckResult(Code))
             return true;
     } catch (...) {
     }
-    FWaveIn = 0;
     ReleaseCallback();
     return false;
 }

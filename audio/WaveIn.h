@@ -54,7 +54,7 @@ private:
     void CloseIfDrained();
     void Unprepare(PWaveHdr Header);
 
-    HWAVEIN FWaveIn = 0;
-    bool FPaused = false;
+    std::atomic<HWAVEIN> FWaveIn = 0;
+    std::atomic<bool> FPaused = false;
     TPCMFormat FPCMFormat = Mono16bit8000Hz;
 };

@@ -90,6 +90,17 @@ TEST_F(RecorderTest, ActivationQueuesAndStartsOnlyInTheOpenedNotification) {
     EXPECT_EQ(Service.Calls(TOperation::Reset), 1);
 }
 
+TEST_F(RecorderTest, ADeviceClosedBeforeItsOpenedNotificationNeverStarts) {
+    NewRecorder();
+    Recorder->SetActive(true);
+    Recorder->SetActive(false);
+    ASSERT_TRUE(WaitUntilInactive());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"Activate", "Level:0", "Deactivate"}));
+    EXPECT_EQ(Service.Calls(TOperation::Start), 0);
+    EXPECT_EQ(Service.OpenDevices(), 0);
+    EXPECT_TRUE(CentralErrors().empty());
+}
+
 class ActivationTest : public RecorderModeTest {
 protected:
     // Two full buffers, then half of the third before the device holds.
