@@ -5,6 +5,12 @@
 // notifications under the lock, the buffer headers with their memory blocks, the
 // level and raw-data events, result checking, and the waits for an open or close.
 //
+// In window mode the device is activated, deactivated and freed on one thread, whose
+// Qt event loop (or the device's own waits) handles the notifications. The waits for a
+// close are bounded: they end when the device refused the close with every buffer
+// back (nothing can come any more) or stays silent for seconds; freeing the device
+// then gives it up instead of waiting for ever.
+//
 // Memory: headers are allocated with std::calloc and blocks with std::malloc /
 // std::realloc. A block handed over to a data handler (FreeIt set False) belongs to
 // the handler, which frees it with std::free; so does a format record that an
