@@ -259,5 +259,25 @@ TEST_F(RecorderTest, AnExceptionFromTheActivateHandlerSkipsTheStart) {
     EXPECT_FALSE(Recorder->Paused());
 }
 
+TEST_F(RecorderTest, AnExceptionFromTheClosingLevelStillLeavesTheDeviceClosed) {
+    NewRecorder();
+    Recorder->OnLevel = [](TObject *, std::int32_t Level) {
+        if (Level == 0)
+            throw std::runtime_error("meter gone");
+    };
+    Service.HoldAfter(0);
+    Recorder->SetActive(true);
+    ASSERT_TRUE(WaitFor([this] { return Count("Activate") == 1; }));
+    Recorder->SetActive(false);
+    ASSERT_TRUE(WaitUntilInactive());
+    ASSERT_TRUE(WaitFor([this] { return CentralErrors().size() == 1; }));
+    EXPECT_EQ(CentralErrors()[0].Message, "meter gone");
+    EXPECT_EQ(Recorder->BuffersInUse(), 0);
+    EXPECT_EQ(Service.OpenDevices(), 0);
+
+    Recorder->SetActive(true);
+    ASSERT_TRUE(WaitFor([this] { return Count("Activate") == 2; }));
+}
+
 } // namespace
 } // namespace enginetest
