@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QStyle>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
