@@ -24,7 +24,7 @@ namespace {
 
 // Small periods keep the time from a buffer's last sample to its notification short; the
 // ring holds many of them so that a capture thread that is late loses no audio.
-constexpr unsigned PeriodMicroseconds = 10000;
+constexpr unsigned PeriodMicroseconds = 20000;
 constexpr unsigned RingMicroseconds = 200000;
 constexpr std::size_t PeriodsPerRead = 4;
 // A guard against a PCM that stops signalling: the thread looks at it at least this often.
@@ -284,11 +284,10 @@ public:
     TAlsaCaptureStream(TPcm Pcm, const WAVEFORMATEX &Format, TCallbackTarget Target)
         : FPcm(std::move(Pcm)), FFormat(Format), FTarget(Target),
           FPollFds(1 + std::max(0, snd_pcm_poll_descriptors_count(FPcm.get()))) {
-        snd_pcm_uframes_t PeriodFrames = 0;
         snd_pcm_uframes_t RingFrames = 0;
-        snd_pcm_get_params(FPcm.get(), &RingFrames, &PeriodFrames);
-        FChunk.resize(std::max<snd_pcm_uframes_t>(PeriodFrames, 1) * PeriodsPerRead *
-                      FFormat.nBlockAlign);
+        snd_pcm_get_params(FPcm.get(), &RingFrames, &FPeriodFrames);
+        FPeriodFrames = std::max<snd_pcm_uframes_t>(FPeriodFrames, 1);
+        FChunk.resize(FPeriodFrames * PeriodsPerRead * FFormat.nBlockAlign);
         FThread = std::thread(&TAlsaCaptureStream::Run, this);
     }
 
@@ -454,21 +453,41 @@ private:
 
     // Blocks until ALSA has audio or a call wants the thread; true when there may be audio.
     bool WaitForAudio() {
-        int PcmFds = 0;
-        if (FPcmRunning)
-            PcmFds = snd_pcm_poll_descriptors(FPcm.get(), &FPollFds[1], FPollFds.size() - 1);
-        FPollFds[0] = {FWake.Fd(), POLLIN, 0};
-        const int Ready =
-            poll(FPollFds.data(), 1 + PcmFds, PcmFds > 0 ? PollGuardMilliseconds : -1);
-        if (FPollFds[0].revents & POLLIN)
-            FWake.Clear();
-        if (PcmFds <= 0 || Ready < 0)
+        if (!FPcmRunning) {
+            Poll(0, -1);
             return false;
-        if (Ready == 0)
-            return true;
+        }
+        const int PcmFds = snd_pcm_poll_descriptors(FPcm.get(), &FPollFds[1], FPollFds.size() - 1);
+        const int Ready = Poll(std::max(PcmFds, 0), PollGuardMilliseconds);
+        if (Ready <= 0 || FWoken || PcmFds <= 0)
+            return Ready == 0;
         unsigned short Events = 0;
         snd_pcm_poll_descriptors_revents(FPcm.get(), &FPollFds[1], PcmFds, &Events);
-        return Events & (POLLIN | POLLERR);
+        if (Events & (POLLIN | POLLERR))
+            return true;
+        // Some plugins (PulseAudio's) keep their descriptor readable before a whole period
+        // has come: wait out the rest of the period instead of polling again at once.
+        Poll(0, MillisecondsToNextPeriod());
+        return !FWoken;
+    }
+
+    // Polls the wake-up and PcmFds descriptors of the PCM; notes whether a call woke it.
+    int Poll(int PcmFds, int TimeoutMs) {
+        FPollFds[0] = {FWake.Fd(), POLLIN, 0};
+        const int Ready = poll(FPollFds.data(), 1 + PcmFds, TimeoutMs);
+        FWoken = Ready > 0 && (FPollFds[0].revents & POLLIN);
+        if (FWoken)
+            FWake.Clear();
+        return Ready;
+    }
+
+    int MillisecondsToNextPeriod() {
+        const snd_pcm_sframes_t Available = snd_pcm_avail_update(FPcm.get());
+        const snd_pcm_sframes_t Missing =
+            Available < 0 ? 0 : static_cast<snd_pcm_sframes_t>(FPeriodFrames) - Available;
+        const long Milliseconds = (Missing * 1000 + FFormat.nSamplesPerSec - 1) /
+                                  static_cast<long>(FFormat.nSamplesPerSec);
+        return static_cast<int>(std::clamp<long>(Milliseconds, 1, PollGuardMilliseconds));
     }
 
     void ReadAvailable(unsigned Epoch) {
@@ -546,7 +565,9 @@ private:
     // The capture thread's own.
     std::vector<pollfd> FPollFds;
     std::vector<char> FChunk;
+    snd_pcm_uframes_t FPeriodFrames = 0;
     bool FPcmRunning = false;
+    bool FWoken = false;
     unsigned FPcmEpoch = 0;
     std::thread FThread;
 };
