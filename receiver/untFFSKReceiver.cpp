@@ -1,5 +1,7 @@
 #include "receiver/untFFSKReceiver.h"
 
+#include "audio/WaveRecorders.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -51,14 +53,35 @@ bool HasHeader(const TRxString &Text, const char *Header) {
 
 } // namespace
 
-TFFSKReceiver::TFFSKReceiver(TComponent *AOwner) : TFFSKReceiver(AOwner, TOffline{}) {}
+TFFSKReceiver::TFFSKReceiver(TComponent *AOwner) : TFFSKReceiver(AOwner, TOffline{}) {
+    // Configured before it is activated: an open recorder refuses a format change.
+    FRecorder = new TLiveAudioRecorder(this);
+    FRecorder->SetAsync(false);
+    FRecorder->SetBufferCount(2);
+    FRecorder->SetBufferLength(200);
+    FRecorder->SetPCMFormat(Mono16bit48000Hz);
+    FRecorder->OnLevel = [this](TObject *Sender, std::int32_t Level) {
+        RecorderLevel(Sender, Level);
+    };
+    FRecorder->OnData = [this](TObject *Sender, const void *Buffer, DWORD BufferSize,
+                               bool &FreeIt) { RecorderData(Sender, Buffer, BufferSize, FreeIt); };
+    // A missing input or a refused format throws out of here; a busy device does not.
+    FRecorder->SetActive(true);
+}
 
 TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TOffline) : TComponent(AOwner) {
     // One spare character: the newest symbol is appended before the oldest goes.
     FBitTrace.reserve(TraceLength + 1);
 }
 
-TFFSKReceiver::~TFFSKReceiver() = default;
+TFFSKReceiver::~TFFSKReceiver() {
+    if (!FRecorder)
+        return;
+    // The buffers the device hands back while it closes are still decoded, so the
+    // fields stay intact until the recorder is gone.
+    FRecorder->SetActive(false);
+    FreeAndNil(FRecorder);
+}
 
 void TFFSKReceiver::RecorderData(TObject *, const void *Buffer, std::uint32_t BufferSize, bool &) {
     // A partly recorded buffer is decoded only as far as it was recorded: the rest
