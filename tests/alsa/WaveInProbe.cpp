@@ -49,10 +49,9 @@ TRecordingSession::~TRecordingSession() {
         ResetAndClose();
 }
 
-MMRESULT TRecordingSession::Open() {
+MMRESULT TRecordingSession::Open(UINT DeviceID) {
     const WAVEFORMATEX Format = Mono16bit48000Hz();
-    MMRESULT Result =
-        FService.Open(&FHandle, WAVE_MAPPER, &Format, FLog.Window(), 0, CALLBACK_WINDOW);
+    MMRESULT Result = FService.Open(&FHandle, DeviceID, &Format, FLog.Window(), 0, CALLBACK_WINDOW);
     if (Result == MMSYSERR_NOERROR) {
         std::optional<TNotification> Opened = FLog.Next();
         EXPECT_TRUE(Opened && Opened->Msg == MM_WIM_OPEN);

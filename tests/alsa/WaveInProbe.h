@@ -54,8 +54,8 @@ public:
     TRecordingSession(const TRecordingSession &) = delete;
     TRecordingSession &operator=(const TRecordingSession &) = delete;
 
-    // Opens the preferred device; the result of the open call.
-    MMRESULT Open();
+    // Opens the device (the preferred one by default); the result of the open call.
+    MMRESULT Open(UINT DeviceID = WAVE_MAPPER);
     // Prepares and adds every buffer.
     void QueueAll();
     // Unprepares and adds a returned buffer again, as the engine's data path does.

@@ -1,5 +1,5 @@
-// The sound input when another program holds the device: ALSA's "default" is a PCM that
-// only one opener can hold at a time, and the test holds it first.
+// The sound input on test capture PCMs that behave like a sound card's own devices: ALSA's
+// "default" can be held by one opener only, and "zel_overrun" overruns now and then.
 #include "WaveInProbe.h"
 
 #include "platform/AlsaWaveIn.h"
@@ -36,4 +36,28 @@ TEST(AlsaOnceOnlyDevice, RefusesAFormatTheDeviceCannotRecord) {
     WAVEINCAPSA Caps{};
     ASSERT_EQ(Service.GetDevCaps(WAVE_MAPPER, &Caps, sizeof Caps), MMSYSERR_NOERROR);
     EXPECT_EQ(Caps.dwFormats, 0xFFFu);
+}
+
+TEST(AlsaOverrunningDevice, RecordingGoesOnAfterOverruns) {
+    platform::TAlsaWaveInService Service;
+    UINT Overrunning = WAVE_MAPPER;
+    WAVEINCAPSA Caps{};
+    for (UINT Device = 0; Device < Service.GetNumDevs(); ++Device)
+        if (Service.GetDevCaps(Device, &Caps, sizeof Caps) == MMSYSERR_NOERROR &&
+            std::string(Caps.szPname) == "Overrunning test input")
+            Overrunning = Device;
+    ASSERT_NE(Overrunning, WAVE_MAPPER);
+
+    TRecordingSession Session(Service);
+    ASSERT_EQ(Session.Open(Overrunning), MMSYSERR_NOERROR);
+    Session.QueueAll();
+    ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
+    // The device overruns 300 ms after every start: ten buffers outlast several overruns.
+    for (int Buffer = 0; Buffer < 10; ++Buffer) {
+        std::optional<TNotification> Data = Session.NextData();
+        ASSERT_TRUE(Data) << "recording ended after " << Buffer << " buffers";
+        EXPECT_EQ(Data->BytesRecorded, TRecordingSession::ReceiverBufferBytes);
+        Session.Requeue(Data->Header);
+    }
+    EXPECT_TRUE(Session.ResetAndClose());
 }
