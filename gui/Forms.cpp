@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QThread>
 
 namespace {
 
@@ -52,6 +53,12 @@ bool TApplication::notify(QObject *Receiver, QEvent *Event) {
 }
 
 void TApplication::ShowException(std::exception_ptr Error) {
+    // An error can escape on a device's callback thread; boxes live on this one.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, Error] { ShowException(Error); }, Qt::QueuedConnection);
+        return;
+    }
     QWidget *Parent = FMainForm && FMainForm->isVisible() ? FMainForm.data() : nullptr;
     QMessageBox::critical(Parent, Title(), ErrorBoxText(Error));
 }

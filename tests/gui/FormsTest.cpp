@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -53,23 +54,46 @@ TEST(Application, PassesAnErrorThatEscapesAnEventToTheExceptionHandler) {
     platform::SetExceptionHandler(Previous);
 }
 
-TEST(Application, ShowsErrorsInAnErrorBoxTitledWithTheApplicationTitle) {
-    auto *Application = static_cast<TApplication *>(QCoreApplication::instance());
+// What the next error box showed, once it is accepted.
+struct TShownBox {
     QString Title, Text;
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
-    QTimer::singleShot(0, [&] {
-        auto *Box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        ASSERT_NE(Box, nullptr);
-        Title = Box->windowTitle();
-        Text = Box->text();
-        Icon = Box->icon();
-        Box->accept();
-    });
+    bool Shown = false;
+
+    void AcceptWhenShown() {
+        QTimer::singleShot(0, [this] {
+            auto *Box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!Box)
+                return AcceptWhenShown();
+            Title = Box->windowTitle();
+            Text = Box->text();
+            Icon = Box->icon();
+            Shown = true;
+            Box->accept();
+        });
+    }
+};
+
+TEST(Application, ShowsErrorsInAnErrorBoxTitledWithTheApplicationTitle) {
+    auto *Application = static_cast<TApplication *>(QCoreApplication::instance());
+    TShownBox Box;
+    Box.AcceptWhenShown();
     platform::HandleException(nullptr, Raised(Exception("No sound input")));
-    EXPECT_EQ(Title, Application->Title());
-    EXPECT_EQ(Text, "No sound input.");
-    EXPECT_EQ(Icon, QMessageBox::Critical);
+    EXPECT_TRUE(Box.Shown);
+    EXPECT_EQ(Box.Title, Application->Title());
+    EXPECT_EQ(Box.Text, "No sound input.");
+    EXPECT_EQ(Box.Icon, QMessageBox::Critical);
     EXPECT_EQ(Application->Title(), ApplicationTitle(QCoreApplication::applicationFilePath()));
+}
+
+TEST(Application, ShowsAnErrorFromAnotherThreadOnItsOwnThread) {
+    TShownBox Box;
+    Box.AcceptWhenShown();
+    std::thread Worker(
+        [] { platform::HandleException(nullptr, Raised(Exception("Device went away"))); });
+    Worker.join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Box.Shown; }, 10000));
+    EXPECT_EQ(Box.Text, "Device went away.");
 }
 
 } // namespace
