@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -232,6 +235,29 @@ TEST_F(AlsaRecording, RepeatedOpenAndCloseLeaveNoThreadOrFileBehind) {
         Cycle();
     EXPECT_EQ(OpenFileCount(), Files);
     EXPECT_EQ(ThreadCount(), Threads);
+}
+
+TEST_F(AlsaRecording, ASoundServerThatGoesAwayLeavesTheDeviceResettableAndClosable) {
+    // A server of this test's own, so that the others keep theirs.
+    const std::string Dir = testing::TempDir() + "zel-vanishing-pulse-" + std::to_string(getpid());
+    const std::string Script = std::string("bash ") + ZEL_PULSE_SCRIPT + " ";
+    ASSERT_EQ(std::system((Script + "start " + Dir).c_str()), 0);
+    const std::string Shared = std::getenv("PULSE_SERVER");
+    setenv("PULSE_SERVER", ("unix:" + Dir + "/native").c_str(), 1);
+    TRecordingSession Session(Service);
+    const MMRESULT Opened = Session.Open();
+    setenv("PULSE_SERVER", Shared.c_str(), 1);
+    ASSERT_EQ(Opened, MMSYSERR_NOERROR);
+    Session.QueueAll();
+    ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
+    std::optional<TNotification> Data = Session.NextData();
+    ASSERT_TRUE(Data);
+    Session.Requeue(Data->Header);
+
+    ASSERT_EQ(std::system((Script + "stop " + Dir).c_str()), 0);
+    std::filesystem::remove_all(Dir);
+    // Whatever was recorded comes back, and the device closes as usual.
+    EXPECT_TRUE(Session.ResetAndClose());
 }
 
 TEST(AlsaErrorText, NamesEveryFailureAUserCanMeetInOneSentence) {
