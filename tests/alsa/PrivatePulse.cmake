@@ -7,7 +7,7 @@
 # (gtest_discover_tests of CMake 3.25 cannot pass an environment of more than one variable:
 # run such a program as one add_test() instead.)
 # Tests that play into the sink hold the lock, so parallel runs never mix their signals.
-include_guard(GLOBAL)
+# Any folder may include this file; the fixture itself is added once.
 
 set(ZEL_PULSE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/private-pulse.sh)
 set(ZEL_PULSE_DIR ${CMAKE_BINARY_DIR}/private-pulse)
@@ -28,10 +28,16 @@ set(ZEL_PULSE_ENVIRONMENT
     "XDG_CONFIG_HOME=${ZEL_PULSE_DIR}/config")
 set(ZEL_PULSE_PROPERTIES FIXTURES_REQUIRED zel_private_pulse RESOURCE_LOCK zel_private_pulse_sink)
 
-add_test(NAME zel_private_pulse_start COMMAND bash ${ZEL_PULSE_SCRIPT} start ${ZEL_PULSE_DIR})
-add_test(NAME zel_private_pulse_stop COMMAND bash ${ZEL_PULSE_SCRIPT} stop ${ZEL_PULSE_DIR})
-set_tests_properties(zel_private_pulse_start PROPERTIES FIXTURES_SETUP zel_private_pulse TIMEOUT 60)
-set_tests_properties(zel_private_pulse_stop PROPERTIES FIXTURES_CLEANUP zel_private_pulse TIMEOUT 60)
+get_property(ZEL_PULSE_FIXTURE_ADDED GLOBAL PROPERTY ZEL_PULSE_FIXTURE_ADDED)
+if(NOT ZEL_PULSE_FIXTURE_ADDED)
+    set_property(GLOBAL PROPERTY ZEL_PULSE_FIXTURE_ADDED TRUE)
+    add_test(NAME zel_private_pulse_start COMMAND bash ${ZEL_PULSE_SCRIPT} start ${ZEL_PULSE_DIR})
+    add_test(NAME zel_private_pulse_stop COMMAND bash ${ZEL_PULSE_SCRIPT} stop ${ZEL_PULSE_DIR})
+    set_tests_properties(zel_private_pulse_start PROPERTIES FIXTURES_SETUP zel_private_pulse
+                                                            TIMEOUT 60)
+    set_tests_properties(zel_private_pulse_stop PROPERTIES FIXTURES_CLEANUP zel_private_pulse
+                                                           TIMEOUT 60)
+endif()
 
 function(zel_use_private_pulse)
     set_tests_properties(${ARGN} PROPERTIES ${ZEL_PULSE_PROPERTIES})
