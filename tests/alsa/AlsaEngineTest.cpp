@@ -80,7 +80,7 @@ TEST_F(AlsaEngine, RecorderDecodesWhatIsPlayedIntoTheSoundServer) {
 
     Recorder->SetActive(false);
     EXPECT_TRUE(WaitFor([this] { return !Recorder->Active(); }));
-    EXPECT_TRUE(Playback.Finished() || WaitFor([&] { return Playback.Finished(); }));
+    EXPECT_TRUE(Playback.Wait());
 }
 
 TEST_F(AlsaEngine, DeactivationDuringPlaybackDeliversThePartialBuffer) {

@@ -59,16 +59,23 @@ TPlayback::TPlayback(const std::vector<std::int16_t> &Samples) : FPath(WriteWav(
 }
 
 TPlayback::~TPlayback() {
-    if (FPlayer > 0)
-        waitpid(FPlayer, nullptr, 0);
+    Wait();
     std::remove(FPath.c_str());
 }
 
 bool TPlayback::Finished() {
+    return Reap(WNOHANG);
+}
+
+bool TPlayback::Wait() {
+    return Reap(0) && FExitCode == 0;
+}
+
+bool TPlayback::Reap(int Options) {
     if (FPlayer <= 0)
         return true;
     int Status = 0;
-    if (waitpid(FPlayer, &Status, WNOHANG) != FPlayer)
+    if (waitpid(FPlayer, &Status, Options) != FPlayer)
         return false;
     FPlayer = -1;
     FExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;

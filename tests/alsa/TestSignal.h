@@ -21,17 +21,19 @@ std::vector<std::int16_t> MessageSignal(const std::vector<std::string> &Messages
 class TPlayback {
 public:
     explicit TPlayback(const std::vector<std::int16_t> &Samples);
-    // Waits for paplay to end.
     ~TPlayback();
     TPlayback(const TPlayback &) = delete;
     TPlayback &operator=(const TPlayback &) = delete;
 
-    // True once paplay has ended; Succeeded tells how.
+    // True once paplay has ended.
     bool Finished();
-    bool Succeeded() const { return FExitCode == 0; }
+    // Waits for paplay to end; true when it played everything.
+    bool Wait();
 
 private:
     std::string FPath;
+    bool Reap(int Options);
+
     pid_t FPlayer = -1;
     int FExitCode = -1;
 };

@@ -8,13 +8,15 @@
 #   private-pulse.sh start DIR   start the server (a server left over in DIR is stopped first)
 #   private-pulse.sh stop DIR    stop it; nothing of it keeps running
 #   private-pulse.sh env DIR     print the client environment as shell exports
+#   private-pulse.sh config DIR  only write the configuration: with "env" it points the
+#                                clients at a server that is not there
 #
 # The server has one null sink, "zel_null" (48 000 Hz mono), whose monitor is the default
 # source: what is played into it with paplay is what the default capture PCM records.
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 start|stop|env DIR" >&2
+    echo "usage: $0 start|stop|env|config DIR" >&2
     exit 2
 }
 
@@ -120,5 +122,6 @@ case $command in
 start) start_server ;;
 stop) stop_server ;;
 env) client_env ;;
+config) write_config ;;
 *) usage ;;
 esac
