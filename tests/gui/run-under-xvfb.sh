@@ -11,7 +11,10 @@
 # stderr.txt. The program inherits the environment, so a test can point it at its own
 # sound set-up (ALSA_CONFIG_PATH, PULSE_SERVER, ...).
 # Environment: ZEL_CLOSE_WINDOW, the WM_DELETE_WINDOW sender (default: zel-close-window
-# next to PROGRAM); ZEL_XVFB_TIMEOUT, seconds allowed for each wait (default 60).
+# next to PROGRAM); ZEL_XVFB_TIMEOUT, seconds allowed for each wait (default 60);
+# ZEL_XVFB_BEFORE_WINDOW, a command run once the program has started, before its window
+# is awaited (to answer a message box, say), with DISPLAY set and ZEL_PROGRAM_PID holding
+# the program's process id; the test fails when it fails.
 set -euo pipefail
 
 program=$(realpath "$1")
@@ -65,6 +68,11 @@ export QT_QPA_PLATFORM=xcb
 
 "$program" >"$out/stdout.txt" 2>"$out/stderr.txt" &
 program_pid=$!
+
+if [ -n "${ZEL_XVFB_BEFORE_WINDOW:-}" ]; then
+  ZEL_PROGRAM_PID=$program_pid "$ZEL_XVFB_BEFORE_WINDOW" ||
+    fail "command before the window failed: $ZEL_XVFB_BEFORE_WINDOW"
+fi
 
 window_shown() {
   kill -0 "$program_pid" 2>/dev/null || fail "the program ended before its window appeared"

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Run by run-under-xvfb.sh while the window is up: waits until the program records from
+# the sound server, plays ZEL_RECORDING into it and waits until the log and the location
+# strip have changed. Leaves before.png and after.png in ZEL_SHOTS.
+set -euo pipefail
+# shellcheck source=wait.sh
+source "$(dirname "$0")/wait.sh"
+window=$ZEL_WINDOW_ID
+shots=$ZEL_SHOTS
+pid=$(xdotool getwindowpid "$window")
+
+recording() {
+  pactl list source-outputs | grep -q "application.process.id = \"$pid\""
+}
+wait_until "the program's stream at the sound server" recording
+wait_until "the window to be painted" painted_shot "$window" "$shots/before.png"
+
+paplay --device=zel_null "$ZEL_RECORDING"
+
+# Pixels of the region that differ between the window before playing and now.
+changed() {
+  local region=$1 pixels
+  import -window "$window" "$shots/after.png" 2>/dev/null || return 1
+  pixels=$(compare -metric AE -extract "$region" "$shots/before.png" "$shots/after.png" null: 2>&1) || true
+  [[ $pixels =~ ^[0-9]+$ ]] && [ "$pixels" -gt 0 ]
+}
+wait_until "the location strip to change" changed 496x25+0+0
+wait_until "the log to change" changed 479x220+17+25
