@@ -175,6 +175,15 @@ bool TSimulatedWaveInService::Accepts(const TDevice &Device, const WAVEFORMATEX 
                        [&](const WAVEFORMATEX &Accepted) { return SameFormat(Accepted, Format); });
 }
 
+template <typename TAction>
+MMRESULT TSimulatedWaveInService::OnStream(TOperation Operation, HWAVEIN WaveIn, TAction Action) {
+    TGuard Guard(FMutex);
+    if (auto Failure = Enter(Operation))
+        return *Failure;
+    TStream *Stream = FindStream(WaveIn);
+    return Stream ? Action(*Stream) : MMSYSERR_INVALHANDLE;
+}
+
 TSimulatedWaveInService::TStream *TSimulatedWaveInService::FindStream(HWAVEIN WaveIn) {
     auto Found = FStreams.find(WaveIn);
     return Found == FStreams.end() ? nullptr : &Found->second;
@@ -239,120 +248,90 @@ MMRESULT TSimulatedWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAV
 }
 
 MMRESULT TSimulatedWaveInService::PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) {
-    TGuard Guard(FMutex);
-    if (auto Failure = Enter(TOperation::PrepareHeader))
-        return *Failure;
-    if (!FindStream(WaveIn))
-        return MMSYSERR_INVALHANDLE;
-    if (!Header || HeaderSize != sizeof(WAVEHDR) || !Header->lpData || !Header->dwBufferLength)
-        return MMSYSERR_INVALPARAM;
-    Header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return OnStream(TOperation::PrepareHeader, WaveIn, [&](TStream &) -> MMRESULT {
+        if (!Header || HeaderSize != sizeof(WAVEHDR) || !Header->lpData || !Header->dwBufferLength)
+            return MMSYSERR_INVALPARAM;
+        Header->dwFlags |= WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TSimulatedWaveInService::UnprepareHeader(HWAVEIN WaveIn, WAVEHDR *Header,
                                                   UINT HeaderSize) {
-    TGuard Guard(FMutex);
-    if (auto Failure = Enter(TOperation::UnprepareHeader))
-        return *Failure;
-    if (!FindStream(WaveIn))
-        return MMSYSERR_INVALHANDLE;
-    if (!Header || HeaderSize != sizeof(WAVEHDR))
-        return MMSYSERR_INVALPARAM;
-    if (Header->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    Header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return OnStream(TOperation::UnprepareHeader, WaveIn, [&](TStream &) -> MMRESULT {
+        if (!Header || HeaderSize != sizeof(WAVEHDR))
+            return MMSYSERR_INVALPARAM;
+        if (Header->dwFlags & WHDR_INQUEUE)
+            return WAVERR_STILLPLAYING;
+        Header->dwFlags &= ~WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TSimulatedWaveInService::AddBuffer(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) {
-    TGuard Guard(FMutex);
-    if (auto Failure = Enter(TOperation::AddBuffer))
-        return *Failure;
-    TStream *Stream = FindStream(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    if (!Header || HeaderSize != sizeof(WAVEHDR) || (Header->dwFlags & WHDR_INQUEUE))
-        return MMSYSERR_INVALPARAM;
-    if (!(Header->dwFlags & WHDR_PREPARED))
-        return WAVERR_UNPREPARED;
-    Header->dwFlags = (Header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-    Header->dwBytesRecorded = 0;
-    Stream->Queue.push_back(Header);
-    RecordAsFastAsQueued(*Stream);
-    return MMSYSERR_NOERROR;
+    return OnStream(TOperation::AddBuffer, WaveIn, [&](TStream &Stream) -> MMRESULT {
+        if (!Header || HeaderSize != sizeof(WAVEHDR) || (Header->dwFlags & WHDR_INQUEUE))
+            return MMSYSERR_INVALPARAM;
+        if (!(Header->dwFlags & WHDR_PREPARED))
+            return WAVERR_UNPREPARED;
+        Header->dwFlags = (Header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        Header->dwBytesRecorded = 0;
+        Stream.Queue.push_back(Header);
+        RecordAsFastAsQueued(Stream);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TSimulatedWaveInService::Start(HWAVEIN WaveIn) {
-    TGuard Guard(FMutex);
-    if (auto Failure = Enter(TOperation::Start))
-        return *Failure;
-    TStream *Stream = FindStream(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    if (!Stream->Started) {
-        Stream->Started = true;
-        Stream->StartedAt = std::chrono::steady_clock::now();
-        Stream->RealTimeDone = 0;
-    }
-    RecordAsFastAsQueued(*Stream);
-    FWake.notify_all();
-    return MMSYSERR_NOERROR;
+    return OnStream(TOperation::Start, WaveIn, [&](TStream &Stream) -> MMRESULT {
+        if (!Stream.Started) {
+            Stream.Started = true;
+            Stream.StartedAt = std::chrono::steady_clock::now();
+            Stream.RealTimeDone = 0;
+        }
+        RecordAsFastAsQueued(Stream);
+        FWake.notify_all();
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TSimulatedWaveInService::Stop(HWAVEIN WaveIn) {
-    TGuard Guard(FMutex);
-    if (auto Failure = Enter(TOperation::Stop))
-        return *Failure;
-    TStream *Stream = FindStream(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    Stream->Started = false;
-    if (!Stream->Queue.empty() && Stream->Queue.front()->dwBytesRecorded > 0)
-        ReturnHead(*Stream);
-    return MMSYSERR_NOERROR;
+    return OnStream(TOperation::Stop, WaveIn, [&](TStream &Stream) -> MMRESULT {
+        Stream.Started = false;
+        if (!Stream.Queue.empty() && Stream.Queue.front()->dwBytesRecorded > 0)
+            ReturnHead(Stream);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TSimulatedWaveInService::Reset(HWAVEIN WaveIn) {
-    TGuard Guard(FMutex);
-    if (auto Failure = Enter(TOperation::Reset))
-        return *Failure;
-    TStream *Stream = FindStream(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    Stream->Started = false;
-    while (!Stream->Queue.empty())
-        ReturnHead(*Stream);
-    return MMSYSERR_NOERROR;
+    return OnStream(TOperation::Reset, WaveIn, [&](TStream &Stream) -> MMRESULT {
+        Stream.Started = false;
+        while (!Stream.Queue.empty())
+            ReturnHead(Stream);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TSimulatedWaveInService::Close(HWAVEIN WaveIn) {
-    TGuard Guard(FMutex);
-    if (auto Failure = Enter(TOperation::Close))
-        return *Failure;
-    TStream *Stream = FindStream(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    if (!Stream->Queue.empty())
-        return WAVERR_STILLPLAYING;
-    Post(*Stream, MM_WIM_CLOSE, 0);
-    FStreams.erase(WaveIn);
-    return MMSYSERR_NOERROR;
+    return OnStream(TOperation::Close, WaveIn, [&](TStream &Stream) -> MMRESULT {
+        if (!Stream.Queue.empty())
+            return WAVERR_STILLPLAYING;
+        Post(Stream, MM_WIM_CLOSE, 0);
+        FStreams.erase(WaveIn);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TSimulatedWaveInService::GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) {
-    TGuard Guard(FMutex);
-    if (auto Failure = Enter(TOperation::GetPosition))
-        return *Failure;
-    TStream *Stream = FindStream(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    if (!Time || TimeSize != sizeof(MMTIME))
-        return MMSYSERR_INVALPARAM;
-    // Like many drivers, answers in bytes whatever was asked for.
-    Time->wType = TIME_BYTES;
-    Time->u.cb = static_cast<DWORD>(Stream->Recorded);
-    return MMSYSERR_NOERROR;
+    return OnStream(TOperation::GetPosition, WaveIn, [&](TStream &Stream) -> MMRESULT {
+        if (!Time || TimeSize != sizeof(MMTIME))
+            return MMSYSERR_INVALPARAM;
+        // Like many drivers, answers in bytes whatever was asked for.
+        Time->wType = TIME_BYTES;
+        Time->u.cb = static_cast<DWORD>(Stream.Recorded);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TSimulatedWaveInService::GetErrorText(MMRESULT Code, char *Text, UINT TextSize) {

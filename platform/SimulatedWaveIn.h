@@ -132,6 +132,9 @@ private:
     MMRESULT DeviceState(UINT_PTR DeviceID) const;
     bool Accepts(const TDevice &Device, const WAVEFORMATEX &Format) const;
     TStream *FindStream(HWAVEIN WaveIn);
+    // Runs a call on an open stream, under the lock and after any injected failure.
+    template <typename TAction>
+    MMRESULT OnStream(TOperation Operation, HWAVEIN WaveIn, TAction Action);
 
     void Post(const TStream &Stream, UINT Msg, LPARAM Param) const;
     std::uint64_t Record(TStream &Stream, std::uint64_t Bytes);
