@@ -1,10 +1,10 @@
 #include "gui/ExtCtrls.h"
 
-TPanel::TPanel(const QString &Caption, QWidget *Parent) : QLabel(Parent) {
+#include <QPainter>
+
+TPanel::TPanel(const QString &Caption, QWidget *Parent) : QFrame(Parent) {
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(1);
-    setAlignment(Qt::AlignCenter);
-    setTextFormat(Qt::PlainText);
     // A long caption is cut at the edges; it never widens the window.
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     SetCaption(Caption);
@@ -13,5 +13,20 @@ TPanel::TPanel(const QString &Caption, QWidget *Parent) : QLabel(Parent) {
 void TPanel::SetCaption(const QString &Value) {
     QString Line = Value;
     Line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    setText(Line);
+    if (Line == FCaption)
+        return;
+    FCaption = Line;
+    update();
+}
+
+QSize TPanel::sizeHint() const {
+    const int Frame = 2 * frameWidth();
+    return {fontMetrics().horizontalAdvance(FCaption) + Frame, fontMetrics().height() + Frame};
+}
+
+void TPanel::paintEvent(QPaintEvent *Event) {
+    QFrame::paintEvent(Event);
+    QPainter Painter(this);
+    Painter.setPen(palette().color(foregroundRole()));
+    Painter.drawText(contentsRect(), Qt::AlignCenter | Qt::TextSingleLine, FCaption);
 }

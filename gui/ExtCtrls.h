@@ -1,15 +1,26 @@
 #pragma once
 
-#include <QLabel>
+#include <QFrame>
+#include <QString>
 
-// A strip with a raised bevel and one centred line of plain text.
-class TPanel : public QLabel {
+// A strip with a raised bevel and one centred line of plain text. It paints the text
+// itself: the trace changes 1 200 times a second, and a new caption must cost no
+// more than a repaint (a label would recompute its size every time).
+class TPanel : public QFrame {
     Q_OBJECT
 
 public:
     explicit TPanel(const QString &Caption, QWidget *Parent = nullptr);
 
-    QString Caption() const { return text(); }
+    QString Caption() const { return FCaption; }
     // Line breaks in the caption do not break the line.
     void SetCaption(const QString &Value);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *Event) override;
+
+private:
+    QString FCaption;
 };

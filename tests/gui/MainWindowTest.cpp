@@ -195,8 +195,6 @@ TEST_F(MainWindow, ShowsMarkupAsCharacters) {
     Loc("<i>here</i>");
     EXPECT_EQ(LogLines(), QStringList{"<b>bold</b> <img src=\"x.png\">"});
     EXPECT_EQ(Form->pnlLocation->Caption(), "<i>here</i>");
-    EXPECT_EQ(Form->pnlLocation->textFormat(), Qt::PlainText);
-    EXPECT_EQ(Form->Panel1->textFormat(), Qt::PlainText);
 }
 
 TEST_F(MainWindow, PutsLocationsInTheTopStripAndLeavesTheLogAlone) {
