@@ -39,8 +39,10 @@ using TClock = std::chrono::steady_clock;
 using TSeconds = std::chrono::duration<double>;
 
 // The recording as zel-encode lays it out: for each message a preamble, its frames of
-// 80 bits and a quiet gap, 40 samples per bit.
-constexpr int PreambleBits = 32;
+// 80 bits and a quiet gap, 40 samples per bit. The sound server loses the first moments
+// of a new playback stream (it renders them into what its monitor has already sent), so
+// the preamble is long enough to give them up: half a second.
+constexpr int PreambleBits = 600;
 constexpr int GapMs = 500;
 constexpr int FrameBits = 80;
 constexpr double Amplitude = 0.5;

@@ -16,7 +16,8 @@ screenshots=$4
 
 mkdir -p "$work" "$screenshots"
 rm -f "$screenshots/receiving.png"
-"$encoder" -o "$work/messages.wav" "SMS>HELLO>>WORLD" "LOC>4807N01134E" "SMS>RECEIVED END TO END"
+# A long preamble: the sound server loses the first moments of a new playback stream.
+"$encoder" --preamble 600 -o "$work/messages.wav" "SMS>HELLO>>WORLD" "LOC>4807N01134E" "SMS>RECEIVED END TO END"
 
 ZEL_RECORDING=$work/messages.wav ZEL_SHOTS=$work \
   "$here/../gui/run-under-xvfb.sh" "$program" "$work/run" "$here/while-receiving.sh"
