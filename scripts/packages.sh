@@ -13,7 +13,7 @@ ZEL_RUN_PACKAGES=(
 # test frameworks and the reference decoder the benchmarks compare against.
 ZEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick libx11-dev
   pulseaudio pulseaudio-utils alsa-utils
   multimon-ng
 )
