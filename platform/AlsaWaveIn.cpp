@@ -221,11 +221,6 @@ MMRESULT ConfigureForRecording(snd_pcm_t *Pcm, const WAVEFORMATEX &Format) {
 
 // ---- Texts ----
 
-struct TErrorText {
-    MMRESULT Code;
-    const char *Text;
-};
-
 constexpr TErrorText ErrorTexts[] = {
     {MMSYSERR_NOERROR, "The sound input did what was asked."},
     {MMSYSERR_ERROR, "The sound input failed."},
@@ -708,15 +703,7 @@ MMRESULT TAlsaWaveInService::GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT Time
 }
 
 MMRESULT TAlsaWaveInService::GetErrorText(MMRESULT Code, char *Text, UINT TextSize) {
-    if (!Text || TextSize == 0)
-        return MMSYSERR_INVALPARAM;
-    Text[0] = '\0';
-    const auto Found = std::find_if(std::begin(ErrorTexts), std::end(ErrorTexts),
-                                    [Code](const TErrorText &Entry) { return Entry.Code == Code; });
-    if (Found == std::end(ErrorTexts))
-        return MMSYSERR_BADERRNUM;
-    std::snprintf(Text, TextSize, "%s", Found->Text);
-    return MMSYSERR_NOERROR;
+    return CopyErrorText(ErrorTexts, Code, Text, TextSize);
 }
 
 std::shared_ptr<TAlsaCaptureStream> TAlsaWaveInService::Find(HWAVEIN WaveIn) {

@@ -9,13 +9,7 @@
 namespace platform {
 namespace {
 
-constexpr MMRESULT MMSYSERR_BADERRNUM = 9;
 constexpr auto ClockPeriod = std::chrono::milliseconds(5);
-
-struct TErrorText {
-    MMRESULT Code;
-    const char *Text;
-};
 
 constexpr TErrorText ErrorTexts[] = {
     {MMSYSERR_NOERROR, "No error."},
@@ -338,15 +332,7 @@ MMRESULT TSimulatedWaveInService::GetErrorText(MMRESULT Code, char *Text, UINT T
     TGuard Guard(FMutex);
     if (auto Failure = Enter(TOperation::GetErrorText))
         return *Failure;
-    if (!Text || TextSize == 0)
-        return MMSYSERR_INVALPARAM;
-    for (const TErrorText &Entry : ErrorTexts)
-        if (Entry.Code == Code) {
-            std::snprintf(Text, TextSize, "%s", Entry.Text);
-            return MMSYSERR_NOERROR;
-        }
-    Text[0] = '\0';
-    return MMSYSERR_BADERRNUM;
+    return CopyErrorText(ErrorTexts, Code, Text, TextSize);
 }
 
 void TSimulatedWaveInService::Post(const TStream &Stream, UINT Msg, LPARAM Param) const {

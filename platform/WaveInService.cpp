@@ -22,12 +22,11 @@ public:
     MMRESULT Close(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
     MMRESULT GetPosition(HWAVEIN, MMTIME *, UINT) override { return MMSYSERR_INVALHANDLE; }
     MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override {
-        if (!Text || TextSize == 0)
-            return MMSYSERR_INVALPARAM;
-        const char *Message = Code == MMSYSERR_NODRIVER ? "No sound input was found."
-                                                        : "The sound input is not open.";
-        std::snprintf(Text, TextSize, "%s", Message);
-        return MMSYSERR_NOERROR;
+        static constexpr TErrorText Texts[] = {
+            {MMSYSERR_NODRIVER, "No sound input was found."},
+            {MMSYSERR_INVALHANDLE, "The sound input is not open."},
+        };
+        return CopyErrorText(Texts, Code, Text, TextSize);
     }
 };
 
@@ -36,12 +35,27 @@ IWaveInService *CurrentService = &NoService;
 
 } // namespace
 
+MMRESULT CopyErrorText(std::span<const TErrorText> Texts, MMRESULT Code, char *Text,
+                       UINT TextSize) {
+    if (!Text || TextSize == 0)
+        return MMSYSERR_INVALPARAM;
+    for (const TErrorText &Entry : Texts)
+        if (Entry.Code == Code) {
+            std::snprintf(Text, TextSize, "%s", Entry.Text);
+            return MMSYSERR_NOERROR;
+        }
+    Text[0] = '\0';
+    return MMSYSERR_BADERRNUM;
+}
+
 IWaveInService *SetWaveInService(IWaveInService *Service) {
     IWaveInService *Previous = CurrentService;
     CurrentService = Service ? Service : &NoService;
     return Previous;
 }
 
-IWaveInService &WaveInService() { return *CurrentService; }
+IWaveInService &WaveInService() {
+    return *CurrentService;
+}
 
 } // namespace platform

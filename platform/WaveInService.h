@@ -15,7 +15,19 @@
 
 #include "platform/WinTypes.h"
 
+#include <span>
+
 namespace platform {
+
+// A back-end's own wording for a result code.
+struct TErrorText {
+    MMRESULT Code;
+    const char *Text;
+};
+
+// Copies the wording for Code into Text, cut to TextSize: the answer of GetErrorText.
+// A code without wording gives an empty text and MMSYSERR_BADERRNUM.
+MMRESULT CopyErrorText(std::span<const TErrorText> Texts, MMRESULT Code, char *Text, UINT TextSize);
 
 class IWaveInService {
 public:
@@ -44,7 +56,9 @@ IWaveInService &WaveInService();
 } // namespace platform
 
 // The Windows call names, forwarding to the current service.
-inline UINT waveInGetNumDevs() { return platform::WaveInService().GetNumDevs(); }
+inline UINT waveInGetNumDevs() {
+    return platform::WaveInService().GetNumDevs();
+}
 inline MMRESULT waveInGetDevCapsA(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) {
     return platform::WaveInService().GetDevCaps(DeviceID, Caps, CapsSize);
 }
@@ -61,10 +75,18 @@ inline MMRESULT waveInUnprepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT Head
 inline MMRESULT waveInAddBuffer(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) {
     return platform::WaveInService().AddBuffer(WaveIn, Header, HeaderSize);
 }
-inline MMRESULT waveInStart(HWAVEIN WaveIn) { return platform::WaveInService().Start(WaveIn); }
-inline MMRESULT waveInStop(HWAVEIN WaveIn) { return platform::WaveInService().Stop(WaveIn); }
-inline MMRESULT waveInReset(HWAVEIN WaveIn) { return platform::WaveInService().Reset(WaveIn); }
-inline MMRESULT waveInClose(HWAVEIN WaveIn) { return platform::WaveInService().Close(WaveIn); }
+inline MMRESULT waveInStart(HWAVEIN WaveIn) {
+    return platform::WaveInService().Start(WaveIn);
+}
+inline MMRESULT waveInStop(HWAVEIN WaveIn) {
+    return platform::WaveInService().Stop(WaveIn);
+}
+inline MMRESULT waveInReset(HWAVEIN WaveIn) {
+    return platform::WaveInService().Reset(WaveIn);
+}
+inline MMRESULT waveInClose(HWAVEIN WaveIn) {
+    return platform::WaveInService().Close(WaveIn);
+}
 inline MMRESULT waveInGetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) {
     return platform::WaveInService().GetPosition(WaveIn, Time, TimeSize);
 }
