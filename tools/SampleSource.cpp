@@ -62,6 +62,11 @@ private:
     std::span<const std::int16_t> NextConverted();
     // Reads up to one chunk of the channel as floats; false at the end of the file.
     bool ReadFloats();
+    // Reads up to one chunk of interleaved frames with ReadFrames (sf_readf_short or
+    // sf_readf_float) and keeps the decoded channel's samples.
+    template <typename TSample, typename TReadFrames>
+    void ReadChannel(TReadFrames ReadFrames, std::vector<TSample> &Interleaved,
+                     std::vector<TSample> &Channel);
 
     SNDFILE *FSound;
     int FChannels;
@@ -89,23 +94,24 @@ std::span<const std::int16_t> TSoundFileSource::Next() {
     return Direct() ? NextDirect() : NextConverted();
 }
 
-std::span<const std::int16_t> TSoundFileSource::NextDirect() {
-    FShorts.resize(FChunkFrames * FChannels);
+template <typename TSample, typename TReadFrames>
+void TSoundFileSource::ReadChannel(TReadFrames ReadFrames, std::vector<TSample> &Interleaved,
+                                   std::vector<TSample> &Channel) {
+    Interleaved.resize(FChunkFrames * FChannels);
     TQuietStderr Quiet;
-    const sf_count_t Frames = sf_readf_short(FSound, FShorts.data(), FChunkFrames);
-    FSamples.resize(std::max<sf_count_t>(0, Frames));
-    for (std::size_t Frame = 0; Frame < FSamples.size(); ++Frame)
-        FSamples[Frame] = FShorts[Frame * FChannels + FChannel];
+    const sf_count_t Frames = ReadFrames(FSound, Interleaved.data(), FChunkFrames);
+    Channel.resize(std::max<sf_count_t>(0, Frames));
+    for (std::size_t Frame = 0; Frame < Channel.size(); ++Frame)
+        Channel[Frame] = Interleaved[Frame * FChannels + FChannel];
+}
+
+std::span<const std::int16_t> TSoundFileSource::NextDirect() {
+    ReadChannel(sf_readf_short, FShorts, FSamples);
     return FSamples;
 }
 
 bool TSoundFileSource::ReadFloats() {
-    FFloats.resize(FChunkFrames * FChannels);
-    TQuietStderr Quiet;
-    const sf_count_t Frames = sf_readf_float(FSound, FFloats.data(), FChunkFrames);
-    FChannelFloats.resize(std::max<sf_count_t>(0, Frames));
-    for (std::size_t Frame = 0; Frame < FChannelFloats.size(); ++Frame)
-        FChannelFloats[Frame] = FFloats[Frame * FChannels + FChannel];
+    ReadChannel(sf_readf_float, FFloats, FChannelFloats);
     return !FChannelFloats.empty();
 }
 
