@@ -3,7 +3,7 @@
 
 #include "gui/Forms.h"
 #include "gui/guiZELTextReceiverMain.h"
-#include "platform/AlsaWaveIn.h"
+#include "platform/PreferredWaveIn.h"
 #include "platform/WaveInService.h"
 
 namespace {
@@ -16,8 +16,8 @@ void DiscardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 int main(int argc, char *argv[]) {
     qInstallMessageHandler(DiscardQtMessage);
     // Outlives the application, whose windows close the sound input when they go.
-    platform::TAlsaWaveInService SoundInput;
-    platform::SetWaveInService(&SoundInput);
+    const auto SoundInput = platform::CreatePreferredWaveInService();
+    platform::SetWaveInService(SoundInput.get());
 
     TApplication Application(argc, argv);
     Application.CreateForm<TfrmZELTextReceiverMain>();

@@ -4,7 +4,7 @@
 ZEL_RUN_PACKAGES=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libasound2-dev libasound2-plugins
+  libasound2-dev libasound2-plugins libpulse-dev
   libsndfile1-dev libsoxr-dev
   fonts-dejavu-core
 )

@@ -9,8 +9,11 @@ window=$ZEL_WINDOW_ID
 shots=$ZEL_SHOTS
 pid=$(xdotool getwindowpid "$window")
 
+# Through the sound server's own protocol, under the program's name.
 recording() {
-  pactl list source-outputs | grep -q "application.process.id = \"$pid\""
+  pactl list source-outputs | awk -v RS='Source Output #' -v pid="application.process.id = \"$pid\"" \
+    'index($0, pid) && index($0, "application.name = \"ZEL Text Receiver\"") { found = 1 }
+     END { exit !found }'
 }
 wait_until "the program's stream at the sound server" recording
 wait_until "the window to be painted" painted_shot "$window" "$shots/before.png"

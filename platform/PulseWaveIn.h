@@ -1,0 +1,40 @@
+#pragma once
+
+// The sound input through a sound server (PulseAudio, or PipeWire through its PulseAudio
+// protocol): the wave-in service served by libpulse. WAVE_MAPPER is the server's default
+// source; devices 0..n-1 are its sources. Each open device has a connection of its own
+// whose main-loop thread fills the queued buffers and posts the notifications; it never
+// calls the engine. No call waits for the server longer than a short time-out, so a
+// server that hangs cannot hang the program.
+
+#include "platform/WaveInHandles.h"
+#include "platform/WaveInService.h"
+
+namespace platform {
+
+class TPulseCaptureStream;
+
+// True when a sound server answers within that time-out.
+bool SoundServerAnswers();
+
+class TPulseWaveInService final : public IWaveInService {
+public:
+    UINT GetNumDevs() override;
+    MMRESULT GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) override;
+    MMRESULT Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format, DWORD_PTR Callback,
+                  DWORD_PTR Instance, DWORD Flags) override;
+    MMRESULT PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) override;
+    MMRESULT UnprepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) override;
+    MMRESULT AddBuffer(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) override;
+    MMRESULT Start(HWAVEIN WaveIn) override;
+    MMRESULT Stop(HWAVEIN WaveIn) override;
+    MMRESULT Reset(HWAVEIN WaveIn) override;
+    MMRESULT Close(HWAVEIN WaveIn) override;
+    MMRESULT GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) override;
+    MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
+
+private:
+    TWaveInHandles<TPulseCaptureStream> FStreams;
+};
+
+} // namespace platform
