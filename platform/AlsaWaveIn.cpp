@@ -22,12 +22,12 @@
 namespace platform {
 namespace {
 
-// A period bounds the time from a buffer's last sample to its notification; 40 ms keeps
-// that well inside a 200 ms buffer while waking the capture path only 25 times a second
-// (20 ms periods cost twice the processor time). The ring holds several periods so
-// that a capture thread that is late loses no audio.
-constexpr unsigned PeriodMicroseconds = 40000;
-constexpr unsigned RingMicroseconds = 200000;
+// A period bounds the time from a buffer's last sample to its notification; 100 ms
+// keeps that inside a 200 ms buffer while waking the capture path, and every other
+// client of a shared source, only 10 times a second. The ring holds five periods, so
+// that a capture thread or a buffer that comes back late loses no audio.
+constexpr unsigned PeriodMicroseconds = 100000;
+constexpr unsigned RingMicroseconds = 500000;
 constexpr std::size_t PeriodsPerRead = 4;
 // A guard against a PCM that stops signalling: the thread looks at it at least this often.
 constexpr int PollGuardMilliseconds = 500;
