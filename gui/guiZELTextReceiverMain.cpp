@@ -127,15 +127,38 @@ void TfrmZELTextReceiverMain::FormDestroy(TObject *) {
 }
 
 void TfrmZELTextReceiverMain::ReceiverInputLevel(TObject *, std::int32_t Level) {
-    prbLevelIn->SetPosition(Level);
+    FLevel = Level;
     if (Level > OverloadAbove)
-        prbLevelIn->SetBarColor(clRed);
+        FBarColor = clRed;
     else if (Level < NormalBelow)
-        prbLevelIn->SetBarColor(clHighlight);
+        FBarColor = clHighlight;
+    ShowReportsLater();
 }
 
 void TfrmZELTextReceiverMain::ReceiverBitReceive(TObject *, const TRxString &Bits) {
-    Panel1->SetCaption(DisplayText(Bits));
+    FBits = Bits;
+    ShowReportsLater();
+}
+
+// The receiver reports 240 traces and a level per buffer, all before the event loop
+// runs again: the bar and the trace are brought up to date once, after the buffer.
+void TfrmZELTextReceiverMain::ShowReportsLater() {
+    if (FShowPending)
+        return;
+    FShowPending = true;
+    QMetaObject::invokeMethod(this, &TfrmZELTextReceiverMain::ShowReports, Qt::QueuedConnection);
+}
+
+void TfrmZELTextReceiverMain::ShowReports() {
+    FShowPending = false;
+    if (FLevel) {
+        prbLevelIn->SetPosition(*FLevel);
+        prbLevelIn->SetBarColor(FBarColor);
+    }
+    if (FBits)
+        Panel1->SetCaption(DisplayText(*FBits));
+    FLevel.reset();
+    FBits.reset();
 }
 
 void TfrmZELTextReceiverMain::ReceiverReceive(TObject *, bool MessIsSMS,

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 
 // The program's only window: it owns the receiver and shows what it reports — the
 // input level as a bar, the bit trace at the bottom, the last location at the top and
@@ -39,8 +40,15 @@ private:
     void ReceiverBitReceive(TObject *Sender, const TRxString &Bits);
     void ReceiverReceive(TObject *Sender, bool MessIsSMS, const TRxString &RxString);
 
+    void ShowReportsLater();
+    void ShowReports();
     void BringForward();
     void AddTextMessage(const TRxString &RxString);
 
     TFFSKReceiver *FReceiver = nullptr;
+    // The level and trace as last reported, shown once the receiver's buffer is done.
+    std::optional<std::int32_t> FLevel;
+    TColor FBarColor = clHighlight;
+    std::optional<TRxString> FBits;
+    bool FShowPending = false;
 };

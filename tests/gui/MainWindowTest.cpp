@@ -57,8 +57,15 @@ protected:
         Receiver = TfrmZELTextReceiverMainProbe::Receiver(*Form);
     }
 
-    void Level(std::int32_t Value) { Receiver->OnInputLevel(Receiver, Value); }
-    void Bits(const std::string &Trace) { Receiver->OnBitReceive(Receiver, Trace); }
+    // Each as the receiver's only report of a buffer: the window shows it afterwards.
+    void Level(std::int32_t Value) {
+        Receiver->OnInputLevel(Receiver, Value);
+        QCoreApplication::sendPostedEvents(Form);
+    }
+    void Bits(const std::string &Trace) {
+        Receiver->OnBitReceive(Receiver, Trace);
+        QCoreApplication::sendPostedEvents(Form);
+    }
     void Sms(const std::string &Text) { Receiver->OnReceive(Receiver, true, Text); }
     void Loc(const std::string &Text) { Receiver->OnReceive(Receiver, false, Text); }
 
