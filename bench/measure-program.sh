@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# Measures what the whole program costs while it runs: its CPU use (utime + stime from
-# /proc/PID/stat over the interval, as a percentage of one core) and its resident memory
-# (VmRSS and VmHWM from /proc/PID/status at the interval's end), once while it listens to
-# silence and once while it receives continuous traffic (back-to-back messages played
-# with paplay). It runs on a private display and records from a private sound server,
-# as the tests do; nothing of the machine's own set-up is touched.
+# Measures what the whole program costs while it only listens, side by side with the
+# peer pipeline "parec --rate=22050 ... | multimon-ng -a FMSFSK -t raw -" on the same
+# private sound server: both listen to silence and to continuous traffic (back-to-back
+# messages played with paplay), in alternating rounds. Each interval gives the listener's
+# CPU use (schedstat of all its threads, as a percentage of one core), its wake-ups a
+# second (voluntary + involuntary context switches of all threads), its resident memory
+# and the sound server's own CPU use (bench/usage.sh); the table shows the medians. The
+# program runs on a private display; nothing of the machine's own set-up is touched.
 #
-# Usage: bench/measure-program.sh [BUILD-DIR] [SECONDS]
+# Usage: bench/measure-program.sh [BUILD-DIR] [SECONDS] [ROUNDS]
 #   BUILD-DIR holds bin/ZELTextReceiver, bin/zel-encode and bin/zel-close-window
-#   (default build-e2e); each interval lasts SECONDS (default 60). The window as it
-#   was at the end is left in BUILD-DIR/measure/main-window.png.
+#   (default build-e2e); each interval lasts SECONDS (default 60), and each listener is
+#   measured ROUNDS times (default 3). The window as it was at the end is left in
+#   BUILD-DIR/measure/main-window.png, every interval's figures in BUILD-DIR/measure/rounds.txt.
 # Environment: ZEL_MEASURE_WRAPPER, a command the program is run under (valgrind, say).
 set -euo pipefail
 
 root=$(dirname "$(dirname "$(realpath "$0")")")
 build=$(realpath "${1:-$root/build-e2e}")
 seconds=${2:-60}
+rounds=${3:-3}
 pulse=$root/tests/alsa/private-pulse.sh
 
 work=$(mktemp -d)
@@ -27,6 +31,12 @@ trap cleanup EXIT
 
 bash "$pulse" start "$work/pulse"
 eval "$(bash "$pulse" env "$work/pulse")"
+export LC_ALL=C
+source "$root/bench/usage.sh"
+mkdir -p "$build/measure"
+export ZEL_RESULTS=$build/measure/rounds.txt ZEL_SERVER_PID
+: >"$ZEL_RESULTS"
+ZEL_SERVER_PID=$(tr -dc 0-9 <"$work/pulse/runtime/pid")
 
 # Enough back-to-back messages (a pair lasts about 0.6 s) to outlast the interval.
 messages=()
@@ -47,5 +57,28 @@ EOF
   export ZEL_CLOSE_WINDOW=$build/bin/zel-close-window
 fi
 
-ZEL_TRAFFIC=$work/traffic.wav ZEL_SECONDS=$seconds \
-  "$root/tests/gui/run-under-xvfb.sh" "$program" "$build/measure" "$root/bench/measure-window.sh"
+# The peer: the reference decoder fed by the sound server's own recorder.
+measure_peer() {
+  mkfifo "$work/peer"
+  parec --rate=22050 --channels=1 --format=s16le --raw --device=zel_null.monitor >"$work/peer" &
+  local recorder=$!
+  multimon-ng -a FMSFSK -t raw - <"$work/peer" >/dev/null 2>&1 &
+  local decoder=$!
+  sleep 2
+  measure_interval peer-silence "$seconds" "$ZEL_SERVER_PID" "$recorder" "$decoder"
+  paplay --device=zel_null "$work/traffic.wav" &
+  local player=$!
+  sleep 1
+  measure_interval peer-traffic "$seconds" "$ZEL_SERVER_PID" "$recorder" "$decoder"
+  kill "$player" "$recorder" 2>/dev/null || true
+  wait "$player" "$recorder" "$decoder" 2>/dev/null || true
+  rm -f "$work/peer"
+}
+
+for round in $(seq "$rounds"); do
+  echo "round $round of $rounds"
+  measure_peer
+  ZEL_TRAFFIC=$work/traffic.wav ZEL_SECONDS=$seconds \
+    "$root/tests/gui/run-under-xvfb.sh" "$program" "$build/measure" "$root/bench/measure-window.sh"
+done
+median_table

@@ -151,10 +151,11 @@ void TfrmZELTextReceiverMain::ShowReportsLater() {
 
 void TfrmZELTextReceiverMain::ShowReports() {
     FShowPending = false;
-    if (FLevel) {
+    // An unchanged bar is not painted again: a quiet input costs no repaint at all.
+    if (FLevel && *FLevel != prbLevelIn->Position())
         prbLevelIn->SetPosition(*FLevel);
+    if (FBarColor != prbLevelIn->BarColor())
         prbLevelIn->SetBarColor(FBarColor);
-    }
     if (FBits)
         Panel1->SetCaption(DisplayText(*FBits));
     FLevel.reset();

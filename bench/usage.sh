@@ -1,0 +1,51 @@
+# What listening costs, for the benchmark scripts (sourced, not run). Every figure sums
+# all threads of the given processes: time on a processor (schedstat, in nanoseconds),
+# wake-ups (voluntary and involuntary context switches) and resident memory.
+
+# "NANOSECONDS SWITCHES RSS-KIB" of the processes PIDS.
+usage_of() {
+  local pid task ns switches=0 cpu=0 rss=0
+  for pid in "$@"; do
+    for task in /proc/"$pid"/task/*; do
+      read -r ns _ <"$task/schedstat" || continue
+      cpu=$((cpu + ns))
+      switches=$((switches + $(awk '/ctxt_switches/ { s += $2 } END { print s + 0 }' "$task/status")))
+    done
+    rss=$((rss + $(awk '$1 == "VmRSS:" { print $2 }' "/proc/$pid/status")))
+  done
+  echo "$cpu $switches $rss"
+}
+
+# measure_interval LABEL SECONDS SERVER-PID PIDS...
+# Appends "LABEL CPU% WAKE-UPS/S RSS-MIB SERVER-CPU%" over the next SECONDS to $ZEL_RESULTS
+# (CPU as a percentage of one core).
+measure_interval() {
+  local label=$1 seconds=$2 server=$3
+  shift 3
+  local before server_before start after server_after end
+  before=$(usage_of "$@")
+  server_before=$(usage_of "$server")
+  start=$(date +%s%N)
+  sleep "$seconds"
+  after=$(usage_of "$@")
+  server_after=$(usage_of "$server")
+  end=$(date +%s%N)
+  echo "$label $before $after $server_before $server_after $start $end" |
+    awk '{ elapsed = $15 - $14
+           printf "%s %.3f %.1f %.1f %.3f\n", $1, 100 * ($5 - $2) / elapsed,
+                  ($6 - $3) * 1e9 / elapsed, $7 / 1024, 100 * ($11 - $8) / elapsed }' >>"$ZEL_RESULTS"
+}
+
+# The table of medians over the rounds in $ZEL_RESULTS, one row per label.
+median_table() {
+  printf '%-18s %9s %11s %8s %11s\n' "" "CPU %" "wake-ups/s" "RSS MiB" "server CPU %"
+  local label column
+  for label in $(awk '{ print $1 }' "$ZEL_RESULTS" | sort -u); do
+    printf '%-18s' "$label"
+    for column in 2 3 4 5; do
+      awk -v label="$label" -v column="$column" '$1 == label { print $column }' "$ZEL_RESULTS" |
+        sort -g | awk '{ v[NR] = $1 } END { printf " %10.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+    done
+    echo
+  done
+}
