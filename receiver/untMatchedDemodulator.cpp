@@ -14,16 +14,16 @@ constexpr float HighPassHz = 500.0f;
 constexpr int LookAround = 5;
 // Clock corrections per unit of timing error: quick while seeking a signal, steady on one.
 constexpr float SeekStep = 6.0f, LockedStep = 2.0f;
-constexpr float LockedDrift = 0.01f;
+constexpr float Drift = 0.03f;
 // Without a signal the period relaxes to the nominal one rather than wander with noise.
-constexpr float PeriodRelaxation = 0.05f;
+constexpr float PeriodRelaxation = 0.02f;
 // A sample clock off by up to 3 % still keeps up.
 constexpr float MinPeriod = 40.0f * 0.97f, MaxPeriod = 40.0f * 1.03f;
 // Decision quality: 0.71 for clean FFSK, about 0.2 for noise; the squelch averages it
 // over a few bits and opens well above what noise reaches.
 constexpr float QualitySmoothing = 0.25f;
 constexpr float OpenAbove = 0.45f, CloseBelow = 0.33f;
-constexpr float TurnLearning = 1.0f / 32.0f;
+constexpr float TurnLearning = 1.0f / 16.0f;
 constexpr float Tiny = 1e-20f;
 
 struct TToneTables {
@@ -112,8 +112,9 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
 
 void TMatchedDemodulator::AdjustClock(float Error) {
     const float Step = FPeriod + FFraction + (FOpen ? LockedStep : SeekStep) * Error;
-    FPeriod = FOpen ? std::clamp(FPeriod + LockedDrift * Error, MinPeriod, MaxPeriod)
-                    : FPeriod + PeriodRelaxation * (SamplesPerBit - FPeriod);
+    FPeriod = std::clamp(FPeriod + Drift * Error, MinPeriod, MaxPeriod);
+    if (!FOpen)
+        FPeriod += PeriodRelaxation * (SamplesPerBit - FPeriod);
     FUntilWindow = std::max(1, int(Step));
     FFraction = Step - float(FUntilWindow);
 }
@@ -123,9 +124,9 @@ void TMatchedDemodulator::AdjustClock(float Error) {
 void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     TComplex Turn[2][2];
     for (int From = 0; From < 2; ++From)
-        for (int To = 0; To < 2; ++To) // a 1 bit's tone ends half a cycle on
-            Turn[From][To] =
-                FTurn[From][To] / (std::abs(FTurn[From][To]) + Tiny) * (From ? -1.0f : 1.0f);
+        for (int To = 0; To < 2; ++To) // turned back; a 1 bit's tone ends half a cycle on
+            Turn[From][To] = std::conj(FTurn[From][To]) / (std::abs(FTurn[From][To]) + Tiny) *
+                             (From ? -1.0f : 1.0f);
 
     TComplex Known = 0, Phase = 1;
     float Energy = 0;
