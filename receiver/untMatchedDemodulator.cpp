@@ -16,13 +16,16 @@ constexpr int LookAround = 5;
 constexpr float SeekStep = 6.0f, LockedStep = 2.0f;
 constexpr float Drift = 0.03f;
 // Without a signal the period relaxes to the nominal one rather than wander with noise.
-constexpr float PeriodRelaxation = 0.02f;
+constexpr float PeriodRelaxation = 0.01f;
 // A sample clock off by up to 3 % still keeps up.
 constexpr float MinPeriod = 40.0f * 0.97f, MaxPeriod = 40.0f * 1.03f;
 // Decision quality: 0.71 for clean FFSK, about 0.2 for noise; the squelch averages it
 // over a few bits and opens well above what noise reaches.
 constexpr float QualitySmoothing = 0.25f;
 constexpr float OpenAbove = 0.45f, CloseBelow = 0.33f;
+// Seeking, the clock jumps half a bit when windows half a bit earlier keep showing the
+// tones more clearly: early-late alone would dwell there.
+constexpr float HalfBitSmoothing = 0.25f, HalfBitJump = 0.4f;
 constexpr float TurnLearning = 1.0f / 16.0f;
 constexpr float Tiny = 1e-20f;
 
@@ -108,6 +111,18 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
     DecideBit(SampleIndex);
     // Late outweighs early where the window sits before the bit: move it on.
     AdjustClock((Late - Early) / (Late + Early + Tiny));
+    if (!FOpen)
+        SeekHalfBit(Contrast(Record(0).Correlation.Tone), OnTime);
+}
+
+void TMatchedDemodulator::SeekHalfBit(float OnTimeContrast, int OnTime) {
+    const float Half = Contrast(Correlate(OnTime - SamplesPerBit / 2).Tone);
+    FHalfBitLead += HalfBitSmoothing *
+                    ((Half - OnTimeContrast) / (Half + OnTimeContrast + Tiny) - FHalfBitLead);
+    if (FHalfBitLead > HalfBitJump) {
+        FUntilWindow = std::max(1, FUntilWindow - SamplesPerBit / 2);
+        FHalfBitLead = 0;
+    }
 }
 
 void TMatchedDemodulator::AdjustClock(float Error) {

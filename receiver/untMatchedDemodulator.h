@@ -45,6 +45,7 @@ private:
     void CloseWindow(std::uint32_t SampleIndex);
     TToneCorrelation Correlate(int End) const;
     void AdjustClock(float Error);
+    void SeekHalfBit(float OnTimeContrast, int OnTime);
     void DecideBit(std::uint32_t SampleIndex);
     void LearnRotation(int Bit);
     TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }
@@ -59,6 +60,7 @@ private:
     int FUntilWindow;
     float FFraction = 0;
     float FPeriod = SamplesPerBit;
+    float FHalfBitLead = 0;
     std::array<TBitRecord, HistorySize> FHistory{};
     int FNewest = 0;
     // The phase turn from one bit's start to the next, per pair of tones, as learnt
