@@ -17,7 +17,8 @@ class TfrmZELTextReceiverMain : public QWidget, public TComponent {
     Q_OBJECT
 
 public:
-    explicit TfrmZELTextReceiverMain(TComponent *AOwner);
+    explicit TfrmZELTextReceiverMain(TComponent *AOwner,
+                                     TDemodulatorKind Demodulator = TDemodulatorKind::Crossing);
     ~TfrmZELTextReceiverMain() override;
 
     TPanel *pnlLocation = nullptr;
@@ -42,5 +43,6 @@ private:
     void BringForward();
     void AddTextMessage(const TRxString &RxString);
 
+    TDemodulatorKind FDemodulator;
     TFFSKReceiver *FReceiver = nullptr;
 };

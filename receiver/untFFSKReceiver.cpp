@@ -54,6 +54,14 @@ bool HasHeader(const TRxString &Text, const char *Header) {
 
 } // namespace
 
+std::optional<TDemodulatorKind> DemodulatorNamed(std::string_view Name) {
+    if (Name == "crossing")
+        return TDemodulatorKind::Crossing;
+    if (Name == "matched")
+        return TDemodulatorKind::Matched;
+    return std::nullopt;
+}
+
 TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TDemodulatorKind Demodulator)
     : TFFSKReceiver(AOwner, TOffline{}, Demodulator) {
     // Configured before it is activated: an open recorder refuses a format change.

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 class TLiveAudioRecorder;
 class TMatchedDemodulator;
@@ -23,6 +25,8 @@ using TAudioLevelEvent = std::function<void(TObject *Sender, std::int32_t Level)
 // The bit source a receiver is made with: counting zero crossings (the default) or
 // correlating against the tones, which holds up in noise and on detuned signals.
 enum class TDemodulatorKind { Crossing, Matched };
+// "crossing" or "matched", as the programs' --demodulator option names them.
+std::optional<TDemodulatorKind> DemodulatorNamed(std::string_view Name);
 
 // Turns 1 200-baud FFSK in 16-bit, 48 000 Hz mono sample buffers into messages.
 class TFFSKReceiver : public TComponent {

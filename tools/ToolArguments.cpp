@@ -62,9 +62,7 @@ double ParseReal(const std::string &Option, const std::string &Text) {
 }
 
 TDemodulatorKind ParseDemodulator(const std::string &Text) {
-    if (Text == "crossing")
-        return TDemodulatorKind::Crossing;
-    if (Text == "matched")
-        return TDemodulatorKind::Matched;
+    if (const auto Kind = DemodulatorNamed(Text))
+        return *Kind;
     throw EToolError("--demodulator must be 'crossing' or 'matched', not '" + Text + "'");
 }
