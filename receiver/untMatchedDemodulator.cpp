@@ -21,8 +21,8 @@ constexpr float PeriodRelaxation = 0.01f;
 constexpr float MinPeriod = 40.0f * 0.97f, MaxPeriod = 40.0f * 1.03f;
 // Decision quality: 0.71 for clean FFSK, about 0.2 for noise; the squelch averages it
 // over a few bits and opens well above what noise reaches.
-constexpr float QualitySmoothing = 0.25f;
-constexpr float OpenAbove = 0.45f, CloseBelow = 0.33f;
+constexpr float QualitySmoothing = 0.4f;
+constexpr float OpenAbove = 0.45f, CloseBelow = 0.3f;
 // Seeking, the clock jumps half a bit when windows half a bit earlier keep showing the
 // tones more clearly: early-late alone would dwell there.
 constexpr float HalfBitSmoothing = 0.25f, HalfBitJump = 0.4f;
@@ -120,7 +120,9 @@ void TMatchedDemodulator::SeekHalfBit(float OnTimeContrast, int OnTime) {
     FHalfBitLead += HalfBitSmoothing *
                     ((Half - OnTimeContrast) / (Half + OnTimeContrast + Tiny) - FHalfBitLead);
     if (FHalfBitLead > HalfBitJump) {
-        FUntilWindow = std::max(1, FUntilWindow - SamplesPerBit / 2);
+        // Either way lands between the bits; alternating keeps the count of periods true.
+        FJumpBack = !FJumpBack;
+        FUntilWindow = std::max(1, FUntilWindow + (FJumpBack ? -1 : 1) * SamplesPerBit / 2);
         FHalfBitLead = 0;
     }
 }
@@ -180,7 +182,20 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     FOpen = FQuality > (FOpen ? CloseBelow : OpenAbove);
     if (FOpen)
         LearnRotation(Bit);
-    FPeriods.push_back({SampleIndex, static_cast<std::int8_t>(FOpen ? Bit : -1)});
+    Release(SampleIndex, FOpen ? Bit : -1);
+}
+
+// Bits leave RunLength periods after their decision, and only from a run of at least
+// RunLength open periods: noise that opens the squelch for a moment gives no bits.
+void TMatchedDemodulator::Release(std::uint32_t SampleIndex, int Bit) {
+    TDelayedBit &Slot = FDelayed[FDelayedNext];
+    FPeriods.push_back({SampleIndex, static_cast<std::int8_t>(Slot.Confirmed ? Slot.Bit : -1)});
+    FOpenRun = Bit < 0 ? 0 : FOpenRun + 1;
+    Slot = {static_cast<std::int8_t>(Bit), FOpenRun >= RunLength};
+    if (FOpenRun == RunLength)
+        for (TDelayedBit &Earlier : FDelayed)
+            Earlier.Confirmed = Earlier.Bit >= 0;
+    FDelayedNext = (FDelayedNext + 1) % RunLength;
 }
 
 void TMatchedDemodulator::LearnRotation(int Bit) {

@@ -40,6 +40,11 @@ private:
     };
     static constexpr int RingSize = 128;  // samples kept: a bit and the clock's look around it
     static constexpr int HistorySize = 8; // bits kept: at least PastBits + FutureBits + 1
+    static constexpr int RunLength = 24;  // open periods that make a signal
+    struct TDelayedBit {
+        std::int8_t Bit = -1;
+        bool Confirmed = false;
+    };
 
     float HighPass(float Sample);
     void CloseWindow(std::uint32_t SampleIndex);
@@ -48,6 +53,7 @@ private:
     void SeekHalfBit(float OnTimeContrast, int OnTime);
     void DecideBit(std::uint32_t SampleIndex);
     void LearnRotation(int Bit);
+    void Release(std::uint32_t SampleIndex, int Bit);
     TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }
 
     // High-pass against DC and mains hum: one biquad.
@@ -61,6 +67,7 @@ private:
     float FFraction = 0;
     float FPeriod = SamplesPerBit;
     float FHalfBitLead = 0;
+    bool FJumpBack = false;
     std::array<TBitRecord, HistorySize> FHistory{};
     int FNewest = 0;
     // The phase turn from one bit's start to the next, per pair of tones, as learnt
@@ -68,5 +75,8 @@ private:
     TComplex FTurn[2][2];
     float FQuality = 0;
     bool FOpen = false;
+    std::array<TDelayedBit, RunLength> FDelayed{};
+    int FDelayedNext = 0;
+    int FOpenRun = 0;
     std::vector<TMatchedPeriod> FPeriods;
 };
