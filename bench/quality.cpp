@@ -1,7 +1,7 @@
 // Message success of the zero-crossing and the matched demodulator on simulated radio
 // channels, with what theory allows: bench_quality [MESSAGES [MINUTES [ROWS]]].
 // Each point decodes MESSAGES messages of 2 to 4 frames (default 240), each after its
-// own pause and a 16-bit preamble, starting at a random phase and sample; a message
+// own pause and a 32-bit preamble (zel-encode's), starting at a random phase and sample; a message
 // counts when its text comes out exactly. MINUTES (default 5) of each kind of audio
 // without FFSK must give no message at all. ROWS: only the rows whose condition holds it.
 
@@ -24,7 +24,7 @@ namespace {
 
 using TSamples = std::vector<std::int16_t>;
 constexpr double Amplitude = 0.3;
-constexpr int PreambleBits = 16;
+constexpr int PreambleBits = 32;
 constexpr std::size_t BufferSamples = 9600;
 constexpr double Success = 0.9; // the success that the noise rows search for
 constexpr double BitsPerSecond = 1200.0, NoiseBandwidth = 3000.0;
@@ -268,7 +268,7 @@ int main(int ArgCount, char **Args) {
         std::fputs("usage: bench_quality [MESSAGES [MINUTES [ROWS]]]\n", stderr);
         return 2;
     }
-    std::printf("%d messages of 2-4 frames per point, 16-bit preamble; SNR in 3 kHz\n\n", Messages);
+    std::printf("%d messages of 2-4 frames per point, 32-bit preamble; SNR in 3 kHz\n\n", Messages);
     PrintRow("condition", "zero-crossing", "matched", "theory");
     PrintRow("---", "---", "---", "---");
     SuccessRow("clean, random phase and timing, carrier ends after the last frame", Messages,

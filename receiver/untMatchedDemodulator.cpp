@@ -14,18 +14,19 @@ constexpr float HighPassHz = 500.0f;
 constexpr int LookAround = 5;
 // Clock corrections per unit of timing error: quick while seeking a signal, steady on one.
 constexpr float SeekStep = 6.0f, LockedStep = 2.0f;
-constexpr float Drift = 0.03f;
+constexpr float Drift = 0.05f;
 // Without a signal the period relaxes to the nominal one rather than wander with noise.
-constexpr float PeriodRelaxation = 0.01f;
+constexpr float PeriodRelaxation = 0.001f;
 // A sample clock off by up to 3 % still keeps up.
 constexpr float MinPeriod = 40.0f * 0.97f, MaxPeriod = 40.0f * 1.03f;
 // Decision quality: 0.71 for clean FFSK, about 0.2 for noise; the squelch averages it
 // over a few bits and opens well above what noise reaches.
 constexpr float QualitySmoothing = 0.4f;
+constexpr float NoiseQuality = 0.15f;
 constexpr float OpenAbove = 0.45f, CloseBelow = 0.3f;
-// Seeking, the clock jumps half a bit when windows half a bit earlier keep showing the
-// tones more clearly: early-late alone would dwell there.
-constexpr float HalfBitSmoothing = 0.25f, HalfBitJump = 0.4f;
+// The clock jumps half a bit when windows half a bit away keep showing the tones more
+// clearly: early-late alone would dwell there, and the preamble decodes even there.
+constexpr float HalfBitSmoothing = 0.25f, HalfBitJump = 0.4f, LockedHalfBitJump = 0.6f;
 constexpr float TurnLearning = 1.0f / 16.0f;
 constexpr float Tiny = 1e-20f;
 
@@ -110,16 +111,18 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
     Record(0).Correlation = Correlate(OnTime);
     DecideBit(SampleIndex);
     // Late outweighs early where the window sits before the bit: move it on.
-    AdjustClock((Late - Early) / (Late + Early + Tiny));
-    if (!FOpen)
-        SeekHalfBit(Contrast(Record(0).Correlation.Tone), OnTime);
+    // Noise and near-silence steer the clock no more than they must.
+    const float Signal =
+        std::clamp((FQuality - NoiseQuality) / (OpenAbove - NoiseQuality), 0.0f, 1.0f);
+    AdjustClock(Signal * (Late - Early) / (Late + Early + Tiny));
+    SeekHalfBit(Contrast(Record(0).Correlation.Tone), OnTime);
 }
 
 void TMatchedDemodulator::SeekHalfBit(float OnTimeContrast, int OnTime) {
     const float Half = Contrast(Correlate(OnTime - SamplesPerBit / 2).Tone);
     FHalfBitLead += HalfBitSmoothing *
                     ((Half - OnTimeContrast) / (Half + OnTimeContrast + Tiny) - FHalfBitLead);
-    if (FHalfBitLead > HalfBitJump) {
+    if (FHalfBitLead > (FOpen ? LockedHalfBitJump : HalfBitJump)) {
         // Either way lands between the bits; alternating keeps the count of periods true.
         FJumpBack = !FJumpBack;
         FUntilWindow = std::max(1, FUntilWindow + (FJumpBack ? -1 : 1) * SamplesPerBit / 2);

@@ -24,7 +24,7 @@ TChannelSettings Noisy(double Snr, void (*Change)(TChannelSettings &) = nullptr)
     return Channel;
 }
 
-// Messages of 2 or 3 frames, each after a pause of its own and a 16-bit preamble.
+// Messages of 2 or 3 frames, each after a pause of its own and a 32-bit preamble.
 class MatchedChannelTest : public testing::TestWithParam<TChannelCase> {
 protected:
     std::vector<std::string> Send(const TChannelSettings &Channel, TReceiverProbe &Probe) {
@@ -36,7 +36,7 @@ protected:
             Message += std::string(12 + Index % 2 * 8, char('A' + Index));
             ffsk::TFFSKEncoder Encoder(Amplitude, 0.5 * Index, ChannelKeying(Channel));
             Encoder.AddSilence(20000 + int(Random() % 9000));
-            Encoder.AddPreamble(16);
+            Encoder.AddPreamble(32);
             Encoder.AddMessage(Message);
             Clean.insert(Clean.end(), Encoder.Samples().begin(), Encoder.Samples().end());
             Sent.push_back(Message.substr(4));
