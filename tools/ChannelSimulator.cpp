@@ -108,6 +108,30 @@ double ReadNumber(const char *Option, const std::string &Text, double Minimum, d
     return Value;
 }
 
+bool ReadNumberOption(TArgumentReader &Reader, TChannelSettings &Settings) {
+    using TSettings = TChannelSettings;
+    struct TNumberOption {
+        const char *Name;
+        double Minimum, Maximum;
+        void (*Set)(TSettings &, double);
+    };
+    static const TNumberOption Options[] = {
+        {"--snr", -30, 100, [](TSettings &S, double Value) { S.SnrDb = Value; }},
+        {"--clock", -10, 10, [](TSettings &S, double Value) { S.ClockPercent = Value; }},
+        {"--tone-offset", -500, 500, [](TSettings &S, double Value) { S.ToneOffsetHz = Value; }},
+        {"--shift", -500, 500, [](TSettings &S, double Value) { S.ShiftHz = Value; }},
+        {"--twist", -20, 20, [](TSettings &S, double Value) { S.TwistDb = Value; }},
+        {"--dc", -1, 1, [](TSettings &S, double Value) { S.DcFraction = Value; }},
+        {"--hum", -100, 20, [](TSettings &S, double Value) { S.HumDb = Value; }},
+    };
+    for (const TNumberOption &Option : Options)
+        if (auto Text = Reader.Value(Option.Name)) {
+            Option.Set(Settings, ReadNumber(Option.Name, *Text, Option.Minimum, Option.Maximum));
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 ffsk::TToneKeying ChannelKeying(const TChannelSettings &Settings) {
@@ -149,23 +173,9 @@ bool ReadChannelOption(TArgumentReader &Reader, TChannelSettings &Settings) {
         Settings.BandLimitedNoise = true;
     else if (Reader.Flag("--deemphasis"))
         Settings.Deemphasis = true;
-    else if (auto Snr = Reader.Value("--snr"))
-        Settings.SnrDb = ReadNumber("--snr", *Snr, -30, 100);
-    else if (auto Clock = Reader.Value("--clock"))
-        Settings.ClockPercent = ReadNumber("--clock", *Clock, -10, 10);
-    else if (auto Offset = Reader.Value("--tone-offset"))
-        Settings.ToneOffsetHz = ReadNumber("--tone-offset", *Offset, -500, 500);
-    else if (auto Shift = Reader.Value("--shift"))
-        Settings.ShiftHz = ReadNumber("--shift", *Shift, -500, 500);
-    else if (auto Twist = Reader.Value("--twist"))
-        Settings.TwistDb = ReadNumber("--twist", *Twist, -20, 20);
-    else if (auto Dc = Reader.Value("--dc"))
-        Settings.DcFraction = ReadNumber("--dc", *Dc, -1, 1);
-    else if (auto Hum = Reader.Value("--hum"))
-        Settings.HumDb = ReadNumber("--hum", *Hum, -100, 20);
     else if (auto Seed = Reader.Value("--seed"))
         Settings.Seed = std::uint32_t(ParseInteger("--seed", *Seed, 0, 4294967295LL));
     else
-        return false;
+        return ReadNumberOption(Reader, Settings);
     return true;
 }
