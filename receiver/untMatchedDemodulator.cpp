@@ -185,19 +185,29 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     FOpen = FQuality > (FOpen ? CloseBelow : OpenAbove);
     if (FOpen)
         LearnRotation(Bit);
-    Release(SampleIndex, FOpen ? Bit : -1);
+    Release(SampleIndex, Bit, FOpen);
 }
 
 // Bits leave RunLength periods after their decision, and only from a run of at least
-// RunLength open periods: noise that opens the squelch for a moment gives no bits.
-void TMatchedDemodulator::Release(std::uint32_t SampleIndex, int Bit) {
+// RunLength open periods: noise that opens the squelch for a moment gives no bits. A
+// period or two of doubt inside a run keeps its bits: dropping one would cost a frame.
+void TMatchedDemodulator::Release(std::uint32_t SampleIndex, int Bit, bool Open) {
     TDelayedBit &Slot = FDelayed[FDelayedNext];
     FPeriods.push_back({SampleIndex, static_cast<std::int8_t>(Slot.Confirmed ? Slot.Bit : -1)});
-    FOpenRun = Bit < 0 ? 0 : FOpenRun + 1;
-    Slot = {static_cast<std::int8_t>(Bit), FOpenRun >= RunLength};
-    if (FOpenRun == RunLength)
+    if (Open) {
+        FRunId += FOpenRun == 0;
+        ++FOpenRun;
+        FGap = 0;
+    } else if (FOpenRun > 0 && FGap < BridgedGap) {
+        ++FGap;
+    } else {
+        FOpenRun = 0;
+    }
+    const std::uint32_t Run = FOpenRun > 0 ? FRunId : 0;
+    Slot = {static_cast<std::int8_t>(Bit), Run, Run != 0 && FOpenRun >= RunLength};
+    if (Open && FOpenRun == RunLength)
         for (TDelayedBit &Earlier : FDelayed)
-            Earlier.Confirmed = Earlier.Bit >= 0;
+            Earlier.Confirmed = Earlier.Confirmed || Earlier.Run == FRunId;
     FDelayedNext = (FDelayedNext + 1) % RunLength;
 }
 

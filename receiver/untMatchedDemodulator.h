@@ -41,8 +41,10 @@ private:
     static constexpr int RingSize = 128;  // samples kept: a bit and the clock's look around it
     static constexpr int HistorySize = 8; // bits kept: at least PastBits + FutureBits + 1
     static constexpr int RunLength = 24;  // open periods that make a signal
+    static constexpr int BridgedGap = 2;  // closed periods a run bridges
     struct TDelayedBit {
         std::int8_t Bit = -1;
+        std::uint32_t Run = 0; // 0: no run
         bool Confirmed = false;
     };
 
@@ -53,7 +55,7 @@ private:
     void SeekHalfBit(float OnTimeContrast, int OnTime);
     void DecideBit(std::uint32_t SampleIndex);
     void LearnRotation(int Bit);
-    void Release(std::uint32_t SampleIndex, int Bit);
+    void Release(std::uint32_t SampleIndex, int Bit, bool Open);
     TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }
 
     // High-pass against DC and mains hum: one biquad.
@@ -78,5 +80,7 @@ private:
     std::array<TDelayedBit, RunLength> FDelayed{};
     int FDelayedNext = 0;
     int FOpenRun = 0;
+    int FGap = 0;
+    std::uint32_t FRunId = 0;
     std::vector<TMatchedPeriod> FPeriods;
 };
