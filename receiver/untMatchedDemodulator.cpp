@@ -27,6 +27,7 @@ constexpr float OpenAbove = 0.45f, CloseBelow = 0.3f;
 // The clock jumps half a bit when windows half a bit away keep showing the tones more
 // clearly: early-late alone would dwell there, and the preamble decodes even there.
 constexpr float HalfBitSmoothing = 0.25f, HalfBitJump = 0.4f, LockedHalfBitJump = 0.6f;
+constexpr float LearnAbove = 0.38f;
 constexpr float TurnLearning = 1.0f / 16.0f;
 constexpr float Tiny = 1e-20f;
 
@@ -183,7 +184,9 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     constexpr float Window = FutureBits + PastBits + 1;
     FQuality += QualitySmoothing * (Best / (Window * Energy + Tiny) - FQuality);
     FOpen = FQuality > (FOpen ? CloseBelow : OpenAbove);
-    if (FOpen)
+    // Learnt on a signal that is not yet clear too: the turns between alternating bits
+    // of a preamble are not quite those that the data taught.
+    if (FOpen || FQuality > LearnAbove)
         LearnRotation(Bit);
     Release(SampleIndex, Bit, FOpen);
 }
