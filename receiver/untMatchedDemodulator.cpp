@@ -14,6 +14,8 @@ constexpr float HighPassHz = 500.0f;
 constexpr int LookAround = 5;
 // Clock corrections per unit of timing error: quick while seeking a signal, steady on one.
 constexpr float SeekStep = 6.0f, LockedStep = 2.0f;
+// How far one unit of timing error moves the period: a sample clock that is off is
+// followed, not just corrected bit by bit.
 constexpr float Drift = 0.05f;
 // Without a signal the period relaxes to the nominal one rather than wander with noise.
 constexpr float PeriodRelaxation = 0.001f;
