@@ -1,4 +1,5 @@
-// Samples per second that the receiver decodes, with every handler assigned.
+// Samples per second that the receiver decodes with either demodulator, with every
+// handler assigned.
 #include "receiver/untFFSKReceiver.h"
 #include "tools/FFSKEncoder.h"
 
@@ -30,10 +31,10 @@ std::vector<std::uint8_t> ContinuousTraffic() {
     return Bytes;
 }
 
-void DecodeContinuousTraffic(benchmark::State &State) {
+void Decode(benchmark::State &State, TDemodulatorKind Demodulator) {
     const std::vector<std::uint8_t> Traffic = ContinuousTraffic();
     constexpr std::uint32_t BufferBytes = SamplesPerBuffer * 2;
-    auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{});
+    auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Demodulator);
     Receiver->OnReceive = [](TObject *, bool, const TRxString &) {};
     Receiver->OnBitReceive = [](TObject *, const TRxString &) {};
     Receiver->OnInputLevel = [](TObject *, std::int32_t) {};
@@ -44,6 +45,15 @@ void DecodeContinuousTraffic(benchmark::State &State) {
     Receiver->Free();
 }
 
+void DecodeContinuousTraffic(benchmark::State &State) {
+    Decode(State, TDemodulatorKind::Crossing);
+}
+
+void DecodeContinuousTrafficMatched(benchmark::State &State) {
+    Decode(State, TDemodulatorKind::Matched);
+}
+
 } // namespace
 
 BENCHMARK(DecodeContinuousTraffic)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeContinuousTrafficMatched)->Unit(benchmark::kMillisecond);

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <exception>
+#include <utility>
 
 // The application object: it owns the windows, shows every error that escapes the
 // handling of an event in an error box and carries on.
@@ -23,8 +24,8 @@ public:
     QString Title() const;
 
     // Creates a window owned by the application; the first becomes the main window.
-    template <typename TForm> TForm *CreateForm() {
-        auto *Form = new TForm(this);
+    template <typename TForm, typename... TArgs> TForm *CreateForm(TArgs &&...Args) {
+        auto *Form = new TForm(this, std::forward<TArgs>(Args)...);
         if (!FMainForm)
             FMainForm = Form;
         return Form;

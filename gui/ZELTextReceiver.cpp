@@ -1,6 +1,7 @@
 // ZEL Text Receiver: shows the text messages, locations, bit trace and input level
 // that arrive as 1 200-baud FFSK tones at the sound input.
 
+#include "gui/DemodulatorOption.h"
 #include "gui/Forms.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/PreferredWaveIn.h"
@@ -14,12 +15,15 @@ void DiscardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 } // namespace
 
 int main(int argc, char *argv[]) {
+    const std::optional<TDemodulatorKind> Demodulator = TakeDemodulatorOption(argc, argv);
+    if (!Demodulator)
+        return 2;
     qInstallMessageHandler(DiscardQtMessage);
     // Outlives the application, whose windows close the sound input when they go.
     const auto SoundInput = platform::CreatePreferredWaveInService();
     platform::SetWaveInService(SoundInput.get());
 
     TApplication Application(argc, argv);
-    Application.CreateForm<TfrmZELTextReceiverMain>();
+    Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
     return Application.Run();
 }

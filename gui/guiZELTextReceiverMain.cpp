@@ -47,8 +47,9 @@ QString DisplayText(const TRxString &Text) {
 
 } // namespace
 
-TfrmZELTextReceiverMain::TfrmZELTextReceiverMain(TComponent *AOwner)
-    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint), TComponent(AOwner) {
+TfrmZELTextReceiverMain::TfrmZELTextReceiverMain(TComponent *AOwner, TDemodulatorKind Demodulator)
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint), TComponent(AOwner),
+      FDemodulator(Demodulator) {
     setObjectName(QStringLiteral("frmZELTextReceiverMain"));
     setWindowTitle(QStringLiteral("ZEL Text Receiver"));
     setFont(SansFont(8));
@@ -116,7 +117,7 @@ void TfrmZELTextReceiverMain::CentreOnScreen() {
 }
 
 void TfrmZELTextReceiverMain::FormCreate(TObject *) {
-    FReceiver = new TFFSKReceiver(this);
+    FReceiver = new TFFSKReceiver(this, FDemodulator);
     FReceiver->OnInputLevel = std::bind_front(&TfrmZELTextReceiverMain::ReceiverInputLevel, this);
     FReceiver->OnBitReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverBitReceive, this);
     FReceiver->OnReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverReceive, this);

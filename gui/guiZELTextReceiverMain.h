@@ -18,7 +18,8 @@ class TfrmZELTextReceiverMain : public QWidget, public TComponent {
     Q_OBJECT
 
 public:
-    explicit TfrmZELTextReceiverMain(TComponent *AOwner);
+    explicit TfrmZELTextReceiverMain(TComponent *AOwner,
+                                     TDemodulatorKind Demodulator = TDemodulatorKind::Crossing);
     ~TfrmZELTextReceiverMain() override;
 
     TPanel *pnlLocation = nullptr;
@@ -45,6 +46,7 @@ private:
     void BringForward();
     void AddTextMessage(const TRxString &RxString);
 
+    TDemodulatorKind FDemodulator;
     TFFSKReceiver *FReceiver = nullptr;
     // The level and trace as last reported, shown once the receiver's buffer is done.
     std::optional<std::int32_t> FLevel;

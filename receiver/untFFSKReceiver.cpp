@@ -1,6 +1,7 @@
 #include "receiver/untFFSKReceiver.h"
 
 #include "audio/WaveRecorders.h"
+#include "receiver/untMatchedDemodulator.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -53,7 +54,16 @@ bool HasHeader(const TRxString &Text, const char *Header) {
 
 } // namespace
 
-TFFSKReceiver::TFFSKReceiver(TComponent *AOwner) : TFFSKReceiver(AOwner, TOffline{}) {
+std::optional<TDemodulatorKind> DemodulatorNamed(std::string_view Name) {
+    if (Name == "crossing")
+        return TDemodulatorKind::Crossing;
+    if (Name == "matched")
+        return TDemodulatorKind::Matched;
+    return std::nullopt;
+}
+
+TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TDemodulatorKind Demodulator)
+    : TFFSKReceiver(AOwner, TOffline{}, Demodulator) {
     // Configured before it is activated: an open recorder refuses a format change.
     FRecorder = new TLiveAudioRecorder(this);
     FRecorder->SetAsync(false);
@@ -69,7 +79,10 @@ TFFSKReceiver::TFFSKReceiver(TComponent *AOwner) : TFFSKReceiver(AOwner, TOfflin
     FRecorder->SetActive(true);
 }
 
-TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TOffline) : TComponent(AOwner) {
+TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TOffline, TDemodulatorKind Demodulator)
+    : TComponent(AOwner) {
+    if (Demodulator == TDemodulatorKind::Matched)
+        FMatched = std::make_unique<TMatchedDemodulator>();
     // One spare character: the newest symbol is appended before the oldest goes.
     FBitTrace.reserve(TraceLength + 1);
 }
@@ -90,13 +103,16 @@ void TFFSKReceiver::RecorderData(TObject *, const void *Buffer, std::uint32_t Bu
         Buffer ? std::min(BufferSize / BytesPerSample, SamplesPerBuffer) : 0;
     const auto *Bytes = static_cast<const std::uint8_t *>(Buffer);
     const std::uint64_t BufferStart = FSamplePosition;
-    for (std::uint32_t Index = 0; Index < SampleCount; ++Index) {
-        // Little-endian: the second byte of each sample is its high byte.
-        if (DemodulateSample(Bytes[Index * BytesPerSample + 1])) {
-            FSamplePosition = BufferStart + Index + 1;
-            EndBitPeriod();
+    if (FMatched)
+        DemodulateMatched(Bytes, SampleCount);
+    else
+        for (std::uint32_t Index = 0; Index < SampleCount; ++Index) {
+            // Little-endian: the second byte of each sample is its high byte.
+            if (DemodulateSample(Bytes[Index * BytesPerSample + 1])) {
+                FSamplePosition = BufferStart + Index + 1;
+                EndBitPeriod();
+            }
         }
-    }
     FSamplePosition = BufferStart + SampleCount;
     CountQuietBuffer();
 }
@@ -138,6 +154,17 @@ void TFFSKReceiver::EndBitPeriod() {
         PushBit(Decision.Bit);
     AddBitSymbol(Decision.Symbol);
     FCrossings = Decision.Carry;
+}
+
+// The same events as the zero-crossing periods give: the bit, if any, then the symbol.
+void TFFSKReceiver::DemodulateMatched(const std::uint8_t *Bytes, std::uint32_t Count) {
+    const std::uint64_t BufferStart = FSamplePosition;
+    for (const TMatchedPeriod &Period : FMatched->Demodulate(Bytes, Count)) {
+        FSamplePosition = BufferStart + Period.SampleIndex + 1;
+        if (Period.Bit >= 0)
+            PushBit(Period.Bit);
+        AddBitSymbol(Period.Bit < 0 ? '-' : char('0' + Period.Bit));
+    }
 }
 
 void TFFSKReceiver::AddBitSymbol(char Symbol) {

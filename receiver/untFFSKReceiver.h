@@ -4,9 +4,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 class TLiveAudioRecorder;
+class TMatchedDemodulator;
+struct TMatchedPeriod;
 
 // Received text: bytes as they came, NUL included, never converted.
 using TRxString = std::string;
@@ -17,15 +22,23 @@ using TDataReiceiveEvent =
 using TBitReiceiveEvent = std::function<void(TObject *Sender, const TRxString &Bits)>;
 using TAudioLevelEvent = std::function<void(TObject *Sender, std::int32_t Level)>;
 
+// The bit source a receiver is made with: counting zero crossings (the default) or
+// correlating against the tones, which holds up in noise and on detuned signals.
+enum class TDemodulatorKind { Crossing, Matched };
+// "crossing" or "matched", as the programs' --demodulator option names them.
+std::optional<TDemodulatorKind> DemodulatorNamed(std::string_view Name);
+
 // Turns 1 200-baud FFSK in 16-bit, 48 000 Hz mono sample buffers into messages.
 class TFFSKReceiver : public TComponent {
 public:
     // Starts receiving from the preferred sound input before it returns.
-    explicit TFFSKReceiver(TComponent *AOwner);
+    explicit TFFSKReceiver(TComponent *AOwner,
+                           TDemodulatorKind Demodulator = TDemodulatorKind::Crossing);
 
     // Decodes only what is handed to it: opens no sound input (tools and tests).
     struct TOffline {};
-    TFFSKReceiver(TComponent *AOwner, TOffline);
+    TFFSKReceiver(TComponent *AOwner, TOffline,
+                  TDemodulatorKind Demodulator = TDemodulatorKind::Crossing);
 
     TAudioLevelEvent OnInputLevel;
     TBitReiceiveEvent OnBitReceive;
@@ -44,6 +57,7 @@ private:
     inline bool DemodulateSample(std::uint8_t HighByte);
     inline void DoCrossing();
     void EndBitPeriod();
+    void DemodulateMatched(const std::uint8_t *Bytes, std::uint32_t Count);
     void AddBitSymbol(char Symbol);
     void PushBit(int Bit);
     void TakeFrame();
@@ -51,6 +65,8 @@ private:
     void CountQuietBuffer();
 
     TLiveAudioRecorder *FRecorder = nullptr;
+    // Set only for the matched bit source; the zero-crossing one lives in the fields below.
+    std::unique_ptr<TMatchedDemodulator> FMatched;
     bool FPolarity = false;
     bool FMessagePending = false;
     bool FMessIsSMS = false;

@@ -31,26 +31,45 @@ std::vector<std::string> MessageFrames(const std::string &Message) {
     return Frames;
 }
 
-TFFSKEncoder::TFFSKEncoder(double Amplitude, double StartPhase)
-    : FAmplitude(Amplitude), FStartPhase(StartPhase) {
+TFFSKEncoder::TFFSKEncoder(double Amplitude, double StartPhase, const TToneKeying &Keying)
+    : FAmplitude(Amplitude), FKeying(Keying), FStartPhase(StartPhase) {
     if (!(Amplitude > 0.0 && Amplitude <= 1.0))
         throw std::invalid_argument("FFSK amplitude must be above 0 and at most 1");
     if (!std::isfinite(StartPhase))
         throw std::invalid_argument("FFSK start phase must be a finite number");
+    for (double Value : {Keying.ZeroHz, Keying.OneHz, Keying.SamplesPerBit, Keying.OneGain})
+        if (!(std::isfinite(Value) && Value > 0.0))
+            throw std::invalid_argument("FFSK tones, bit length and gain must be above 0");
 }
 
 void TFFSKEncoder::AddBit(int Bit) {
     if (Bit != 0 && Bit != 1)
         throw std::invalid_argument("an FFSK bit must be 0 or 1");
+    if (FKeying != TToneKeying{})
+        return AddKeyedBit(Bit);
     const int Steps = Bit ? OneBitSteps : ZeroBitSteps;
     for (int Sample = 0; Sample < SamplesPerBit; ++Sample) {
-        const double Phase = FStartPhase + 2.0 * std::numbers::pi * FPhaseSteps / StepsPerCycle;
-        const double Value = std::round(FAmplitude * FullScale * std::sin(Phase));
-        FSamples.push_back(static_cast<std::int16_t>(
-            std::clamp(Value, double(std::numeric_limits<std::int16_t>::min()),
-                       double(std::numeric_limits<std::int16_t>::max()))));
+        AddSample(std::sin(FStartPhase + 2.0 * std::numbers::pi * FPhaseSteps / StepsPerCycle));
         FPhaseSteps = (FPhaseSteps + Steps) % StepsPerCycle;
     }
+}
+
+void TFFSKEncoder::AddKeyedBit(int Bit) {
+    const double CyclesPerSample = (Bit ? FKeying.OneHz : FKeying.ZeroHz) / SampleRate;
+    const double Gain = Bit ? FKeying.OneGain : 1.0;
+    FBitTime += FKeying.SamplesPerBit;
+    for (; FBitTime >= 1.0; FBitTime -= 1.0) {
+        AddSample(Gain * std::sin(FStartPhase + 2.0 * std::numbers::pi * FCycles));
+        FCycles += CyclesPerSample;
+        FCycles -= std::floor(FCycles);
+    }
+}
+
+void TFFSKEncoder::AddSample(double Value) {
+    const double Scaled = std::round(FAmplitude * FullScale * Value);
+    FSamples.push_back(static_cast<std::int16_t>(
+        std::clamp(Scaled, double(std::numeric_limits<std::int16_t>::min()),
+                   double(std::numeric_limits<std::int16_t>::max()))));
 }
 
 void TFFSKEncoder::AddByte(std::uint8_t Byte) {

@@ -22,7 +22,8 @@ constexpr int MaxTrailingBuffers = 3;
 } // namespace
 
 TReceiverDriver::TReceiverDriver(const TDriverOptions &Options, TLineWriter &Output)
-    : FOutput(Output), FReceiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{})),
+    : FOutput(Output),
+      FReceiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Options.Demodulator)),
       FTimestamps(Options.Timestamps) {
     AttachHandlers(Options);
 }

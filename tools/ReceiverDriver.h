@@ -13,6 +13,7 @@
 struct TDriverOptions {
     bool Events = false;     // also "level" and "bits" lines
     bool Timestamps = false; // message lines start with their time in the recording
+    TDemodulatorKind Demodulator = TDemodulatorKind::Crossing;
 };
 
 class TReceiverDriver {

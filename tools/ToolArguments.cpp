@@ -1,5 +1,6 @@
 #include "tools/ToolArguments.h"
 
+#include "receiver/untFFSKReceiver.h"
 #include "tools/ToolMain.h"
 
 #include <cerrno>
@@ -58,4 +59,10 @@ double ParseReal(const std::string &Option, const std::string &Text) {
     if (Text.empty() || *End != '\0' || errno == ERANGE || !std::isfinite(Value))
         throw EToolError(Option + " must be a number, not '" + Text + "'");
     return Value;
+}
+
+TDemodulatorKind ParseDemodulator(const std::string &Text) {
+    if (const auto Kind = DemodulatorNamed(Text))
+        return *Kind;
+    throw EToolError("--demodulator must be 'crossing' or 'matched', not '" + Text + "'");
 }

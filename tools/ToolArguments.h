@@ -34,3 +34,7 @@ private:
 long long ParseInteger(const std::string &Option, const std::string &Text, long long Minimum,
                        long long Maximum);
 double ParseReal(const std::string &Option, const std::string &Text);
+
+enum class TDemodulatorKind;
+// "crossing" or "matched"; EToolError naming --demodulator otherwise.
+TDemodulatorKind ParseDemodulator(const std::string &Text);

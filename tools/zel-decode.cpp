@@ -13,7 +13,8 @@
 namespace {
 
 constexpr const char *Usage =
-    "usage: zel-decode [--events] [--timestamps] [--channel N] [FILE | -]\n"
+    "usage: zel-decode [--events] [--timestamps] [--channel N]\n"
+    "                  [--demodulator crossing|matched] [FILE | -]\n"
     "Decodes the 1 200-baud FFSK messages of a recording (any format libsndfile reads;\n"
     "'-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on stdin) and prints\n"
     "one line per message, 'SMS <text>' or 'LOC <text>'.\n"
@@ -21,6 +22,9 @@ constexpr const char *Usage =
     "  --timestamps  start each message line with the time in the recording, in seconds,\n"
     "                at the end of the sample that delivered it\n"
     "  --channel N   decode channel N (default 1)\n"
+    "  --demodulator crossing|matched\n"
+    "                count zero crossings (the default), or correlate against the tones:\n"
+    "                matched decodes weak, noisy and detuned signals\n"
     "Exit status: 0 after a complete decode, 2 on bad arguments or input.\n";
 
 constexpr int MaxChannel = 1024;
@@ -46,6 +50,8 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
                 Result.Options.Timestamps = true;
             else if (Reader.Flag("--"))
                 OptionsEnded = true;
+            else if (auto Kind = Reader.Value("--demodulator"))
+                Result.Options.Demodulator = ParseDemodulator(*Kind);
             else if (auto Channel = Reader.Value("--channel"))
                 Result.Channel = int(ParseInteger("--channel", *Channel, 1, MaxChannel));
             else

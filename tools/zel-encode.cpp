@@ -1,5 +1,6 @@
 // zel-encode: writes FFSK test traffic as a WAV file (16-bit mono 48 000 Hz).
 
+#include "tools/ChannelSimulator.h"
 #include "tools/FFSKEncoder.h"
 #include "tools/MessageText.h"
 #include "tools/ToolArguments.h"
@@ -21,6 +22,7 @@ constexpr const char *Usage =
     "followed by MS milliseconds of silence (default 500), at amplitude 0 < A <= 1\n"
     "(default 0.5), as a 16-bit mono 48 000 Hz WAV file to FILE ('-', the default:\n"
     "stdout).\n"
+    "%s"
     "Exit status: 0 on success, 2 on bad arguments or when the output cannot be written.\n";
 
 constexpr long long MaxPreambleBits = 1000000;
@@ -32,6 +34,7 @@ struct TEncodeArguments {
     int PreambleBits = 32;
     int GapMilliseconds = 500;
     std::vector<std::string> Messages;
+    TChannelSettings Channel;
     bool Help = false;
 };
 
@@ -60,6 +63,8 @@ void ParseOption(TArgumentReader &Reader, TEncodeArguments &Result) {
         Result.PreambleBits = int(ParseInteger("--preamble", *Bits, 0, MaxPreambleBits));
     else if (auto Gap = Reader.Value("--gap"))
         Result.GapMilliseconds = int(ParseInteger("--gap", *Gap, 0, MaxGapMilliseconds));
+    else if (ReadChannelOption(Reader, Result.Channel))
+        return;
     else
         throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
 }
@@ -82,14 +87,14 @@ TEncodeArguments ParseArguments(int ArgCount, char **Args) {
 }
 
 std::vector<std::int16_t> Render(const TEncodeArguments &Arguments) {
-    ffsk::TFFSKEncoder Encoder(Arguments.Amplitude);
+    ffsk::TFFSKEncoder Encoder(Arguments.Amplitude, 0.0, ChannelKeying(Arguments.Channel));
     const int GapSamples = Arguments.GapMilliseconds * (ffsk::SampleRate / 1000);
     for (const std::string &Message : Arguments.Messages) {
         Encoder.AddPreamble(Arguments.PreambleBits);
         Encoder.AddMessage(Message);
         Encoder.AddSilence(GapSamples);
     }
-    return Encoder.Samples();
+    return PassThroughChannel(Encoder.Samples(), Arguments.Amplitude, Arguments.Channel);
 }
 
 void WriteOutput(const std::string &Path, const std::string &Bytes) {
@@ -107,7 +112,7 @@ void WriteOutput(const std::string &Path, const std::string &Bytes) {
 int Encode(int ArgCount, char **Args) {
     const TEncodeArguments Arguments = ParseArguments(ArgCount, Args);
     if (Arguments.Help) {
-        std::fputs(Usage, stdout);
+        std::printf(Usage, ChannelOptionsUsage);
         return 0;
     }
     WriteOutput(Arguments.Output, WavFileBytes(Render(Arguments), ffsk::SampleRate));

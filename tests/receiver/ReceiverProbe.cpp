@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-TReceiverProbe::TReceiverProbe(bool WithHandlers)
-    : Receiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{})) {
+TReceiverProbe::TReceiverProbe(bool WithHandlers, TDemodulatorKind Demodulator)
+    : Receiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Demodulator)) {
     if (WithHandlers)
         AssignHandlers();
 }

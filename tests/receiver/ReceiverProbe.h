@@ -27,7 +27,8 @@ struct TEventRecord {
 // An offline receiver that records every event it fires, in order.
 class TReceiverProbe {
 public:
-    explicit TReceiverProbe(bool WithHandlers = true);
+    explicit TReceiverProbe(bool WithHandlers = true,
+                            TDemodulatorKind Demodulator = TDemodulatorKind::Crossing);
     ~TReceiverProbe();
     TReceiverProbe(const TReceiverProbe &) = delete;
     TReceiverProbe &operator=(const TReceiverProbe &) = delete;

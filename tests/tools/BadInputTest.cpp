@@ -57,6 +57,7 @@ TEST_F(BadInputTest, DecoderRefusesBadArguments) {
     ExpectDecodeRefused({"--channel", "0"}, "--channel");
     ExpectDecodeRefused({"--channel", "1x"}, "1x");
     ExpectDecodeRefused({"a.wav", "b.wav"}, "b.wav");
+    ExpectDecodeRefused({"--demodulator", "fast"}, "fast");
 }
 
 TEST_F(BadInputTest, EncoderRefusesBadArguments) {
@@ -71,6 +72,8 @@ TEST_F(BadInputTest, EncoderRefusesBadArguments) {
     ExpectEncodeRefused({"--preamble", "-1", "SMS>a"}, "--preamble");
     ExpectEncodeRefused({"--gap", "5s", "SMS>a"}, "--gap");
     ExpectEncodeRefused({"--speed", "2", "SMS>a"}, "--speed");
+    ExpectEncodeRefused({"--snr", "weak", "SMS>a"}, "weak");
+    ExpectEncodeRefused({"--clock", "50", "SMS>a"}, "--clock");
     ExpectEncodeRefused({"SMS>a", "-o"}, "-o");
     ExpectEncodeRefused({"-o", Path("no/such/dir.wav"), "SMS>a"}, "dir.wav");
 }

@@ -57,6 +57,16 @@ TEST_F(DecodeTest, RandomMessagesSurviveEncodeAndDecodeExactly) {
     EXPECT_EQ(SplitLines(Decode({Path("traffic.wav")}).Output), Expected);
 }
 
+TEST_F(DecodeTest, MatchedDemodulatorDecodesWhatARadioChannelLeaves) {
+    std::vector<std::string> Arguments{
+        "-o", Path("radio.wav"), "--snr", "12", "--clock", "-1", "--hum", "-10", "--twist",
+        "3",  "--tone-offset",   "30"};
+    Arguments.insert(Arguments.end(), Messages.begin(), Messages.end());
+    const TToolResult Encoded = RunTool(ZEL_ENCODE, Arguments);
+    ASSERT_EQ(Encoded.ExitCode, 0) << Encoded.Errors;
+    EXPECT_EQ(SplitLines(Decode({"--demodulator", "matched", Path("radio.wav")}).Output), Expected);
+}
+
 TEST_F(DecodeTest, EncoderWritesCompleteWavToAPipe) {
     const TToolResult Encoded = RunTool(ZEL_ENCODE, {"--gap", "0", "--preamble", "0", "SMS>ab"});
     ASSERT_EQ(Encoded.ExitCode, 0);

@@ -1,0 +1,225 @@
+#include "receiver/untMatchedDemodulator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr float SampleRate = 48000.0f;
+constexpr float ToneHz[2] = {1200.0f, 1800.0f};
+// Below the tones: takes out DC and mains hum, leaves the tones as they are.
+constexpr float HighPassHz = 500.0f;
+// The clock compares windows this many samples early and late.
+constexpr int LookAround = 5;
+// Clock corrections per unit of timing error: quick while seeking a signal, steady on one.
+constexpr float SeekStep = 6.0f, LockedStep = 2.0f;
+// How far one unit of timing error moves the period: a sample clock that is off is
+// followed, not just corrected bit by bit.
+constexpr float Drift = 0.05f;
+// Without a signal the period relaxes to the nominal one rather than wander with noise.
+constexpr float PeriodRelaxation = 0.001f;
+// A sample clock off by up to 3 % still keeps up.
+constexpr float MinPeriod = 40.0f * 0.97f, MaxPeriod = 40.0f * 1.03f;
+// Decision quality: 0.71 for clean FFSK, about 0.2 for noise; the squelch averages it
+// over a few bits and opens well above what noise reaches.
+constexpr float QualitySmoothing = 0.4f;
+constexpr float NoiseQuality = 0.15f;
+constexpr float OpenAbove = 0.45f, CloseBelow = 0.3f;
+// The clock jumps half a bit when windows half a bit away keep showing the tones more
+// clearly: early-late alone would dwell there, and the preamble decodes even there.
+constexpr float HalfBitSmoothing = 0.25f, HalfBitJump = 0.4f, LockedHalfBitJump = 0.6f;
+constexpr float LearnAbove = 0.38f;
+constexpr float TurnLearning = 1.0f / 16.0f;
+constexpr float Tiny = 1e-20f;
+
+struct TToneTables {
+    float Cos[2][TMatchedDemodulator::SamplesPerBit];
+    float Sin[2][TMatchedDemodulator::SamplesPerBit];
+    TToneTables() {
+        for (int Tone = 0; Tone < 2; ++Tone)
+            for (int Index = 0; Index < TMatchedDemodulator::SamplesPerBit; ++Index) {
+                const double Phase = 2.0 * std::numbers::pi * ToneHz[Tone] * Index / SampleRate;
+                Cos[Tone][Index] = float(std::cos(Phase));
+                Sin[Tone][Index] = float(std::sin(Phase));
+            }
+    }
+};
+const TToneTables Tables;
+
+// How clearly a window holds one tone rather than the other: largest when it covers
+// one bit exactly, least when it straddles two different ones.
+float Contrast(const std::complex<float> (&Tone)[2]) {
+    return std::abs(std::norm(Tone[0]) - std::norm(Tone[1]));
+}
+
+} // namespace
+
+TMatchedDemodulator::TMatchedDemodulator() : FUntilWindow(SamplesPerBit) {
+    // Second-order Butterworth high-pass, audio-EQ cookbook design.
+    const float W = 2.0f * std::numbers::pi_v<float> * HighPassHz / SampleRate;
+    const float Alpha = std::sin(W) / std::numbers::sqrt2_v<float>, Cos = std::cos(W);
+    const float A0 = 1.0f + Alpha;
+    FB0 = FB2 = (1.0f + Cos) / 2.0f / A0;
+    FB1 = -2.0f * FB0;
+    FA1 = -2.0f * Cos / A0;
+    FA2 = (1.0f - Alpha) / A0;
+    for (auto &Row : FTurn)
+        for (TComplex &Turn : Row)
+            Turn = 1.0f;
+    FPeriods.reserve(512);
+}
+
+const std::vector<TMatchedPeriod> &TMatchedDemodulator::Demodulate(const std::uint8_t *Bytes,
+                                                                   std::uint32_t Count) {
+    FPeriods.clear();
+    for (std::uint32_t Index = 0; Index < Count; ++Index) {
+        const auto Sample = static_cast<std::int16_t>(Bytes[2 * Index] | Bytes[2 * Index + 1] << 8);
+        const float Filtered = HighPass(Sample);
+        FRing[FWrite] = FRing[FWrite + RingSize] = Filtered;
+        FWrite = (FWrite + 1) & (RingSize - 1);
+        if (--FUntilWindow == 0)
+            CloseWindow(Index);
+    }
+    return FPeriods;
+}
+
+float TMatchedDemodulator::HighPass(float Sample) {
+    const float Out = FB0 * Sample + FB1 * FX1 + FB2 * FX2 - FA1 * FY1 - FA2 * FY2;
+    FX2 = FX1, FX1 = Sample, FY2 = FY1, FY1 = Out;
+    return Out;
+}
+
+// The correlations of the bit that ends End samples into the ring, oldest first.
+TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::Correlate(int End) const {
+    const float *Samples = FRing.data() + FWrite + End - SamplesPerBit;
+    TToneCorrelation Result;
+    for (int Tone = 0; Tone < 2; ++Tone) {
+        float Real = 0, Imag = 0;
+        for (int Index = 0; Index < SamplesPerBit; ++Index) {
+            Real += Samples[Index] * Tables.Cos[Tone][Index];
+            Imag -= Samples[Index] * Tables.Sin[Tone][Index];
+        }
+        Result.Tone[Tone] = {Real, Imag};
+    }
+    return Result;
+}
+
+// A bit's window closes LookAround samples after its end, so that the late window fits.
+void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
+    constexpr int OnTime = RingSize - LookAround;
+    const float Early = Contrast(Correlate(OnTime - LookAround).Tone);
+    const float Late = Contrast(Correlate(OnTime + LookAround).Tone);
+    FNewest = (FNewest + 1) & (HistorySize - 1);
+    Record(0).Correlation = Correlate(OnTime);
+    DecideBit(SampleIndex);
+    // Late outweighs early where the window sits before the bit: move it on.
+    // Noise and near-silence steer the clock no more than they must.
+    const float Signal =
+        std::clamp((FQuality - NoiseQuality) / (OpenAbove - NoiseQuality), 0.0f, 1.0f);
+    AdjustClock(Signal * (Late - Early) / (Late + Early + Tiny));
+    SeekHalfBit(Contrast(Record(0).Correlation.Tone), OnTime);
+}
+
+void TMatchedDemodulator::SeekHalfBit(float OnTimeContrast, int OnTime) {
+    const float Half = Contrast(Correlate(OnTime - SamplesPerBit / 2).Tone);
+    FHalfBitLead += HalfBitSmoothing *
+                    ((Half - OnTimeContrast) / (Half + OnTimeContrast + Tiny) - FHalfBitLead);
+    if (FHalfBitLead > (FOpen ? LockedHalfBitJump : HalfBitJump)) {
+        // Either way lands between the bits; alternating keeps the count of periods true.
+        FJumpBack = !FJumpBack;
+        FUntilWindow = std::max(1, FUntilWindow + (FJumpBack ? -1 : 1) * SamplesPerBit / 2);
+        FHalfBitLead = 0;
+    }
+}
+
+void TMatchedDemodulator::AdjustClock(float Error) {
+    const float Step = FPeriod + FFraction + (FOpen ? LockedStep : SeekStep) * Error;
+    FPeriod = std::clamp(FPeriod + Drift * Error, MinPeriod, MaxPeriod);
+    if (!FOpen)
+        FPeriod += PeriodRelaxation * (SamplesPerBit - FPeriod);
+    FUntilWindow = std::max(1, int(Step));
+    FFraction = Step - float(FUntilWindow);
+}
+
+// Decides the bit FutureBits back: the past bits as decided, every choice of it and the
+// bits after it, the sequence whose tones add up best wins.
+void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
+    TComplex Turn[2][2];
+    for (int From = 0; From < 2; ++From)
+        for (int To = 0; To < 2; ++To) // turned back; a 1 bit's tone ends half a cycle on
+            Turn[From][To] = std::conj(FTurn[From][To]) / (std::abs(FTurn[From][To]) + Tiny) *
+                             (From ? -1.0f : 1.0f);
+
+    TComplex Known = 0, Phase = 1;
+    float Energy = 0;
+    int Previous = Record(FutureBits + PastBits).Bit;
+    for (int Age = FutureBits + PastBits; Age >= 0; --Age) {
+        const TToneCorrelation &Correlation = Record(Age).Correlation;
+        Energy += std::norm(Correlation.Tone[0]) + std::norm(Correlation.Tone[1]);
+        if (Age <= FutureBits)
+            continue;
+        const int Bit = Record(Age).Bit;
+        if (Age < FutureBits + PastBits)
+            Phase *= Turn[Previous][Bit];
+        Known += Phase * Correlation.Tone[Bit];
+        Previous = Bit;
+    }
+
+    float Best = -1;
+    int BestChoice = 0;
+    for (int Choice = 0; Choice < 1 << (FutureBits + 1); ++Choice) {
+        TComplex Sum = Known, Turned = Phase;
+        int Before = Previous;
+        for (int Age = FutureBits; Age >= 0; --Age) {
+            const int Bit = (Choice >> Age) & 1;
+            Turned *= Turn[Before][Bit];
+            Sum += Turned * Record(Age).Correlation.Tone[Bit];
+            Before = Bit;
+        }
+        if (std::norm(Sum) > Best)
+            Best = std::norm(Sum), BestChoice = Choice;
+    }
+    const int Bit = (BestChoice >> FutureBits) & 1;
+    Record(FutureBits).Bit = Bit;
+
+    constexpr float Window = FutureBits + PastBits + 1;
+    FQuality += QualitySmoothing * (Best / (Window * Energy + Tiny) - FQuality);
+    FOpen = FQuality > (FOpen ? CloseBelow : OpenAbove);
+    // Learnt on a signal that is not yet clear too: the turns between alternating bits
+    // of a preamble are not quite those that the data taught.
+    if (FOpen || FQuality > LearnAbove)
+        LearnRotation(Bit);
+    Release(SampleIndex, Bit, FOpen);
+}
+
+// Bits leave RunLength periods after their decision, and only from a run of at least
+// RunLength open periods: noise that opens the squelch for a moment gives no bits. A
+// period or two of doubt inside a run keeps its bits: dropping one would cost a frame.
+void TMatchedDemodulator::Release(std::uint32_t SampleIndex, int Bit, bool Open) {
+    TDelayedBit &Slot = FDelayed[FDelayedNext];
+    FPeriods.push_back({SampleIndex, static_cast<std::int8_t>(Slot.Confirmed ? Slot.Bit : -1)});
+    if (Open) {
+        FRunId += FOpenRun == 0;
+        ++FOpenRun;
+        FGap = 0;
+    } else if (FOpenRun > 0 && FGap < BridgedGap) {
+        ++FGap;
+    } else {
+        FOpenRun = 0;
+    }
+    const std::uint32_t Run = FOpenRun > 0 ? FRunId : 0;
+    Slot = {static_cast<std::int8_t>(Bit), Run, Run != 0 && FOpenRun >= RunLength};
+    if (Open && FOpenRun == RunLength)
+        for (TDelayedBit &Earlier : FDelayed)
+            Earlier.Confirmed = Earlier.Confirmed || Earlier.Run == FRunId;
+    FDelayedNext = (FDelayedNext + 1) % RunLength;
+}
+
+void TMatchedDemodulator::LearnRotation(int Bit) {
+    const TBitRecord &Before = Record(FutureBits + 1);
+    TComplex Step = Record(FutureBits).Correlation.Tone[Bit] *
+                    std::conj(Before.Correlation.Tone[Before.Bit]) * (Before.Bit ? -1.0f : 1.0f);
+    Step /= std::abs(Step) + Tiny;
+    FTurn[Before.Bit][Bit] += TurnLearning * (Step - FTurn[Before.Bit][Bit]);
+}

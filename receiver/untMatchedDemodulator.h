@@ -1,0 +1,86 @@
+#pragma once
+
+// The matched bit demodulator: correlates each bit period against the two tones, keeps
+// its bit clock on the signal, decides each bit over the bits around it (the tones of
+// continuous-phase FFSK carry the phase from bit to bit), and stays silent where the
+// decisions show no FFSK.
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+// One bit period as the matched demodulator closes it.
+struct TMatchedPeriod {
+    std::uint32_t SampleIndex; // the buffer's sample (from 0) that closed it
+    std::int8_t Bit;           // 0 or 1; -1 where no FFSK is heard
+};
+
+class TMatchedDemodulator {
+public:
+    TMatchedDemodulator();
+
+    // Decodes Count little-endian 16-bit samples at 48 000 Hz, carrying on from the
+    // previous call; returns the periods closed in them, in order.
+    const std::vector<TMatchedPeriod> &Demodulate(const std::uint8_t *Bytes, std::uint32_t Count);
+
+    static constexpr int SamplesPerBit = 40;
+    // Bits decided before and after the bit in question.
+    static constexpr int PastBits = 3;
+    static constexpr int FutureBits = 2;
+
+private:
+    using TComplex = std::complex<float>;
+    struct TToneCorrelation {
+        TComplex Tone[2]; // against the 0 bit's and the 1 bit's tone, phase from the bit's start
+    };
+    struct TBitRecord {
+        TToneCorrelation Correlation;
+        int Bit = 0;
+    };
+    static constexpr int RingSize = 128;  // samples kept: a bit and the clock's look around it
+    static constexpr int HistorySize = 8; // bits kept: at least PastBits + FutureBits + 1
+    static constexpr int RunLength = 24;  // open periods that make a signal
+    static constexpr int BridgedGap = 2;  // closed periods a run bridges
+    struct TDelayedBit {
+        std::int8_t Bit = -1;
+        std::uint32_t Run = 0; // 0: no run
+        bool Confirmed = false;
+    };
+
+    float HighPass(float Sample);
+    void CloseWindow(std::uint32_t SampleIndex);
+    TToneCorrelation Correlate(int End) const;
+    void AdjustClock(float Error);
+    void SeekHalfBit(float OnTimeContrast, int OnTime);
+    void DecideBit(std::uint32_t SampleIndex);
+    void LearnRotation(int Bit);
+    void Release(std::uint32_t SampleIndex, int Bit, bool Open);
+    TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }
+
+    // High-pass against DC and mains hum: one biquad.
+    float FB0, FB1, FB2, FA1, FA2;
+    float FX1 = 0, FX2 = 0, FY1 = 0, FY2 = 0;
+    // The last RingSize samples, stored twice so that any span of them is contiguous.
+    std::array<float, 2 * RingSize> FRing{};
+    int FWrite = 0;
+    // Bit clock: samples until the next window closes, the fraction carried, the period.
+    int FUntilWindow;
+    float FFraction = 0;
+    float FPeriod = SamplesPerBit;
+    float FHalfBitLead = 0;
+    bool FJumpBack = false;
+    std::array<TBitRecord, HistorySize> FHistory{};
+    int FNewest = 0;
+    // The phase turn from one bit's start to the next, per pair of tones, as learnt
+    // from decided bits: it takes up tone offsets, filters and the sample clock.
+    TComplex FTurn[2][2];
+    float FQuality = 0;
+    bool FOpen = false;
+    std::array<TDelayedBit, RunLength> FDelayed{};
+    int FDelayedNext = 0;
+    int FOpenRun = 0;
+    int FGap = 0;
+    std::uint32_t FRunId = 0;
+    std::vector<TMatchedPeriod> FPeriods;
+};

@@ -1,0 +1,88 @@
+// The matched demodulator on simulated radio channels, at points with a clear margin.
+#include "ReceiverProbe.h"
+#include "tools/ChannelSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+constexpr double Amplitude = 0.3;
+
+struct TChannelCase {
+    const char *Name;
+    TChannelSettings Channel;
+};
+
+TChannelSettings Noisy(double Snr, void (*Change)(TChannelSettings &) = nullptr) {
+    TChannelSettings Channel;
+    Channel.SnrDb = Snr;
+    if (Change)
+        Change(Channel);
+    return Channel;
+}
+
+// Messages of 2 or 3 frames, each after a pause of its own and a 32-bit preamble.
+class MatchedChannelTest : public testing::TestWithParam<TChannelCase> {
+protected:
+    std::vector<std::string> Send(const TChannelSettings &Channel, TReceiverProbe &Probe) {
+        std::mt19937 Random(42);
+        std::vector<std::string> Sent;
+        TSamples Clean;
+        for (int Index = 0; Index < 12; ++Index) {
+            std::string Message = Index % 2 ? "SMS>" : "LOC>";
+            Message += std::string(12 + Index % 2 * 8, char('A' + Index));
+            ffsk::TFFSKEncoder Encoder(Amplitude, 0.5 * Index, ChannelKeying(Channel));
+            Encoder.AddSilence(20000 + int(Random() % 9000));
+            Encoder.AddPreamble(32);
+            Encoder.AddMessage(Message);
+            Clean.insert(Clean.end(), Encoder.Samples().begin(), Encoder.Samples().end());
+            Sent.push_back(Message.substr(4));
+        }
+        Probe.FeedStream(PassThroughChannel(Clean, Amplitude, Channel));
+        Probe.FeedQuietBuffers(2);
+        return Sent;
+    }
+};
+
+TEST_P(MatchedChannelTest, DeliversEveryMessageExactly) {
+    TReceiverProbe Probe(true, TDemodulatorKind::Matched);
+    const std::vector<std::string> Sent = Send(GetParam().Channel, Probe);
+    std::vector<std::string> Received;
+    for (const TEventRecord &Message : Probe.Messages())
+        Received.push_back(Message.Text);
+    EXPECT_EQ(Received, Sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Channels, MatchedChannelTest,
+    testing::Values(
+        TChannelCase{"Clean", {}}, TChannelCase{"WhiteNoise12dB", Noisy(12)},
+        TChannelCase{"BandNoise12dB", Noisy(12, [](auto &C) { C.BandLimitedNoise = true; })},
+        TChannelCase{"Deemphasis12dB", Noisy(12, [](auto &C) { C.Deemphasis = true; })},
+        TChannelCase{"ClockFast1Percent", Noisy(20, [](auto &C) { C.ClockPercent = 1; })},
+        TChannelCase{"ClockSlow1Percent", Noisy(20, [](auto &C) { C.ClockPercent = -1; })},
+        TChannelCase{"Tones40HzHigh", Noisy(20, [](auto &C) { C.ToneOffsetHz = 40; })},
+        TChannelCase{"Twist4dB", Noisy(20, [](auto &C) { C.TwistDb = -4; })},
+        TChannelCase{"DcAndHum", Noisy(20, [](auto &C) { C.DcFraction = 0.5, C.HumDb = -6; })}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+
+TEST(MatchedDemodulator, HearsNoFFSKInNoiseOrSilence) {
+    TReceiverProbe Probe(true, TDemodulatorKind::Matched);
+    TChannelSettings Noise;
+    Noise.SnrDb = 0;
+    Probe.FeedStream(TSamples(10 * SamplesPerBuffer)); // silence
+    Probe.FeedStream(PassThroughChannel(TSamples(50 * SamplesPerBuffer), Amplitude, Noise));
+    Probe.FeedQuietBuffers(2);
+    EXPECT_TRUE(Probe.Messages().empty());
+    const std::string Symbols = Probe.Symbols();
+    // One symbol per bit period; silence is all '-', noise hardly ever opens the squelch.
+    EXPECT_NEAR(double(Symbols.size()), 62.0 * PeriodsPerBuffer, 0.01 * 62 * PeriodsPerBuffer);
+    EXPECT_EQ(Symbols.substr(0, 10 * PeriodsPerBuffer).find_first_not_of('-'), std::string::npos);
+    EXPECT_LT(std::count_if(Symbols.begin(), Symbols.end(), [](char S) { return S != '-'; }),
+              std::ptrdiff_t(Symbols.size() / 50));
+}
+
+} // namespace
