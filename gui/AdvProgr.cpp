@@ -48,8 +48,9 @@ void TProgressBar::SetRange(int Low, int High) {
         throw EInvalidOperation(std::string(metaObject()->className()) + " property out of range");
     if (Low == Min() && High == Max())
         return;
-    // QProgressBar forgets a position that falls outside the new range.
-    const int Kept = Position();
+    // Lowering the low end moves the position there, as the common control does;
+    // otherwise QProgressBar would forget a position outside the new range.
+    const int Kept = Low < Min() ? Low : Position();
     setRange(Low, High);
     SetPosition(Kept);
 }

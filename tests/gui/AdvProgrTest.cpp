@@ -54,6 +54,16 @@ TEST(AdvProgress, TakesAnyThirtyTwoBitRangeAndClampsThePosition) {
     EXPECT_EQ(Bar.Position(), -1);
 }
 
+TEST(AdvProgress, LoweringTheLowEndMovesThePositionThere) {
+    TAdvProgress Bar;
+    Bar.SetPosition(40);
+    Bar.SetMin(-10);
+    EXPECT_EQ(Bar.Position(), -10);
+    Bar.SetPosition(40);
+    Bar.SetMin(20); // raising it keeps a position still inside the range
+    EXPECT_EQ(Bar.Position(), 40);
+}
+
 TEST(AdvProgress, KeepsThePositionAcrossOrientationAndSmoothness) {
     TAdvProgress Bar;
     Bar.SetPosition(37);
