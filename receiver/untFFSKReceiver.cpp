@@ -24,6 +24,9 @@ constexpr std::uint8_t SecondSyncByte = 0x28; // '('
 constexpr std::size_t ShiftRegBytes = 10;
 constexpr std::size_t PayloadBytes = 8;
 constexpr std::size_t HeaderLength = 4;
+// A transmitter stuck on would grow one message without bound: it is delivered,
+// as its time-out would, once it holds this many bytes.
+constexpr std::size_t MaxMessageLength = 65536;
 
 // What a bit period's crossing count means: the bit (or none), the trace symbol and
 // the count the next period starts from.
@@ -191,6 +194,10 @@ void TFFSKReceiver::PushBit(int Bit) {
     TakeFrame();
     FMessagePending = true;
     FQuietBuffers = 0;
+    if ((FMessIsSMS ? FSMSText : FLOCText).size() >= HeaderLength + MaxMessageLength) {
+        FMessagePending = false;
+        FlushMessage();
+    }
 }
 
 void TFFSKReceiver::TakeFrame() {

@@ -153,3 +153,20 @@ TEST(Assembler, OnReceiveComesBeforeTheOnBitReceiveOfTheSamePeriod) {
     EXPECT_EQ((Delivery + 1)->Position, Delivery->Position);
     EXPECT_EQ((Delivery - 1)->Position + SamplesPerPeriod, Delivery->Position);
 }
+
+TEST(Assembler, AMessageIsDeliveredWithoutWaitingOnceItHolds65536Bytes) {
+    TSquareWave Wave;
+    Wave.AddQuietPeriods(2);
+    Wave.AddFrame("SMS>ABCD");
+    for (int Frame = 0; Frame < 65536 / 8; ++Frame)
+        Wave.AddFrame("EFGHIJKL");
+    Wave.AddFrame("MNOPQRST");
+    TReceiverProbe Probe;
+    Probe.FeedStream(Wave.TakeSamples());
+    // Delivered by the frame that took it past the limit; what follows starts anew, as
+    // after a time-out.
+    ASSERT_EQ(Probe.Messages().size(), 1u);
+    EXPECT_EQ(Probe.Messages()[0].Text.size(), 65540u);
+    Probe.FeedQuietBuffers(1);
+    EXPECT_EQ(DeliveriesOf(Probe).back(), (TDelivery{true, "QRST"}));
+}
