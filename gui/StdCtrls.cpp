@@ -36,14 +36,23 @@ int TMemo::RowCount() const {
     return Rows;
 }
 
-void TMemo::DeleteFirstRow() {
-    const QTextBlock First = document()->firstBlock();
-    // A block's length includes the break that ends it.
-    const int RowLength =
-        LaidOutLineCount(First) > 1 ? First.layout()->lineAt(0).textLength() : First.length();
+// One edit, so a long wrapped message is laid out again once, not once per row. Greedy
+// wrapping makes the rest of a line wrap exactly as it did before its first rows went.
+void TMemo::DeleteFirstRows(int Count) {
+    int End = 0;
+    for (QTextBlock Block = document()->firstBlock(); Block.isValid() && Count > 0;
+         Block = Block.next()) {
+        const int Lines = LaidOutLineCount(Block);
+        if (Lines > Count) {
+            End = Block.position() + Block.layout()->lineAt(Count).textStart();
+            break;
+        }
+        // A block's length includes the break that ends it.
+        End = Block.position() + Block.length();
+        Count -= Lines;
+    }
     QTextCursor Cursor(document());
-    Cursor.setPosition(std::min(RowLength, document()->characterCount() - 1),
-                       QTextCursor::KeepAnchor);
+    Cursor.setPosition(std::min(End, document()->characterCount() - 1), QTextCursor::KeepAnchor);
     Cursor.removeSelectedText();
 }
 

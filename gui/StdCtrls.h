@@ -12,9 +12,9 @@ public:
 
     // The rows shown, not counting the empty row after the final line break.
     int RowCount() const;
-    // Removes the first row and the line break or wrap that ends it; the rest of a
-    // wrapped line stays and wraps anew.
-    void DeleteFirstRow();
+    // Removes the first Count rows and the line breaks or wraps that end them; the rest
+    // of a wrapped line stays and wraps anew.
+    void DeleteFirstRows(int Count);
     // Adds the text and a line break at the end, puts the caret after them and
     // scrolls it into view.
     void AppendLine(const QString &Line);

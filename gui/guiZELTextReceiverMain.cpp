@@ -184,8 +184,8 @@ void TfrmZELTextReceiverMain::BringForward() {
 // Trims the log to its last rows, then adds the message; a ">>" in it starts a new
 // line at its second '>'.
 void TfrmZELTextReceiverMain::AddTextMessage(const TRxString &RxString) {
-    while (Memo1->RowCount() > LogRows)
-        Memo1->DeleteFirstRow();
+    if (const int Surplus = Memo1->RowCount() - LogRows; Surplus > 0)
+        Memo1->DeleteFirstRows(Surplus);
     const auto Separator = RxString.find(">>");
     if (Separator == TRxString::npos) {
         Memo1->AppendLine(DisplayText(RxString));

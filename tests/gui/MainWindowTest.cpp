@@ -287,6 +287,20 @@ TEST_F(MainWindow, StaysMinimisedWhenAMessageArrives) {
     EXPECT_EQ(LogLines(), QStringList{"HELLO"});
 }
 
+TEST_F(MainWindow, TrimsAVeryLongMessageToTheRowsItShowedLast) {
+    QString Long;
+    for (int Word = 0; Word < 3000; ++Word)
+        Long += QString(1 + Word * 7 % 9, QLatin1Char('a' + Word % 26)) + QLatin1Char(' ');
+    Sms(Long.toStdString());
+    QTextBlock First = Form->Memo1->document()->firstBlock();
+    const int LongRows = RowsOf(Long);
+    ASSERT_GT(LongRows, 100);
+    const int KeptFrom = First.layout()->lineAt(LongRows - 70).textStart();
+    Sms("NEW");
+    EXPECT_EQ(LogLines(), (QStringList{Long.mid(KeptFrom), "NEW"}));
+    EXPECT_EQ(LaidOutRows(), 71);
+}
+
 TEST_F(MainWindow, OpensWithoutAReceiverAfterOneErrorWhenThereIsNoSoundInput) {
     Form->Free();
     Form = nullptr;
