@@ -1,5 +1,6 @@
 #include "tools/SampleSource.h"
 
+#include "tools/MessageText.h"
 #include "tools/Resampler.h"
 #include "tools/ToolMain.h"
 
@@ -21,36 +22,67 @@ constexpr std::size_t ChunkSamples = 65536;
 constexpr int MinimumSampleRate = 1000;
 constexpr int MaximumSampleRate = 1000000;
 
-// Some decoders behind libsndfile (mpg123) print their own notes on stderr, where
-// the tool promises a single line at most: they are silenced while they run.
-class TQuietStderr {
+// Some decoders behind libsndfile print their own notes, on stderr (mpg123) and even
+// on stdout (a damaged sample dump), where the tool promises its own lines only: both
+// are silenced while the library runs.
+class TQuietLibrary {
 public:
-    TQuietStderr() : FSaved(dup(STDERR_FILENO)) {
-        const int Null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (Null >= 0) {
-            dup2(Null, STDERR_FILENO);
-            close(Null);
-        }
+    TQuietLibrary() : FSavedStdout(Silence(STDOUT_FILENO)), FSavedStderr(Silence(STDERR_FILENO)) {}
+    ~TQuietLibrary() {
+        std::fflush(stdout); // what the library printf'ed goes to /dev/null too
+        Restore(STDOUT_FILENO, FSavedStdout);
+        Restore(STDERR_FILENO, FSavedStderr);
     }
-    ~TQuietStderr() {
-        if (FSaved >= 0) {
-            dup2(FSaved, STDERR_FILENO);
-            close(FSaved);
-        }
-    }
-    TQuietStderr(const TQuietStderr &) = delete;
-    TQuietStderr &operator=(const TQuietStderr &) = delete;
+    TQuietLibrary(const TQuietLibrary &) = delete;
+    TQuietLibrary &operator=(const TQuietLibrary &) = delete;
 
 private:
-    int FSaved;
+    static int Silence(int Descriptor) {
+        const int Saved = dup(Descriptor);
+        const int Null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (Null >= 0) {
+            dup2(Null, Descriptor);
+            close(Null);
+        }
+        return Saved;
+    }
+    static void Restore(int Descriptor, int Saved) {
+        if (Saved >= 0) {
+            dup2(Saved, Descriptor);
+            close(Saved);
+        }
+    }
+
+    int FSavedStdout;
+    int FSavedStderr;
 };
+
+// The containers recordings come in; the library's other readers (sample dumps,
+// instrument and lab formats) see little use and are the ones damaged files upset.
+bool IsRecordingFormat(int Format) {
+    switch (Format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+    case SF_FORMAT_W64:
+    case SF_FORMAT_RF64:
+    case SF_FORMAT_AIFF:
+    case SF_FORMAT_AU:
+    case SF_FORMAT_CAF:
+    case SF_FORMAT_FLAC:
+    case SF_FORMAT_OGG:
+    case SF_FORMAT_MPEG:
+        return true;
+    default:
+        return false;
+    }
+}
 
 // Reads whole interleaved frames from libsndfile and picks one channel.
 class TSoundFileSource : public TSampleSource {
 public:
     TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel);
     ~TSoundFileSource() override {
-        TQuietStderr Quiet;
+        TQuietLibrary Quiet;
         sf_close(FSound);
     }
     std::span<const std::int16_t> Next() override;
@@ -98,7 +130,7 @@ template <typename TSample, typename TReadFrames>
 void TSoundFileSource::ReadChannel(TReadFrames ReadFrames, std::vector<TSample> &Interleaved,
                                    std::vector<TSample> &Channel) {
     Interleaved.resize(FChunkFrames * FChannels);
-    TQuietStderr Quiet;
+    TQuietLibrary Quiet;
     const sf_count_t Frames = ReadFrames(FSound, Interleaved.data(), FChunkFrames);
     Channel.resize(std::max<sf_count_t>(0, Frames));
     for (std::size_t Frame = 0; Frame < Channel.size(); ++Frame)
@@ -140,6 +172,8 @@ std::string Plural(int Count, const char *Noun) {
 }
 
 void CheckRecording(const SF_INFO &Info, int Channel) {
+    if (!IsRecordingFormat(Info.format))
+        throw EToolError("not a WAV, W64, RF64, AIFF, AU, CAF, FLAC, Ogg or MP3 recording");
     if (Info.samplerate < MinimumSampleRate || Info.samplerate > MaximumSampleRate)
         throw EToolError("unsupported sample rate of " + std::to_string(Info.samplerate) + " Hz");
     if (Info.channels < 1)
@@ -166,7 +200,7 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
     SF_INFO Info{};
     SNDFILE *Sound = nullptr;
     {
-        TQuietStderr Quiet;
+        TQuietLibrary Quiet;
         Sound = sf_open_fd(Descriptor, SFM_READ, &Info, SF_TRUE);
     }
     if (!Sound) {
@@ -177,7 +211,7 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
         CheckRecording(Info, Channel);
         return std::make_unique<TSoundFileSource>(Sound, Info, Channel);
     } catch (...) {
-        TQuietStderr Quiet;
+        TQuietLibrary Quiet;
         sf_close(Sound);
         throw;
     }
@@ -201,7 +235,7 @@ std::unique_ptr<TSampleSource> OpenSoundFile(const std::string &Path, int Channe
     try {
         return OpenSoundFileOrThrow(Path, Channel);
     } catch (const EToolError &Error) {
-        throw EToolError(Path + ": " + Error.Message());
+        throw EToolError(EscapeBytes(Path) + ": " + Error.Message());
     }
 }
 

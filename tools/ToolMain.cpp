@@ -1,5 +1,7 @@
 #include "tools/ToolMain.h"
 
+#include "tools/MessageText.h"
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -7,12 +9,18 @@
 
 namespace {
 
-// The report must stay one line whatever a message (or a file name in it) holds.
-std::string OneLine(std::string Text) {
-    for (char &Character : Text)
-        if (Character == '\n' || Character == '\r')
-            Character = ' ';
-    return Text;
+// The report must stay one line whatever a message (or an argument in it) holds, and
+// no control character may reach the terminal raw.
+std::string OneLine(const std::string &Text) {
+    std::string Line;
+    for (const char Character : Text) {
+        const auto Byte = static_cast<unsigned char>(Character);
+        if (Byte < 0x20 || Byte == 0x7F)
+            Line += EscapeBytes(std::string(1, Character));
+        else
+            Line += Character;
+    }
+    return Line;
 }
 
 void Report(const char *ToolName, const std::string &Message) {

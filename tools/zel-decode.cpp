@@ -1,6 +1,7 @@
 // zel-decode: decodes the FFSK messages of a recording with the receiver's own
 // decoder, fed exactly as the live sound input feeds it.
 
+#include "tools/MessageText.h"
 #include "tools/ReceiverDriver.h"
 #include "tools/SampleSource.h"
 #include "tools/ToolArguments.h"
@@ -15,9 +16,9 @@ namespace {
 constexpr const char *Usage =
     "usage: zel-decode [--events] [--timestamps] [--channel N]\n"
     "                  [--demodulator crossing|matched] [FILE | -]\n"
-    "Decodes the 1 200-baud FFSK messages of a recording (any format libsndfile reads;\n"
-    "'-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on stdin) and prints\n"
-    "one line per message, 'SMS <text>' or 'LOC <text>'.\n"
+    "Decodes the 1 200-baud FFSK messages of a recording (WAV, W64, RF64, AIFF, AU, CAF,\n"
+    "FLAC, Ogg or MP3; '-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on\n"
+    "stdin) and prints one line per message, 'SMS <text>' or 'LOC <text>'.\n"
     "  --events      also print 'level <n>' per buffer and 'bits <trace>' per bit period\n"
     "  --timestamps  start each message line with the time in the recording, in seconds,\n"
     "                at the end of the sample that delivered it\n"
@@ -57,7 +58,8 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
             else
                 throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
         } else if (HaveFile) {
-            throw EToolError("more than one input file given: '" + Reader.Current() + "'");
+            throw EToolError("more than one input file given: '" + EscapeBytes(Reader.Current()) +
+                             "'");
         } else {
             Result.File = Reader.Next();
             HaveFile = true;

@@ -101,11 +101,11 @@ void WriteOutput(const std::string &Path, const std::string &Bytes) {
     const bool ToStdout = Path == "-";
     std::FILE *Stream = ToStdout ? stdout : std::fopen(Path.c_str(), "wb");
     if (!Stream)
-        throw EToolError(Path + ": " + std::strerror(errno));
+        throw EToolError(EscapeBytes(Path) + ": " + std::strerror(errno));
     const bool Written = std::fwrite(Bytes.data(), 1, Bytes.size(), Stream) == Bytes.size();
     const bool Closed = ToStdout ? std::fflush(Stream) == 0 : std::fclose(Stream) == 0;
     if (!Written || !Closed)
-        throw EToolError((ToStdout ? std::string("standard output") : Path) + ": " +
+        throw EToolError((ToStdout ? std::string("standard output") : EscapeBytes(Path)) + ": " +
                          std::strerror(errno));
 }
 

@@ -1,6 +1,8 @@
+#include "TestRecordings.h"
 #include "ToolProcess.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 namespace {
 
@@ -43,6 +45,14 @@ TEST_F(BadInputTest, DecoderRefusesWhatIsNoRecording) {
     ExpectDecodeRefused({Path("cut.wav")}, "cut.wav");
     ExpectDecodeRefused({Path("empty.wav")}, "empty.wav");
     ExpectDecodeRefused({Scratch.File("").string()}, "directory");
+    // Escaped like message text: no control character reaches the terminal.
+    ExpectDecodeRefused({Path("\x1b[2J.wav")}, "\\x1b[2J.wav");
+}
+
+TEST_F(BadInputTest, DecoderRefusesFormatsThatAreNoRecordings) {
+    WriteRecording(Scratch.File("dump.sds"), {std::vector<float>(4800)}, 48000,
+                   SF_FORMAT_SDS | SF_FORMAT_PCM_16);
+    ExpectDecodeRefused({Path("dump.sds")}, "not a WAV");
 }
 
 TEST_F(BadInputTest, DecoderRefusesAChannelTheRecordingLacks) {

@@ -12,6 +12,8 @@ namespace {
 // Whatever the bytes, zel-decode either decodes (exit 0, silent stderr) or refuses
 // with one line (exit 2); it never dies of a signal.
 void ExpectHandled(const TToolResult &Result) {
+    for (const std::string &Line : SplitLines(Result.Output))
+        EXPECT_TRUE(Line.starts_with("SMS ") || Line.starts_with("LOC ")) << Line;
     if (Result.ExitCode == 0) {
         EXPECT_EQ(Result.Errors, "");
         return;
@@ -50,12 +52,13 @@ std::string Damaged(std::string Bytes, std::mt19937 &Random) {
 }
 
 // A short recording in each container the decoder meets most: plain WAV, FLAC and
-// WAVE_FORMAT_EXTENSIBLE with float samples.
+// WAVE_FORMAT_EXTENSIBLE with float samples; and a MIDI sample dump, whose reader
+// once printed on stdout.
 std::vector<std::string> FuzzBases(const TScratchDir &Scratch) {
     const std::vector<float> Signal = ToFloat(Traffic({"SMS>fuzz"}, 4800));
     std::vector<std::string> Bases;
     for (const int Format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
-                             SF_FORMAT_WAVEX | SF_FORMAT_FLOAT}) {
+                             SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, SF_FORMAT_SDS | SF_FORMAT_PCM_16}) {
         WriteRecording(Scratch.File("base"), {Signal}, 48000, Format);
         Bases.push_back(Scratch.Read("base"));
     }
