@@ -12,6 +12,12 @@ void TLineWriter::Line(std::string_view Text) {
         Flush();
 }
 
+void TLineWriter::UrgentLine(std::string_view Text) {
+    Line(Text);
+    if (!FTentative)
+        Flush();
+}
+
 void TLineWriter::BeginTentative() {
     FTentative = true;
     FKept = FBuffer.size();

@@ -12,6 +12,9 @@ public:
     explicit TLineWriter(std::FILE *Stream) : FStream(Stream) {}
 
     void Line(std::string_view Text);
+    // A line someone may be waiting for: written at once, with every line before it,
+    // unless it is tentative.
+    void UrgentLine(std::string_view Text);
     // Lines from here on are held back until KeepTentative or EndTentative.
     void BeginTentative();
     // Keeps every line written so far.

@@ -53,7 +53,8 @@ void TReceiverDriver::ReceiverMessage(bool MessIsSMS, const TRxString &Text) {
         Line = FormatSamplePosition(TFFSKReceiverFeed::SamplePosition(*FReceiver)) + " ";
     Line += MessIsSMS ? "SMS " : "LOC ";
     Line += EscapeBytes(Text);
-    FOutput.Line(Line);
+    // Messages are rare and someone may be watching a live decode for them.
+    FOutput.UrgentLine(Line);
 }
 
 void TReceiverDriver::Feed(std::span<const std::int16_t> Samples) {

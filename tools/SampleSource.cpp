@@ -219,15 +219,26 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
 
 } // namespace
 
-TRawSampleSource::TRawSampleSource(std::FILE *Stream) : FStream(Stream), FBytes(ChunkSamples * 2) {}
+TRawSampleSource::TRawSampleSource(int Descriptor)
+    : FDescriptor(Descriptor), FBytes(ChunkSamples * 2) {}
 
+// read(), not fread(): a live pipe delivers as it records, and a message is shown as
+// soon as its samples are in, not when a whole chunk has come.
 std::span<const std::int16_t> TRawSampleSource::Next() {
-    const std::size_t Count = std::fread(FBytes.data(), 2, ChunkSamples, FStream);
-    if (Count == 0 && std::ferror(FStream))
-        throw EToolError(std::string("standard input: ") + std::strerror(errno));
-    FSamples.resize(Count);
-    for (std::size_t Index = 0; Index < Count; ++Index)
+    std::size_t Have = FOddByte ? 1 : 0;
+    while (Have < 2) {
+        const ssize_t Got = read(FDescriptor, FBytes.data() + Have, FBytes.size() - Have);
+        if (Got == 0 || (Got < 0 && errno == EINTR)) // the end, or a stop signal
+            return {};
+        if (Got < 0)
+            throw EToolError(std::string("standard input: ") + std::strerror(errno));
+        Have += std::size_t(Got);
+    }
+    FSamples.resize(Have / 2);
+    for (std::size_t Index = 0; Index < FSamples.size(); ++Index)
         FSamples[Index] = static_cast<std::int16_t>(FBytes[2 * Index] | FBytes[2 * Index + 1] << 8);
+    FOddByte = Have % 2 != 0;
+    FBytes[0] = FBytes[Have - 1]; // the first half of a sample still to come
     return FSamples;
 }
 

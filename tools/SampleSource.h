@@ -4,7 +4,6 @@
 // the receiver's 48 000 Hz, whatever the input's layout, width and rate.
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -19,14 +18,16 @@ public:
     virtual std::span<const std::int16_t> Next() = 0;
 };
 
-// Raw signed 16-bit little-endian mono at 48 000 Hz from a stream (stdin).
+// Raw signed 16-bit little-endian mono at 48 000 Hz from a file descriptor (stdin),
+// as it arrives. A read interrupted by a signal ends the input.
 class TRawSampleSource : public TSampleSource {
 public:
-    explicit TRawSampleSource(std::FILE *Stream);
+    explicit TRawSampleSource(int Descriptor);
     std::span<const std::int16_t> Next() override;
 
 private:
-    std::FILE *FStream;
+    int FDescriptor;
+    bool FOddByte = false;
     std::vector<unsigned char> FBytes;
     std::vector<std::int16_t> FSamples;
 };

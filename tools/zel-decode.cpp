@@ -4,12 +4,14 @@
 #include "tools/MessageText.h"
 #include "tools/ReceiverDriver.h"
 #include "tools/SampleSource.h"
+#include "tools/StopSignals.h"
 #include "tools/ToolArguments.h"
 #include "tools/ToolMain.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -18,7 +20,8 @@ constexpr const char *Usage =
     "                  [--demodulator crossing|matched] [FILE | -]\n"
     "Decodes the 1 200-baud FFSK messages of a recording (WAV, W64, RF64, AIFF, AU, CAF,\n"
     "FLAC, Ogg or MP3; '-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on\n"
-    "stdin) and prints one line per message, 'SMS <text>' or 'LOC <text>'.\n"
+    "stdin) and prints one line per message, 'SMS <text>' or 'LOC <text>', as soon as it\n"
+    "is decoded. SIGINT or SIGTERM ends the decode as the end of the input would.\n"
     "  --events      also print 'level <n>' per buffer and 'bits <trace>' per bit period\n"
     "  --timestamps  start each message line with the time in the recording, in seconds,\n"
     "                at the end of the sample that delivered it\n"
@@ -74,7 +77,7 @@ std::unique_ptr<TSampleSource> OpenInput(const TDecodeArguments &Arguments) {
     if (Arguments.Channel != 1)
         throw EToolError("standard input: raw input has 1 channel, no channel " +
                          std::to_string(Arguments.Channel));
-    return std::make_unique<TRawSampleSource>(stdin);
+    return std::make_unique<TRawSampleSource>(STDIN_FILENO);
 }
 
 int Decode(int ArgCount, char **Args) {
@@ -86,8 +89,14 @@ int Decode(int ArgCount, char **Args) {
     const std::unique_ptr<TSampleSource> Input = OpenInput(Arguments);
     TLineWriter Output(stdout);
     TReceiverDriver Driver(Arguments.Options, Output);
-    for (auto Samples = Input->Next(); !Samples.empty(); Samples = Input->Next())
+    // Stopped by a signal, the decode ends as at the end of the input: a pending
+    // message is still delivered and everything written.
+    CatchStopSignals();
+    for (auto Samples = Input->Next(); !Samples.empty(); Samples = Input->Next()) {
         Driver.Feed(Samples);
+        if (StopRequested())
+            break;
+    }
     Driver.Finish();
     Output.Flush();
     return 0;

@@ -8,6 +8,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <csignal>
 #include <random>
 
 namespace {
@@ -200,6 +201,18 @@ TEST_F(DecodeTest, TimestampsGiveTheDeliveringSample) {
     EXPECT_NEAR(std::stod(Lines[1]), HeaderEnd, 0.002);
     EXPECT_TRUE(Lines[1].ends_with(" " + DecodedLine(Sent[1])));
     EXPECT_TRUE(Lines[2].ends_with(" " + DecodedLine(Sent[2])));
+}
+
+TEST_F(DecodeTest, LiveDecodingShowsEachMessageAtOnceAndAStopDeliversThePendingOne) {
+    for (const int Signal : {SIGINT, SIGTERM}) {
+        TLiveTool Decoder(ZEL_DECODE, {"-"});
+        Decoder.Write(RawBytes(Traffic({"SMS>first"}, 3 * 9600)));
+        EXPECT_EQ(Decoder.WaitForLines(1), std::vector{DecodedLine("SMS>first")});
+        Decoder.Write(RawBytes(Traffic({"LOC>second"}, 0)));
+        EXPECT_EQ(Decoder.Stop(Signal), 0) << "signal " << Signal;
+        EXPECT_EQ(Decoder.WaitForLines(2),
+                  (std::vector{DecodedLine("SMS>first"), DecodedLine("LOC>second")}));
+    }
 }
 
 } // namespace

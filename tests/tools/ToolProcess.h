@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct TToolResult {
@@ -32,5 +33,26 @@ private:
 // Runs Program with Arguments; Input becomes its stdin.
 TToolResult RunTool(const std::string &Program, const std::vector<std::string> &Arguments,
                     const std::string &Input = "");
+
+// A tool reading a pipe, as in a live pipeline; its stdout goes to a file.
+class TLiveTool {
+public:
+    TLiveTool(const std::string &Program, const std::vector<std::string> &Arguments);
+    ~TLiveTool();
+    TLiveTool(const TLiveTool &) = delete;
+    TLiveTool &operator=(const TLiveTool &) = delete;
+
+    void Write(const std::string &Bytes);
+    // The lines written so far, once there are Count of them (or after 10 s).
+    std::vector<std::string> WaitForLines(std::size_t Count) const;
+    // Once the tool has read everything written to it, sends Signal; returns the exit
+    // status, as TToolResult::ExitCode.
+    int Stop(int Signal);
+
+private:
+    TScratchDir FStreams;
+    pid_t FChild = -1;
+    int FInput = -1;
+};
 
 std::vector<std::string> SplitLines(const std::string &Text);
