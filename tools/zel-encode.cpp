@@ -16,12 +16,13 @@
 namespace {
 
 constexpr const char *Usage =
-    "usage: zel-encode [-o FILE] [--amplitude A] [--preamble BITS] [--gap MS] MESSAGE...\n"
+    "usage: zel-encode [OPTION]... MESSAGE...\n"
     "Writes each MESSAGE (header included, 'SMS>...' or 'LOC>...'; '\\xHH' and '\\\\'\n"
-    "stand for any byte) as 1 200-baud FFSK frames after BITS preamble bits (default 32),\n"
-    "followed by MS milliseconds of silence (default 500), at amplitude 0 < A <= 1\n"
-    "(default 0.5), as a 16-bit mono 48 000 Hz WAV file to FILE ('-', the default:\n"
-    "stdout).\n"
+    "stand for any byte) as 1 200-baud FFSK frames after --preamble BITS bits (default\n"
+    "32) and before --tail BITS bits (default 8: transmitters key a tail so that the last\n"
+    "bit is not lost), followed by --gap MS milliseconds of silence (default 500), at\n"
+    "--amplitude 0 < A <= 1 (default 0.5), as a 16-bit mono 48 000 Hz WAV file to -o\n"
+    "FILE ('-', the default: stdout).\n"
     "%s"
     "Exit status: 0 on success, 2 on bad arguments or when the output cannot be written.\n";
 
@@ -32,6 +33,7 @@ struct TEncodeArguments {
     std::string Output = "-";
     double Amplitude = 0.5;
     int PreambleBits = 32;
+    int TailBits = 8;
     int GapMilliseconds = 500;
     std::vector<std::string> Messages;
     TChannelSettings Channel;
@@ -61,6 +63,8 @@ void ParseOption(TArgumentReader &Reader, TEncodeArguments &Result) {
         Result.Amplitude = ParseAmplitude(*Amplitude);
     else if (auto Bits = Reader.Value("--preamble"))
         Result.PreambleBits = int(ParseInteger("--preamble", *Bits, 0, MaxPreambleBits));
+    else if (auto Bits = Reader.Value("--tail"))
+        Result.TailBits = int(ParseInteger("--tail", *Bits, 0, MaxPreambleBits));
     else if (auto Gap = Reader.Value("--gap"))
         Result.GapMilliseconds = int(ParseInteger("--gap", *Gap, 0, MaxGapMilliseconds));
     else if (ReadChannelOption(Reader, Result.Channel))
@@ -92,6 +96,7 @@ std::vector<std::int16_t> Render(const TEncodeArguments &Arguments) {
     for (const std::string &Message : Arguments.Messages) {
         Encoder.AddPreamble(Arguments.PreambleBits);
         Encoder.AddMessage(Message);
+        Encoder.AddPreamble(Arguments.TailBits);
         Encoder.AddSilence(GapSamples);
     }
     return PassThroughChannel(Encoder.Samples(), Arguments.Amplitude, Arguments.Channel);

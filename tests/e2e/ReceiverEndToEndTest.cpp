@@ -39,10 +39,11 @@ using TClock = std::chrono::steady_clock;
 using TSeconds = std::chrono::duration<double>;
 
 // The recording as zel-encode lays it out: for each message a preamble, its frames of
-// 80 bits and a quiet gap, 40 samples per bit. The sound server loses the first moments
+// 80 bits, a tail and a quiet gap, 40 samples per bit. The sound server loses the first moments
 // of a new playback stream (it renders them into what its monitor has already sent), so
 // the preamble is long enough to give them up: half a second.
 constexpr int PreambleBits = 600;
+constexpr int TailBits = 8;
 constexpr int GapMs = 500;
 constexpr int FrameBits = 80;
 constexpr double Amplitude = 0.5;
@@ -72,7 +73,7 @@ std::pair<std::vector<std::int64_t>, std::int64_t> Layout() {
             PreambleBits + FrameBits * std::int64_t(ffsk::MessageFrames(Message).size());
         Offset += Bits * ffsk::SamplesPerBit;
         Ends.push_back(Offset);
-        Offset += GapMs * ffsk::SampleRate / 1000;
+        Offset += TailBits * ffsk::SamplesPerBit + GapMs * ffsk::SampleRate / 1000;
     }
     return {Ends, Offset};
 }
@@ -202,6 +203,7 @@ TEST_F(ReceiverEndToEnd, ShowsWhatIsPlayedIntoTheSoundInputInTime) {
     QStringList EncodeArguments = {"-o",          Recording,
                                    "--amplitude", QString::number(Amplitude),
                                    "--preamble",  QString::number(PreambleBits),
+                                   "--tail",      QString::number(TailBits),
                                    "--gap",       QString::number(GapMs)};
     for (const std::string &Message : Messages)
         EncodeArguments << QString::fromStdString(Message);

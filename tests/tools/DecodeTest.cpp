@@ -79,7 +79,7 @@ TEST_F(DecodeTest, EncoderWritesCompleteWavToAPipe) {
     EXPECT_EQ(Info.samplerate, 48000);
     EXPECT_EQ(Info.channels, 1);
     EXPECT_EQ(Info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    EXPECT_EQ(Info.frames, 80 * 40);
+    EXPECT_EQ(Info.frames, (80 + 8) * 40); // the frame and its tail
 }
 
 TEST_F(DecodeTest, EventsFollowTheRecordersBufferOrder) {
@@ -201,6 +201,16 @@ TEST_F(DecodeTest, TimestampsGiveTheDeliveringSample) {
     EXPECT_NEAR(std::stod(Lines[1]), HeaderEnd, 0.002);
     EXPECT_TRUE(Lines[1].ends_with(" " + DecodedLine(Sent[1])));
     EXPECT_TRUE(Lines[2].ends_with(" " + DecodedLine(Sent[2])));
+}
+
+TEST_F(DecodeTest, TheEncodersTailKeepsAFinalOneBitAtEverySampleOffset) {
+    // 'G' ends in the 1 bit that a carrier stopping right after it would lose.
+    const TToolResult Encoded = RunTool(ZEL_ENCODE, {"--gap", "0", "SMS>ABCG"});
+    ASSERT_EQ(Encoded.ExitCode, 0);
+    const std::string Samples = Encoded.Output.substr(44); // after the WAV header
+    for (int Offset = 0; Offset < 40; ++Offset)
+        EXPECT_EQ(Decode({"-"}, std::string(2 * Offset, '\0') + Samples).Output, "SMS ABCG\n")
+            << "offset " << Offset;
 }
 
 TEST_F(DecodeTest, LiveDecodingShowsEachMessageAtOnceAndAStopDeliversThePendingOne) {
