@@ -176,6 +176,18 @@ TEST_F(RecorderTest, AHandlerThatKeepsABlockOwnsIt) {
     std::free(const_cast<char *>(Kept));
 }
 
+TEST_F(RecorderTest, WithoutADataHandlerTheBuffersAreRequeuedAndRecordingGoesOn) {
+    NewRecorder();
+    Recorder->OnData = nullptr;
+    Service.HoldAfter(3 * BufferBytes);
+    Recorder->SetActive(true);
+    ASSERT_TRUE(WaitFor([this] { return Count("RawData:19200") == 3; }));
+    Recorder->SetActive(false);
+    ASSERT_TRUE(WaitUntilInactive());
+    EXPECT_EQ(Service.OpenDevices(), 0);
+    EXPECT_TRUE(CentralErrors().empty());
+}
+
 TEST_F(RecorderTest, ALoweredBufferCountShedsBuffersAndARaisedOneWaitsForTheNextOpen) {
     NewRecorder();
     std::size_t Delivered = 0;

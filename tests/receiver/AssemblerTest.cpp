@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bitset>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -136,6 +138,22 @@ TEST(Assembler, TheRegisterIsClearedAfterAFrame) {
     Probe.FeedStream(Wave.TakeSamples());
     Probe.FeedQuietBuffers(1);
     EXPECT_EQ(DeliveriesOf(Probe), (TDeliveries{{true, "ABCG"}, {false, "WXYZ"}}));
+}
+
+TEST(Assembler, AFreshRegisterCompletesAFrameAfter79Or78Bits) {
+    // ';' begins with two 0 bits, which an empty register already holds.
+    std::string Bits;
+    for (const char Byte : std::string(";(SMS>ABCD"))
+        Bits += std::bitset<8>(static_cast<unsigned char>(Byte)).to_string();
+    for (const std::size_t Dropped : {1u, 2u}) {
+        TSquareWave Wave;
+        Wave.AddQuietPeriods(2);
+        Wave.AddBits(Bits.substr(Dropped));
+        TReceiverProbe Probe;
+        Probe.FeedStream(Wave.TakeSamples());
+        Probe.FeedQuietBuffers(1);
+        EXPECT_EQ(DeliveriesOf(Probe), (TDeliveries{{true, "ABCD"}})) << Dropped;
+    }
 }
 
 TEST(Assembler, OnReceiveComesBeforeTheOnBitReceiveOfTheSamePeriod) {

@@ -74,3 +74,13 @@ TEST(ReceiverShell, AMissingBufferHasNoSamples) {
     EXPECT_TRUE(Probe.Events.empty());
     EXPECT_EQ(Probe.SamplePosition(), 0u);
 }
+
+TEST(ReceiverShell, DestroyingTheReceiverDeliversNoPendingMessage) {
+    int Deliveries = 0;
+    auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{});
+    Receiver->OnReceive = [&](TObject *, bool, const TRxString &) { ++Deliveries; };
+    const std::vector<std::uint8_t> Bytes = PcmBytes(FramesSignal({"SMS>ABCD"}));
+    TFFSKReceiverFeed::Data(*Receiver, Bytes.data(), std::uint32_t(Bytes.size()));
+    Receiver->Free();
+    EXPECT_EQ(Deliveries, 0);
+}
