@@ -3,9 +3,13 @@
 
 #include "gui/DemodulatorOption.h"
 #include "gui/Forms.h"
+#include "gui/ProgramOptions.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/PreferredWaveIn.h"
 #include "platform/WaveInService.h"
+
+#include <cstdio>
+#include <stdexcept>
 
 namespace {
 
@@ -18,12 +22,23 @@ int main(int argc, char *argv[]) {
     const std::optional<TDemodulatorKind> Demodulator = TakeDemodulatorOption(argc, argv);
     if (!Demodulator)
         return 2;
+    TProgramOptions Options;
+    try {
+        Options = ParseProgramOptions({argv + 1, argv + argc});
+    } catch (const std::invalid_argument &Error) {
+        std::fprintf(stderr, "ZELTextReceiver: %s\n", Error.what());
+        return 2;
+    }
+    if (ShowRequestedInformation(Options))
+        return 0;
+
     qInstallMessageHandler(DiscardQtMessage);
     // Outlives the application, whose windows close the sound input when they go.
     const auto SoundInput = platform::CreatePreferredWaveInService();
     platform::SetWaveInService(SoundInput.get());
 
-    TApplication Application(argc, argv);
+    int QtArgCount = 1; // Qt sees the program name only, none of its own options
+    TApplication Application(QtArgCount, argv);
     Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
     return Application.Run();
 }
