@@ -7,15 +7,18 @@ ZEL_RUN_PACKAGES=(
   libasound2-dev libasound2-plugins libpulse-dev
   libsndfile1-dev libsoxr-dev
   fonts-dejavu-core
+  help2man
 )
 
 # What the test suite needs on top: a virtual display, a private sound server,
-# test frameworks and the reference decoder the benchmarks compare against.
+# test frameworks, the reference decoder the benchmarks compare against, and the tools
+# that make and check the Debian package.
 ZEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libx11-dev
   pulseaudio pulseaudio-utils alsa-utils
   multimon-ng
+  dpkg-dev file fakeroot lintian appstream
 )
 
 # Installs whichever of the given packages are missing; does nothing when all are there.

@@ -40,3 +40,13 @@ int RunTool(const char *ToolName, const std::function<int()> &Body) {
     }
     return ToolFailureExitCode;
 }
+
+int ShowUsage(const char *Usage) {
+    std::fputs(Usage, stdout);
+    return 0;
+}
+
+int ShowVersion(const char *ToolName) {
+    std::printf("%s %s\n", ToolName, ZEL_VERSION);
+    return 0;
+}

@@ -17,3 +17,7 @@ constexpr int ToolFailureExitCode = 2;
 // Runs Body and returns its exit status; any exception becomes one line
 // "<ToolName>: <message>" on stderr and ToolFailureExitCode.
 int RunTool(const char *ToolName, const std::function<int()> &Body);
+
+// What --help and --version print, on stdout; both return exit status 0.
+int ShowUsage(const char *Usage);
+int ShowVersion(const char *ToolName);

@@ -16,7 +16,7 @@
 namespace {
 
 constexpr const char *Usage =
-    "usage: zel-decode [--events] [--timestamps] [--channel N]\n"
+    "Usage: zel-decode [--events] [--timestamps] [--channel N]\n"
     "                  [--demodulator crossing|matched] [FILE | -]\n"
     "Decodes the 1 200-baud FFSK messages of a recording (WAV, W64, RF64, AIFF, AU, CAF,\n"
     "FLAC, Ogg or MP3; '-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on\n"
@@ -29,6 +29,8 @@ constexpr const char *Usage =
     "  --demodulator crossing|matched\n"
     "                count zero crossings (the default), or correlate against the tones:\n"
     "                matched decodes weak, noisy and detuned signals\n"
+    "  --help        print this help and exit\n"
+    "  --version     print the version and exit\n"
     "Exit status: 0 after a complete decode, 2 on bad arguments or input.\n";
 
 constexpr int MaxChannel = 1024;
@@ -38,6 +40,7 @@ struct TDecodeArguments {
     int Channel = 1;
     std::string File = "-";
     bool Help = false;
+    bool Version = false;
 };
 
 TDecodeArguments ParseArguments(int ArgCount, char **Args) {
@@ -48,6 +51,8 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
         if (!OptionsEnded && Reader.AtOption()) {
             if (Reader.Flag("--help"))
                 Result.Help = true;
+            else if (Reader.Flag("--version"))
+                Result.Version = true;
             else if (Reader.Flag("--events"))
                 Result.Options.Events = true;
             else if (Reader.Flag("--timestamps"))
@@ -82,10 +87,10 @@ std::unique_ptr<TSampleSource> OpenInput(const TDecodeArguments &Arguments) {
 
 int Decode(int ArgCount, char **Args) {
     const TDecodeArguments Arguments = ParseArguments(ArgCount, Args);
-    if (Arguments.Help) {
-        std::fputs(Usage, stdout);
-        return 0;
-    }
+    if (Arguments.Help)
+        return ShowUsage(Usage);
+    if (Arguments.Version)
+        return ShowVersion("zel-decode");
     const std::unique_ptr<TSampleSource> Input = OpenInput(Arguments);
     TLineWriter Output(stdout);
     TReceiverDriver Driver(Arguments.Options, Output);

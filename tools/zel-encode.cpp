@@ -16,7 +16,7 @@
 namespace {
 
 constexpr const char *Usage =
-    "usage: zel-encode [OPTION]... MESSAGE...\n"
+    "Usage: zel-encode [OPTION]... MESSAGE...\n"
     "Writes each MESSAGE (header included, 'SMS>...' or 'LOC>...'; '\\xHH' and '\\\\'\n"
     "stand for any byte) as 1 200-baud FFSK frames after --preamble BITS bits (default\n"
     "32) and before --tail BITS bits (default 8: transmitters key a tail so that the last\n"
@@ -24,6 +24,8 @@ constexpr const char *Usage =
     "--amplitude 0 < A <= 1 (default 0.5), as a 16-bit mono 48 000 Hz WAV file to -o\n"
     "FILE ('-', the default: stdout).\n"
     "%s"
+    "  --help     print this help and exit\n"
+    "  --version  print the version and exit\n"
     "Exit status: 0 on success, 2 on bad arguments or when the output cannot be written.\n";
 
 constexpr long long MaxPreambleBits = 1000000;
@@ -38,6 +40,7 @@ struct TEncodeArguments {
     std::vector<std::string> Messages;
     TChannelSettings Channel;
     bool Help = false;
+    bool Version = false;
 };
 
 std::string ParseMessage(const std::string &Argument) {
@@ -57,6 +60,8 @@ double ParseAmplitude(const std::string &Text) {
 void ParseOption(TArgumentReader &Reader, TEncodeArguments &Result) {
     if (Reader.Flag("--help"))
         Result.Help = true;
+    else if (Reader.Flag("--version"))
+        Result.Version = true;
     else if (auto Output = Reader.Value("-o"))
         Result.Output = *Output;
     else if (auto Amplitude = Reader.Value("--amplitude"))
@@ -85,7 +90,7 @@ TEncodeArguments ParseArguments(int ArgCount, char **Args) {
         else
             Result.Messages.push_back(ParseMessage(Reader.Next()));
     }
-    if (Result.Messages.empty() && !Result.Help)
+    if (Result.Messages.empty() && !Result.Help && !Result.Version)
         throw EToolError("no MESSAGE given (see --help)");
     return Result;
 }
@@ -120,6 +125,8 @@ int Encode(int ArgCount, char **Args) {
         std::printf(Usage, ChannelOptionsUsage);
         return 0;
     }
+    if (Arguments.Version)
+        return ShowVersion("zel-encode");
     WriteOutput(Arguments.Output, WavFileBytes(Render(Arguments), ffsk::SampleRate));
     return 0;
 }

@@ -88,12 +88,15 @@ TEST_F(BadInputTest, EncoderRefusesBadArguments) {
     ExpectEncodeRefused({"-o", Path("no/such/dir.wav"), "SMS>a"}, "dir.wav");
 }
 
-TEST_F(BadInputTest, HelpGoesToStdout) {
+TEST_F(BadInputTest, HelpAndVersionGoToStdout) {
     for (const char *Tool : {ZEL_DECODE, ZEL_ENCODE}) {
         const TToolResult Result = RunTool(Tool, {"--help"});
         EXPECT_EQ(Result.ExitCode, 0);
-        EXPECT_TRUE(Result.Output.starts_with("usage: zel-")) << Result.Output;
+        EXPECT_TRUE(Result.Output.starts_with("Usage: zel-")) << Result.Output;
         EXPECT_EQ(Result.Errors, "");
+        const TToolResult Version = RunTool(Tool, {"--version"});
+        EXPECT_EQ(Version.ExitCode, 0);
+        EXPECT_TRUE(Version.Output.ends_with(" " ZEL_VERSION "\n")) << Version.Output;
     }
 }
 
