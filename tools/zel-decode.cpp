@@ -16,8 +16,7 @@
 namespace {
 
 constexpr const char *Usage =
-    "Usage: zel-decode [--events] [--timestamps] [--channel N]\n"
-    "                  [--demodulator crossing|matched] [FILE | -]\n"
+    "Usage: zel-decode [OPTION]... [FILE | -]\n"
     "Decodes the 1 200-baud FFSK messages of a recording (WAV, W64, RF64, AIFF, AU, CAF,\n"
     "FLAC, Ogg or MP3; '-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on\n"
     "stdin) and prints one line per message, 'SMS <text>' or 'LOC <text>', as soon as it\n"
