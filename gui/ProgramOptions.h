@@ -11,8 +11,8 @@ struct TProgramOptions {
     bool Version = false;
 };
 
-// The arguments after the program name, --demodulator already taken out. std::invalid_argument, naming the argument,
-// for anything that is not an option of the program.
+// The arguments after the program name, --demodulator already taken out. std::invalid_argument,
+// naming the argument, for anything that is not an option of the program.
 TProgramOptions ParseProgramOptions(const std::vector<std::string> &Args);
 
 // Prints what --help or --version asks for, on stdout; true when it printed, and the
