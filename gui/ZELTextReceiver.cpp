@@ -5,6 +5,7 @@
 #include "gui/Forms.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/PreferredWaveIn.h"
+#include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
 
 namespace {
@@ -25,5 +26,7 @@ int main(int argc, char *argv[]) {
 
     TApplication Application(argc, argv);
     Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
+    // Ending the session, `kill` or Ctrl+C close the window as the user would.
+    platform::TTerminationSignals Signals([](int) { QApplication::closeAllWindows(); });
     return Application.Run();
 }
