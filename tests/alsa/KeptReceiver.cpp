@@ -1,5 +1,6 @@
 #include "KeptReceiver.h"
 
+#include "audio/RecorderKeeper.h"
 #include "receiver/untFFSKReceiver.h"
 
 #include <QCoreApplication>
@@ -54,4 +55,8 @@ TKeptReceiver::WaitForAudio(std::chrono::milliseconds Timeout) {
         return std::nullopt;
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  Start);
+}
+
+unsigned TKeptReceiver::Recoveries() const {
+    return FKeeper->Recoveries();
 }

@@ -5,7 +5,6 @@
 
 #include "TestSignal.h"
 
-#include "audio/RecorderKeeper.h"
 #include "platform/MessageServices.h"
 
 #include <chrono>
@@ -13,6 +12,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+class TComponent;
+class TRecorderKeeper;
 
 class TKeptReceiver {
 public:
@@ -28,7 +30,8 @@ public:
     // Waits until a buffer of audio arrives; how long that took, or nothing.
     std::optional<std::chrono::milliseconds> WaitForAudio(std::chrono::milliseconds Timeout);
 
-    TRecorderKeeper &Keeper() { return *FKeeper; }
+    // Times the keeper started the receiver's recorder again.
+    unsigned Recoveries() const;
     const std::vector<std::string> &Errors() const { return FErrors; }
     const std::vector<TDelivery> &Deliveries() const { return FDeliveries; }
     unsigned Buffers() const { return FBuffers; }
