@@ -71,7 +71,7 @@ echo "messages sent: $sent, shown: $shown (distinct: $(grep ' message ' "$work/e
 echo "error boxes: $errors ($(grep ' error ' "$work/events.txt" | cut -d' ' -f3- | sort | uniq -c | tr -s ' ' | paste -sd';'))"
 echo "recoveries (server start to first recorded buffer):"
 while read -r started; do
-  resumed=$(awk -v t="$started" '$2 == "recording" && $1 >= t - 2000 { print $1; exit }' "$work/events.txt")
+  resumed=$(awk -v t="$started" '$2 == "recording" && $1 >= t - 1000 { print $1; exit }' "$work/events.txt")
   if [ -n "$resumed" ]; then
     echo "  $(((resumed - started))) ms"
   else

@@ -44,11 +44,14 @@ int main(int argc, char *argv[]) {
         Waiting = true;
     });
     TFFSKReceiver *Receiver = nullptr;
-    auto *Keeper = new TRecorderKeeper(nullptr, [&] {
+    TRecorderKeeper *Keeper = nullptr;
+    Keeper = new TRecorderKeeper(nullptr, [&] {
         Receiver = new TFFSKReceiver(nullptr);
         Receiver->OnInputLevel = [&](TObject *, std::int32_t) {
-            if (Waiting)
-                Report("recording");
+            // Buffers on their way when the input went are no recovery.
+            if (!Waiting || (Keeper->Recorder() && Keeper->Recorder()->Lost()))
+                return;
+            Report("recording");
             Waiting = false;
         };
         Receiver->OnReceive = [](TObject *, bool, const TRxString &Text) {
