@@ -9,11 +9,11 @@ namespace {
 
 // How often a recording recorder is looked at: a loss is noticed within this time.
 constexpr auto WatchInterval = 500ms;
-// The first retry comes soon; each failure doubles the wait, up to the longest. Each
-// attempt costs about a millisecond, so waiting costs well under a thousandth of a core,
-// and an input that comes back is recording again within about two seconds.
+// The first retry comes soon; each failure doubles the wait, up to the longest. An
+// attempt costs about a millisecond of processor time, so waiting costs under 0.05 % of
+// a core, and an input that comes back records again within three seconds.
 constexpr auto FirstRetry = 250ms;
-constexpr auto LongestRetry = 2000ms;
+constexpr auto LongestRetry = 2500ms;
 
 } // namespace
 

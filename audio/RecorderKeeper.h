@@ -2,10 +2,10 @@
 
 // Keeps a recorder recording, unattended: when its input is lost, or when it could not
 // be started, it is closed and started again and again, at growing intervals of up to
-// two seconds, until the input is back. The user hears of the first failure only (the
-// recorder reports a loss once; a failed first start is thrown to the caller); the
-// attempts after it stay quiet. The recorder's own contract is untouched: the keeper
-// only sets Active, as any owner may.
+// two and a half seconds, until the input is back. The user hears of the first failure
+// only (the recorder reports a loss once; a failed first start is thrown to the caller);
+// the attempts after it stay quiet. The recorder's own contract is untouched: the
+// keeper only sets Active, as any owner may.
 //
 // The keeper lives on the thread that activates the recorder and needs that thread's
 // event loop. It never outlives the recorder it watches: free it first.

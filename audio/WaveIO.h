@@ -140,8 +140,12 @@ protected:
     // MMSYSERR_NODRIVER means the input is lost: that is reported once, and later
     // refusals stay quiet until the device delivers again.
     bool CheckDeliveryResult(MMRESULT Code);
-    // A buffer with audio came back: the input delivers (again).
-    void InputDelivered() { FLossReported = false; }
+    // A buffer with audio came back: unless it was on its way when the input went, the
+    // input delivers (again), and its next loss is news.
+    void InputDelivered() {
+        if (!FLost)
+            FLossReported = false;
+    }
     DWORD MMTimeToMS(const MMTIME &Time) const;
     // Creates (Header nil), resizes or, with BufferSize 0, releases a header and its
     // block; with a caller's Block the header describes that block instead.
