@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -37,6 +38,8 @@ constexpr int PollGuardMilliseconds = 500;
 // How long a close waits for the capture thread: a sound server that stopped answering
 // (stopped or hung) holds the thread in ALSA for as long as it does not answer.
 constexpr auto CloseWaitLimit = std::chrono::milliseconds(1500);
+// How long an open waits for the sound server's answer.
+constexpr auto OpenWaitLimit = std::chrono::milliseconds(1500);
 
 constexpr const char *DefaultPcmName = "default";
 constexpr const char *DefaultDeviceName = "Default sound input";
@@ -59,11 +62,53 @@ struct TOpenedPcm {
     int Error = 0;
 };
 
-TOpenedPcm OpenCapturePcm(const std::string &Name) {
+TOpenedPcm OpenPcmNow(const std::string &Name) {
     snd_pcm_t *Pcm = nullptr;
     // Non-blocking, so that a device another program holds is refused at once, not waited for.
     int Error = snd_pcm_open(&Pcm, Name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     return {TPcm(Error < 0 ? nullptr : Pcm), Error};
+}
+
+// An open that a thread of its own runs, so that the caller can stop waiting for it.
+struct TPendingOpen {
+    std::mutex Lock;
+    std::condition_variable Done;
+    bool Finished = false;
+    bool Abandoned = false;
+    TOpenedPcm Result;
+};
+
+// An abandoned open still waits: the next ones are refused at once instead of piling up.
+std::atomic<bool> OpenHangs = false;
+
+// Opening a sound server's PCM waits for the server's answer, which a stopped or hung
+// server never gives: the open is given up after a while, as if there were no input,
+// and the PCM that may come later is closed by the thread that waited for it.
+TOpenedPcm OpenCapturePcm(const std::string &Name) {
+    if (OpenHangs)
+        return {nullptr, -ETIMEDOUT};
+    auto Pending = std::make_shared<TPendingOpen>();
+    try {
+        std::thread([Pending, Name] {
+            TOpenedPcm Opened = OpenPcmNow(Name);
+            std::lock_guard Guard(Pending->Lock);
+            Pending->Finished = true;
+            if (Pending->Abandoned) {
+                OpenHangs = false;
+                return;
+            }
+            Pending->Result = std::move(Opened);
+            Pending->Done.notify_all();
+        }).detach();
+    } catch (const std::system_error &) {
+        return {nullptr, -ENOMEM};
+    }
+    std::unique_lock Guard(Pending->Lock);
+    if (Pending->Done.wait_for(Guard, OpenWaitLimit, [&] { return Pending->Finished; }))
+        return std::move(Pending->Result);
+    Pending->Abandoned = true;
+    OpenHangs = true;
+    return {nullptr, -ETIMEDOUT};
 }
 
 bool IsBusy(int Error) {
