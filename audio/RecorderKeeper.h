@@ -30,13 +30,12 @@ public:
     // later, quietly, until it succeeds.
     void Start();
     TWaveAudioIO *Recorder() const { return FRecorder; }
-    // Started again after a loss or a failed start.
-    unsigned Recoveries() const { return FRecoveries; }
 
 private:
     void Check();
     void TryStart();
     void Reactivate();
+    void SetActiveQuietly(bool Value);
     void Retry();
     void Watch();
     static TWaveAudioIO *FindRecorder(TComponent *Owner);
@@ -45,6 +44,4 @@ private:
     TWaveAudioIO *FRecorder = nullptr;
     QTimer FTimer;
     std::chrono::milliseconds FBackOff;
-    bool FFailing = false;
-    unsigned FRecoveries = 0;
 };

@@ -4,6 +4,7 @@
 //   <ms> message <text>     a message was delivered (what the window would show)
 //   <ms> error <text>       an error reached the central handler (an error box)
 //   <ms> recording          the first buffer of audio after the start or an error
+//   <ms> cpu <us>           at the end: the processor time used, all threads included
 // Ends on SIGTERM or SIGINT.
 #include "audio/RecorderKeeper.h"
 #include "platform/AlsaWaveIn.h"
@@ -11,6 +12,8 @@
 #include "receiver/untFFSKReceiver.h"
 
 #include <QCoreApplication>
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -67,5 +70,11 @@ int main(int argc, char *argv[]) {
     const int Result = Application.exec();
     FreeAndNil(Keeper);
     FreeAndNil(Receiver);
+    rusage Usage{};
+    getrusage(RUSAGE_SELF, &Usage);
+    const auto Microseconds = [](const timeval &Time) {
+        return Time.tv_sec * 1000000L + Time.tv_usec;
+    };
+    Report("cpu " + std::to_string(Microseconds(Usage.ru_utime) + Microseconds(Usage.ru_stime)));
     return Result;
 }

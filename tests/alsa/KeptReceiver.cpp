@@ -56,7 +56,3 @@ TKeptReceiver::WaitForAudio(std::chrono::milliseconds Timeout) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  Start);
 }
-
-unsigned TKeptReceiver::Recoveries() const {
-    return FKeeper->Recoveries();
-}

@@ -15,6 +15,7 @@
 
 class TComponent;
 class TRecorderKeeper;
+class TFFSKReceiver;
 
 class TKeptReceiver {
 public:
@@ -30,8 +31,6 @@ public:
     // Waits until a buffer of audio arrives; how long that took, or nothing.
     std::optional<std::chrono::milliseconds> WaitForAudio(std::chrono::milliseconds Timeout);
 
-    // Times the keeper started the receiver's recorder again.
-    unsigned Recoveries() const;
     const std::vector<std::string> &Errors() const { return FErrors; }
     const std::vector<TDelivery> &Deliveries() const { return FDeliveries; }
     unsigned Buffers() const { return FBuffers; }
