@@ -4,7 +4,8 @@
 # without the window: zel-bench-soak-listener) records through ALSA, and the server is
 # killed and started again every RESTART minutes (default 5). Reports the messages sent
 # and shown, the errors, the recoveries with the time from each server start to the next
-# recorded buffer, and the listener's resident memory at the start and the end.
+# recorded buffer, the listener's resident memory at the start and the end and its
+# processor time.
 # Not a test; nothing of the machine's own sound set-up is touched.
 #
 # Usage: bench/soak.sh [MINUTES] [RESTART-MINUTES] [BUILD-DIR]
@@ -79,3 +80,5 @@ while read -r started; do
   fi
 done <"$work/restarts.txt"
 echo "resident memory: ${rss_start} kB at the start, ${rss_end} kB at the end"
+cpu_us=$(awk '$2 == "cpu" { print $3 }' "$work/events.txt")
+echo "processor time of the listener: $((cpu_us / 1000)) ms in all"
