@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -14,6 +15,9 @@ namespace {
 constexpr DWORD CloseSilenceLimitMs = 5000;
 // Thread mode: how often the closing wait looks whether anything can still come.
 constexpr DWORD ClosePollMs = 20;
+
+// A lost input in our own words: the platform's text for the code speaks of a missing one.
+constexpr const char *LostInputText = "The sound input was lost.";
 
 bool IsNotification(UINT Code) {
     switch (Code) {
@@ -34,6 +38,7 @@ bool IsNotification(UINT Code) {
 TWaveThread::TWaveThread(TWaveAudioIO *ADevice)
     : FDevice(ADevice), FReady(platform::CreateEvent(true, false)) {
     FDevice->FThreadHandle = Handle();
+    FDevice->FThreadId = ThreadID();
     FDevice->FThreadReady = FReady;
     SetFreeOnTerminate(true);
     SetPriority(TThreadPriority::tpHigher);
@@ -182,7 +187,12 @@ void TWaveAudioIO::DoError() {
         OnError(this);
         return;
     }
-    throw EWaveAudioSysError(GetErrorText(FLastError));
+    throw EWaveAudioSysError(LastErrorText());
+}
+
+std::string TWaveAudioIO::LastErrorText() {
+    const MMRESULT Code = FLastError;
+    return FLost && Code == MMSYSERR_NODRIVER ? LostInputText : GetErrorText(Code);
 }
 
 void TWaveAudioIO::DoLevel(const void *Buffer, DWORD BufferSize) {
@@ -197,8 +207,12 @@ void TWaveAudioIO::DoRawData(const void *Buffer, DWORD BufferSize) {
 
 void TWaveAudioIO::CreateCallback() {
     if (FAsync) {
-        // A thread of an earlier activation may still be finishing its last message.
-        WaitForCallbackThread();
+        // A thread of an earlier activation may still be finishing its last message;
+        // when that message is this very re-activation, it is waited for later instead.
+        if (FThreadHandle && FThreadId == platform::GetCurrentThreadId())
+            FRetiredThread = std::exchange(FThreadHandle, nullptr);
+        else
+            WaitForCallbackThread();
         FCallbackType = CALLBACK_THREAD;
         auto *Thread = new TWaveThread(this);
         FCallback = Thread->ThreadID();
@@ -263,6 +277,17 @@ void TWaveAudioIO::HandleNotification(UINT Code, LPARAM Param) {
     case MM_WIM_DATA:
         return WimData(Header);
     }
+}
+
+bool TWaveAudioIO::CheckDeliveryResult(MMRESULT Code) {
+    if (Code == MMSYSERR_NODRIVER) {
+        FLost = true;
+        if (FLossReported.exchange(true)) {
+            FLastError = Code;
+            return false;
+        }
+    }
+    return CheckResult(Code);
 }
 
 bool TWaveAudioIO::CheckResult(MMRESULT Code) {
@@ -400,11 +425,13 @@ void TWaveAudioIO::AbandonDevice() {
 }
 
 void TWaveAudioIO::WaitForCallbackThread() {
-    if (!FThreadHandle)
-        return;
-    // A WM_QUIT for this thread ends the wait early; the thread must still be waited for.
-    while (platform::WaitForHandleWithMessages(FThreadHandle, INFINITE) == WAIT_OBJECT_0 + 1) {
+    for (platform::THandle *Thread : {&FRetiredThread, &FThreadHandle}) {
+        if (!*Thread)
+            continue;
+        // A WM_QUIT for this thread ends the wait early; the thread must still be waited for.
+        while (platform::WaitForHandleWithMessages(*Thread, INFINITE) == WAIT_OBJECT_0 + 1) {
+        }
+        Thread->reset();
     }
-    FThreadHandle.reset();
     FThreadReady.reset();
 }

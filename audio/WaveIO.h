@@ -11,6 +11,9 @@
 // back (nothing can come any more) or stays silent for seconds; freeing the device
 // then gives it up instead of waiting for ever.
 //
+// Events: in thread mode the callback thread calls the handlers under the lock, so a
+// handler is assigned only while the device is inactive, or while holding Lock().
+//
 // Memory: headers are allocated with std::calloc and blocks with std::malloc /
 // std::realloc. A block handed over to a data handler (FreeIt set False) belongs to
 // the handler, which frees it with std::free; so does a format record that an
@@ -66,7 +69,10 @@ public:
     void SetBufferCount(WORD Value) { FBufferCount = Value; }
     DWORD DeviceID() const { return FDeviceID; }
     MMRESULT LastError() const { return FLastError; }
-    std::string LastErrorText() { return GetErrorText(FLastError); }
+    std::string LastErrorText();
+    // The device stopped delivering while active (its sound server or the device itself
+    // went away): it stays active but records nothing until it is closed and opened again.
+    bool Lost() const { return FLost; }
 
     // Queries of the device.
     virtual UINT GetNumDevs() = 0;
@@ -130,6 +136,16 @@ protected:
     void CreateCallback();
     void ReleaseCallback();
     bool CheckResult(MMRESULT Code);
+    // CheckResult for the calls that keep the device recording. A refusal with
+    // MMSYSERR_NODRIVER means the input is lost: that is reported once, and later
+    // refusals stay quiet until the device delivers again.
+    bool CheckDeliveryResult(MMRESULT Code);
+    // A buffer with audio came back: unless it was on its way when the input went, the
+    // input delivers (again), and its next loss is news.
+    void InputDelivered() {
+        if (!FLost)
+            FLossReported = false;
+    }
     DWORD MMTimeToMS(const MMTIME &Time) const;
     // Creates (Header nil), resizes or, with BufferSize 0, releases a header and its
     // block; with a caller's Block the header describes that block instead.
@@ -153,6 +169,8 @@ protected:
     std::atomic<bool> FClosing = false;
     // The device refused the close: nothing will come back any more.
     std::atomic<bool> FCloseRefused = false;
+    std::atomic<bool> FLost = false;
+    std::atomic<bool> FLossReported = false;
     std::atomic<DWORD> FCallback = 0;
     DWORD FCallbackType = 0;
     WAVEFORMATEX FWaveFormat{};
@@ -172,6 +190,9 @@ private:
     std::vector<PWaveHdr> FBuffers;
     platform::THandle FThreadReady;
     platform::THandle FThreadHandle;
+    std::atomic<DWORD> FThreadId = 0;
+    // A callback thread replaced by a re-activation from its own last notification.
+    platform::THandle FRetiredThread;
     mutable std::recursive_mutex FLock;
     std::atomic<unsigned> FNotifications = 0;
 };

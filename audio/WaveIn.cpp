@@ -165,6 +165,7 @@ bool TWaveAudioIn::OpenDevice(const WAVEFORMATEX &WaveFormat) {
         HWAVEIN WaveIn = 0;
         MMRESULT Code = waveInOpen(&WaveIn, FDeviceID, &WaveFormat, FCallback, 0, FCallbackType);
         FWaveIn = Code == MMSYSERR_NOERROR ? WaveIn : 0;
+        FLost = false;
         if (CheckResult(Code))
             return true;
     } catch (...) {
@@ -178,7 +179,8 @@ void TWaveAudioIn::WimOpen() {
     // A device closed before its opened notification arrived is not started.
     if (GetPaused() || FClosing)
         return;
-    FPaused = !CheckResult(waveInStart(FWaveIn));
+    // A lost input is no pause: the next open records again.
+    FPaused = !CheckDeliveryResult(waveInStart(FWaveIn)) && !FLost;
 }
 
 void TWaveAudioIn::QueueBuffers() {
@@ -205,7 +207,7 @@ bool TWaveAudioIn::QueueHeader(PWaveHdr Header) {
     if (!WasPrepared && !CheckResult(waveInPrepareHeader(FWaveIn, Header, HeaderSize)))
         return false;
     try {
-        if (CheckResult(waveInAddBuffer(FWaveIn, Header, HeaderSize)))
+        if (CheckDeliveryResult(waveInAddBuffer(FWaveIn, Header, HeaderSize)))
             return true;
     } catch (...) {
         if (!WasPrepared)
@@ -249,6 +251,7 @@ void TWaveAudioIn::HandleReturnedBuffer(PWaveHdr &Header) {
 }
 
 void TWaveAudioIn::DeliverBuffer(WAVEHDR &Header) {
+    InputDelivered();
     bool FreeIt = true;
     DoLevel(Header.lpData, Header.dwBytesRecorded);
     DoRawData(Header.lpData, Header.dwBytesRecorded);
@@ -258,9 +261,10 @@ void TWaveAudioIn::DeliverBuffer(WAVEHDR &Header) {
 }
 
 // The returned header is still counted, so equal to BufferCount keeps the ring as it is.
+// A lost device takes no buffer: the first refusal told of the loss.
 bool TWaveAudioIn::Requeue(PWaveHdr &Header) {
-    return !FClosing && BuffersInUse() <= FBufferCount && ReallocHeader(Header, CalcBufferSize()) &&
-           QueueHeader(Header);
+    return !FClosing && !FLost && BuffersInUse() <= FBufferCount &&
+           ReallocHeader(Header, CalcBufferSize()) && QueueHeader(Header);
 }
 
 void TWaveAudioIn::Unprepare(PWaveHdr Header) {

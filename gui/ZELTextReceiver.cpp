@@ -6,6 +6,7 @@
 #include "gui/ProgramOptions.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/PreferredWaveIn.h"
+#include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
 
 #include <cstdio>
@@ -40,5 +41,7 @@ int main(int argc, char *argv[]) {
     int QtArgCount = 1; // Qt sees the program name only, none of its own options
     TApplication Application(QtArgCount, argv);
     Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
+    // Ending the session, `kill` or Ctrl+C close the window as the user would.
+    platform::TTerminationSignals Signals([](int) { QApplication::closeAllWindows(); });
     return Application.Run();
 }

@@ -116,15 +116,23 @@ void TfrmZELTextReceiverMain::CentreOnScreen() {
                                     screen()->availableGeometry()));
 }
 
+// A missing sound input is shown once; the receiver starts when the input appears.
 void TfrmZELTextReceiverMain::FormCreate(TObject *) {
+    FInputKeeper = new TRecorderKeeper(this, [this] { return StartReceiver(); });
+    FInputKeeper->Start();
+}
+
+void TfrmZELTextReceiverMain::FormDestroy(TObject *) {
+    FreeAndNil(FInputKeeper);
+    FreeAndNil(FReceiver);
+}
+
+TComponent *TfrmZELTextReceiverMain::StartReceiver() {
     FReceiver = new TFFSKReceiver(this, FDemodulator);
     FReceiver->OnInputLevel = std::bind_front(&TfrmZELTextReceiverMain::ReceiverInputLevel, this);
     FReceiver->OnBitReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverBitReceive, this);
     FReceiver->OnReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverReceive, this);
-}
-
-void TfrmZELTextReceiverMain::FormDestroy(TObject *) {
-    FreeAndNil(FReceiver);
+    return FReceiver;
 }
 
 void TfrmZELTextReceiverMain::ReceiverInputLevel(TObject *, std::int32_t Level) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/RecorderKeeper.h"
 #include "gui/AdvProgr.h"
 #include "gui/ExtCtrls.h"
 #include "gui/StdCtrls.h"
@@ -36,6 +37,7 @@ private:
     void CreateControls();
     void LayOutControls();
     void CentreOnScreen();
+    TComponent *StartReceiver();
 
     void ReceiverInputLevel(TObject *Sender, std::int32_t Level);
     void ReceiverBitReceive(TObject *Sender, const TRxString &Bits);
@@ -53,4 +55,6 @@ private:
     TColor FBarColor = clHighlight;
     std::optional<TRxString> FBits;
     bool FShowPending = false;
+    // Starts the receiver, and again whenever its sound input was lost or missing.
+    TRecorderKeeper *FInputKeeper = nullptr;
 };

@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +33,13 @@ constexpr unsigned PeriodMicroseconds = 100000;
 constexpr unsigned RingMicroseconds = 500000;
 constexpr std::size_t PeriodsPerRead = 4;
 // A guard against a PCM that stops signalling: the thread looks at it at least this often.
+// It also bounds how late a sound server that went away is noticed.
 constexpr int PollGuardMilliseconds = 500;
+// How long a close waits for the capture thread: a sound server that stopped answering
+// (stopped or hung) holds the thread in ALSA for as long as it does not answer.
+constexpr auto CloseWaitLimit = std::chrono::milliseconds(1500);
+// How long an open waits for the sound server's answer.
+constexpr auto OpenWaitLimit = std::chrono::milliseconds(1500);
 
 constexpr const char *DefaultPcmName = "default";
 constexpr const char *DefaultDeviceName = "Default sound input";
@@ -53,11 +62,53 @@ struct TOpenedPcm {
     int Error = 0;
 };
 
-TOpenedPcm OpenCapturePcm(const std::string &Name) {
+TOpenedPcm OpenPcmNow(const std::string &Name) {
     snd_pcm_t *Pcm = nullptr;
     // Non-blocking, so that a device another program holds is refused at once, not waited for.
     int Error = snd_pcm_open(&Pcm, Name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     return {TPcm(Error < 0 ? nullptr : Pcm), Error};
+}
+
+// An open that a thread of its own runs, so that the caller can stop waiting for it.
+struct TPendingOpen {
+    std::mutex Lock;
+    std::condition_variable Done;
+    bool Finished = false;
+    bool Abandoned = false;
+    TOpenedPcm Result;
+};
+
+// An abandoned open still waits: the next ones are refused at once instead of piling up.
+std::atomic<bool> OpenHangs = false;
+
+// Opening a sound server's PCM waits for the server's answer, which a stopped or hung
+// server never gives: the open is given up after a while, as if there were no input,
+// and the PCM that may come later is closed by the thread that waited for it.
+TOpenedPcm OpenCapturePcm(const std::string &Name) {
+    if (OpenHangs)
+        return {nullptr, -ETIMEDOUT};
+    auto Pending = std::make_shared<TPendingOpen>();
+    try {
+        std::thread([Pending, Name] {
+            TOpenedPcm Opened = OpenPcmNow(Name);
+            std::lock_guard Guard(Pending->Lock);
+            Pending->Finished = true;
+            if (Pending->Abandoned) {
+                OpenHangs = false;
+                return;
+            }
+            Pending->Result = std::move(Opened);
+            Pending->Done.notify_all();
+        }).detach();
+    } catch (const std::system_error &) {
+        return {nullptr, -ENOMEM};
+    }
+    std::unique_lock Guard(Pending->Lock);
+    if (Pending->Done.wait_for(Guard, OpenWaitLimit, [&] { return Pending->Finished; }))
+        return std::move(Pending->Result);
+    Pending->Abandoned = true;
+    OpenHangs = true;
+    return {nullptr, -ETIMEDOUT};
 }
 
 bool IsBusy(int Error) {
@@ -275,7 +326,10 @@ struct TCallbackTarget {
 
 // One open device: the buffers queued by the engine, and the thread that fills them.
 // Everything the calls and the thread share is guarded by FLock; the PCM belongs to the
-// thread once it runs.
+// thread once it runs, and the calls never wait for ALSA, except a close, for a while.
+// A stream that can deliver no more (server or device gone, an unrecoverable read or
+// start) returns its queued buffers and refuses to record again: it is lost, and only
+// closing it and opening the input anew can bring recording back.
 class TAlsaCaptureStream {
 public:
     TAlsaCaptureStream(TPcm Pcm, const WAVEFORMATEX &Format, TCallbackTarget Target)
@@ -331,6 +385,8 @@ public:
             return WAVERR_UNPREPARED;
         if (Header.dwFlags & WHDR_INQUEUE)
             return WAVERR_STILLPLAYING;
+        if (FLost)
+            return MMSYSERR_NODRIVER;
         Header.dwFlags = (Header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
         Header.dwBytesRecorded = 0;
         FQueue.push_back(&Header);
@@ -341,6 +397,8 @@ public:
         std::lock_guard Guard(FLock);
         if (FClosed)
             return MMSYSERR_INVALHANDLE;
+        if (FLost)
+            return MMSYSERR_NODRIVER;
         if (!FRecording) {
             FRecording = true;
             ++FEpoch;
@@ -404,10 +462,18 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    // The thread ends and the PCM is closed before the target hears of it.
-    void FinishClose() {
-        FThread.join();
-        FPcm.reset();
+    // The thread ends and the PCM is closed before the target hears of it, unless ALSA
+    // holds the thread for too long: it then finishes on its own, keeping Self alive.
+    void FinishClose(std::shared_ptr<TAlsaCaptureStream> Self) {
+        std::unique_lock Guard(FLock);
+        if (FThreadEnded.wait_for(Guard, CloseWaitLimit, [this] { return FRunEnded; })) {
+            Guard.unlock();
+            FThread.join();
+        } else {
+            FKeepAlive = std::move(Self);
+            FThread.detach();
+            Guard.unlock();
+        }
         Notify(MM_WIM_CLOSE, 0);
     }
 
@@ -425,11 +491,29 @@ private:
                 ReadAvailable(Command.Epoch);
         }
         snd_pcm_drop(FPcm.get());
+        FPcm.reset();
+        // A stream given up by its close goes with the last reference, this one.
+        std::shared_ptr<TAlsaCaptureStream> KeepAlive;
+        {
+            std::lock_guard Guard(FLock);
+            FRunEnded = true;
+            KeepAlive = std::move(FKeepAlive);
+        }
+        FThreadEnded.notify_all();
     }
 
     TCommand TakeCommand() {
         std::lock_guard Guard(FLock);
-        return {FClosed, FRecording, FEpoch};
+        return {FClosed, FRecording && !FLost, FEpoch};
+    }
+
+    // Every queued buffer comes back with what it holds; nothing is recorded any more.
+    void GiveUp() {
+        FPcmRunning = false;
+        std::lock_guard Guard(FLock);
+        FLost = true;
+        while (!FQueue.empty())
+            ReturnFront();
     }
 
     void FollowCommand(const TCommand &Command) {
@@ -446,6 +530,8 @@ private:
         FPcmEpoch = Command.Epoch;
         snd_pcm_drop(Pcm);
         FPcmRunning = snd_pcm_prepare(Pcm) >= 0 && snd_pcm_start(Pcm) >= 0;
+        if (!FPcmRunning)
+            GiveUp();
     }
 
     // Blocks until ALSA has audio or a call wants the thread; true when there may be audio.
@@ -503,15 +589,15 @@ private:
         }
     }
 
-    // Overruns and suspends lose a little audio but do not end the recording.
+    // Overruns and suspends lose a little audio but do not end the recording; anything
+    // else (the device or the sound server gone) does.
     void Recover(int Error) {
         snd_pcm_t *Pcm = FPcm.get();
         const bool Recovered =
             snd_pcm_recover(Pcm, Error, 1) >= 0 &&
             (snd_pcm_state(Pcm) == SND_PCM_STATE_RUNNING || snd_pcm_start(Pcm) >= 0);
-        // A device that cannot go on is left alone until the next start tries it again.
         if (!Recovered)
-            FPcmRunning = false;
+            GiveUp();
     }
 
     void Deliver(const char *Data, DWORD Bytes, unsigned Epoch) {
@@ -555,6 +641,10 @@ private:
     std::deque<WAVEHDR *> FQueue;
     bool FRecording = false;
     bool FClosed = false;
+    bool FLost = false;
+    bool FRunEnded = false;
+    std::condition_variable FThreadEnded;
+    std::shared_ptr<TAlsaCaptureStream> FKeepAlive;
     unsigned FEpoch = 0;
     // Bytes captured while recording since the open or the last reset.
     std::uint64_t FPosition = 0;
@@ -689,7 +779,7 @@ MMRESULT TAlsaWaveInService::Close(HWAVEIN WaveIn) {
         Stream = std::move(Found->second);
         FStreams.erase(Found);
     }
-    Stream->FinishClose();
+    Stream->FinishClose(Stream);
     return MMSYSERR_NOERROR;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <vector>
 
 // The root of every object that can be the sender of an event.
@@ -22,7 +23,8 @@ public:
     int ComponentCount() const { return static_cast<int>(FComponents.size()); }
     TComponent *Components(int Index) const { return FComponents.at(Index); }
 
-    // True from the moment this component, or an owner of it, begins to be freed.
+    // True from the moment this component, or an owner of it, begins to be freed. Any
+    // thread may ask (a device's callback thread does, while another thread frees it).
     bool Destroying() const { return FDestroying; }
 
     // Marks the component and all it owns as being destroyed, runs
@@ -42,7 +44,7 @@ private:
 
     TComponent *FOwner = nullptr;
     std::vector<TComponent *> FComponents;
-    bool FDestroying = false;
+    std::atomic<bool> FDestroying = false;
 };
 
 // Frees the component and clears the pointer, like the class library's FreeAndNil.

@@ -1,11 +1,16 @@
 // The sound input on test capture PCMs that behave like a sound card's own devices: ALSA's
-// "default" can be held by one opener only, and "zel_overrun" overruns now and then.
+// "default" can be held by one opener only and can be pulled out, and "zel_overrun"
+// overruns now and then.
+#include "KeptReceiver.h"
 #include "WaveInProbe.h"
 
 #include "platform/AlsaWaveIn.h"
 
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 TEST(AlsaOnceOnlyDevice, PassesTheFormatQueryAndRefusesTheOpenAsInUse) {
     platform::TAlsaWaveInService Service;
@@ -60,4 +65,70 @@ TEST(AlsaOverrunningDevice, RecordingGoesOnAfterOverruns) {
         Session.Requeue(Data->Header);
     }
     EXPECT_TRUE(Session.ResetAndClose());
+}
+
+namespace {
+
+// ALSA's default pulled out (reads fail with ENODEV, opens too) and plugged back in.
+class AlsaRemovableDevice : public testing::Test {
+protected:
+    ~AlsaRemovableDevice() override { PlugIn(); }
+    void PullOut() { std::ofstream(ZEL_DEVICE_REMOVED).put('\n'); }
+    void PlugIn() { std::filesystem::remove(ZEL_DEVICE_REMOVED); }
+
+    platform::TAlsaWaveInService Service;
+};
+
+} // namespace
+
+TEST_F(AlsaRemovableDevice, ReturnsEveryBufferRefusesToRecordAndStillCloses) {
+    TRecordingSession Session(Service);
+    ASSERT_EQ(Session.Open(), MMSYSERR_NOERROR);
+    Session.QueueAll();
+    ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
+    std::optional<TNotification> Data = Session.NextData();
+    ASSERT_TRUE(Data);
+    Session.Requeue(Data->Header);
+
+    PullOut();
+    const auto Pulled = std::chrono::steady_clock::now();
+    std::optional<TNotification> First = Session.NextData();
+    std::optional<TNotification> Second = Session.NextData();
+    ASSERT_TRUE(First && Second);
+    EXPECT_LT(Second->HandledAt - Pulled, 1s);
+    EXPECT_EQ(Second->BytesRecorded, 0u);
+    EXPECT_EQ(Service.AddBuffer(Session.Handle(), First->Header, sizeof(WAVEHDR)),
+              MMSYSERR_NODRIVER);
+    EXPECT_EQ(Service.Start(Session.Handle()), MMSYSERR_NODRIVER);
+    EXPECT_TRUE(Session.ResetAndClose());
+    EXPECT_EQ(Session.Open(), MMSYSERR_NODRIVER);
+
+    PlugIn();
+    ASSERT_EQ(Session.Open(), MMSYSERR_NOERROR);
+    Session.QueueAll();
+    ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
+    EXPECT_TRUE(Session.NextData());
+}
+
+TEST_F(AlsaRemovableDevice, AKeptReceiverTellsOnceOfEachFailureAndRecordsWhenTheDeviceIsBack) {
+    platform::IWaveInService *Previous = platform::SetWaveInService(&Service);
+    PullOut();
+    {
+        TKeptReceiver Receiver;
+        EXPECT_EQ(Receiver.Errors(), std::vector<std::string>{"No sound input was found."});
+        PlugIn();
+        ASSERT_TRUE(Receiver.WaitForAudio(10s)) << "never started once the device was there";
+
+        PullOut();
+        ASSERT_TRUE(TKeptReceiver::WaitFor([&] { return Receiver.Errors().size() == 2; }, 5s));
+        TKeptReceiver::WaitFor([] { return false; }, 3s); // attempts while it is away
+        PlugIn();
+        const auto Took = Receiver.WaitForAudio(10s);
+        ASSERT_TRUE(Took) << "never recorded again";
+        std::printf("recording again %lld ms after the device returned\n",
+                    static_cast<long long>(Took->count()));
+        EXPECT_EQ(Receiver.Errors(), (std::vector<std::string>{"No sound input was found.",
+                                                               "The sound input was lost."}));
+    }
+    platform::SetWaveInService(Previous);
 }

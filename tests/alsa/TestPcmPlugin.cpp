@@ -3,7 +3,9 @@
 // (a second open fails with EBUSY until the first one closes), and it can be told to
 // overrun once, some time after each start, as a device does whose reader fell behind.
 // The hold is an exclusive lock on the file named by the configuration's "lock" field, so
-// it is honest across processes as well; "overrun_ms" sets the overrun.
+// it is honest across processes as well; "overrun_ms" sets the overrun. While the file
+// named by "removed" exists, the device is unplugged: reads fail with ENODEV, as a pulled
+// out USB sound card's do, and opening it fails; once the file is gone, it is back.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
@@ -14,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -23,13 +26,18 @@ struct TTestPcm {
     snd_pcm_ioplug_t IoPlug{};
     int LockFd = -1;
     int TimerFd = -1;
-    long OverrunMs = 0; // 0: never
+    long OverrunMs = 0;      // 0: never
+    std::string RemovedPath; // the configuration's own text goes once the PCM is open
     bool OverrunDue = false;
     TClock::time_point Started;
 };
 
 TTestPcm &Of(snd_pcm_ioplug_t *IoPlug) {
     return *static_cast<TTestPcm *>(IoPlug->private_data);
+}
+
+bool Removed(const std::string &RemovedPath) {
+    return !RemovedPath.empty() && access(RemovedPath.c_str(), F_OK) == 0;
 }
 
 // Wakes the reader once a period.
@@ -49,6 +57,10 @@ int Start(snd_pcm_ioplug_t *IoPlug) {
     return 0;
 }
 
+int Prepare(snd_pcm_ioplug_t *IoPlug) {
+    return Removed(Of(IoPlug).RemovedPath) ? -ENODEV : 0;
+}
+
 int Stop(snd_pcm_ioplug_t *IoPlug) {
     const itimerspec Off{};
     timerfd_settime(Of(IoPlug).TimerFd, 0, &Off, nullptr);
@@ -57,6 +69,8 @@ int Stop(snd_pcm_ioplug_t *IoPlug) {
 
 snd_pcm_sframes_t Pointer(snd_pcm_ioplug_t *IoPlug) {
     TTestPcm &Pcm = Of(IoPlug);
+    if (Removed(Pcm.RemovedPath))
+        return -ENODEV;
     const auto Elapsed = TClock::now() - Pcm.Started;
     if (Pcm.OverrunDue && Elapsed >= std::chrono::milliseconds(Pcm.OverrunMs)) {
         Pcm.OverrunDue = false;
@@ -93,6 +107,7 @@ const snd_pcm_ioplug_callback_t Callbacks = [] {
     snd_pcm_ioplug_callback_t Result{};
     Result.start = Start;
     Result.stop = Stop;
+    Result.prepare = Prepare;
     Result.pointer = Pointer;
     Result.transfer = Transfer;
     Result.poll_revents = PollRevents;
@@ -132,6 +147,7 @@ int Hold(const char *LockPath) {
 struct TSettings {
     const char *LockPath = nullptr;
     long OverrunMs = 0;
+    const char *RemovedPath = nullptr;
 };
 
 int ReadSettings(snd_config_t *Conf, TSettings &Settings) {
@@ -146,6 +162,9 @@ int ReadSettings(snd_config_t *Conf, TSettings &Settings) {
         if (std::strcmp(Id, "overrun_ms") == 0 &&
             snd_config_get_integer(Field, &Settings.OverrunMs) < 0)
             return -EINVAL;
+        if (std::strcmp(Id, "removed") == 0 &&
+            snd_config_get_string(Field, &Settings.RemovedPath) < 0)
+            return -EINVAL;
     }
     return Settings.LockPath ? 0 : -EINVAL;
 }
@@ -157,12 +176,15 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(zeltest) {
     TSettings Settings;
     if (ReadSettings(conf, Settings) < 0 || stream != SND_PCM_STREAM_CAPTURE)
         return -EINVAL;
+    if (Settings.RemovedPath && Removed(Settings.RemovedPath))
+        return -ENODEV;
     const int LockFd = Hold(Settings.LockPath);
     if (LockFd < 0)
         return LockFd;
     auto *Pcm = new TTestPcm;
     Pcm->LockFd = LockFd;
     Pcm->OverrunMs = Settings.OverrunMs;
+    Pcm->RemovedPath = Settings.RemovedPath ? Settings.RemovedPath : "";
     Pcm->TimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     Pcm->IoPlug.version = SND_PCM_IOPLUG_VERSION;
     Pcm->IoPlug.name = "Test capture";

@@ -182,6 +182,35 @@ TEST_P(DeviceErrorTest, AFailedRequeueCostsOneBuffer) {
     }
 }
 
+TEST_P(DeviceErrorTest, ALostInputIsReportedOnceInOurOwnWordsAndAReopenRecordsAgain) {
+    NewDevice();
+    Recorder->OnActivate = [&](TObject *) {
+        Service.InjectFailure(TOperation::AddBuffer, MMSYSERR_NODRIVER, true);
+    };
+    Service.HoldAfter(2 * BufferBytes);
+    Recorder->SetActive(true);
+    ASSERT_TRUE(WaitFor([this] { return Count("Data:19200") == 2; }));
+    Settle();
+    EXPECT_TRUE(Recorder->Lost());
+    EXPECT_TRUE(Recorder->Active());
+    EXPECT_EQ(Recorder->BuffersInUse(), 0);
+    if (WithHandler())
+        EXPECT_EQ(Count("Error:" + std::to_string(MMSYSERR_NODRIVER)), 1u);
+    else
+        EXPECT_EQ(CentralErrors().size(), 1u);
+    for (const TCentralError &Error : CentralErrors())
+        EXPECT_EQ(Error.Message, "The sound input was lost.");
+
+    Recorder->SetActive(false);
+    ASSERT_TRUE(WaitUntilInactive());
+    Service.ClearFailures();
+    Service.HoldAfter(BufferBytes);
+    Recorder->OnActivate = nullptr;
+    Recorder->SetActive(true);
+    ASSERT_TRUE(WaitFor([this] { return Count("Data:19200") == 3; }));
+    EXPECT_FALSE(Recorder->Lost());
+}
+
 TEST_P(DeviceErrorTest, AFailedUnprepareDropsThatBuffersEvents) {
     NewDevice();
     Recorder->OnActivate = [&](TObject *) {

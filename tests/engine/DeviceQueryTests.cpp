@@ -80,7 +80,13 @@ TEST_F(RecorderTest, EventsRunOnTheActivatingThreadOrOnTheDevicesOwnThread) {
         };
         Service.HoldAfter(2 * BufferBytes);
         Recorder->SetActive(true);
-        ASSERT_TRUE(WaitFor([&] { return Recorder->BuffersInUse() == 2 && Threads.size() == 2; }));
+        // The handler runs under the recorder's lock, on its thread in thread mode.
+        ASSERT_TRUE(WaitFor([&] {
+            Recorder->Lock();
+            const bool Both = Threads.size() == 2;
+            Recorder->Unlock();
+            return Recorder->BuffersInUse() == 2 && Both;
+        }));
         FreeRecorder();
         for (std::thread::id Thread : Threads)
             EXPECT_EQ(Thread == std::this_thread::get_id(), !Async);

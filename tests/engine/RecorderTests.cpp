@@ -149,6 +149,21 @@ TEST_P(ActivationTest, ARecorderCanBeActivatedAgain) {
     EXPECT_EQ(Count("Activate"), 1u);
 }
 
+TEST_P(ActivationTest, ADeactivateHandlerCanActivateTheRecorderAgain) {
+    RecordTwoAndAHalfBuffers();
+    Recorder->Lock(); // the rule for assigning a handler while active
+    Recorder->OnDeactivate = [this](TObject *) {
+        Service.HoldAfter(BufferBytes);
+        Recorder->SetActive(true);
+    };
+    Recorder->Unlock();
+    ClearLog();
+    Recorder->SetActive(false);
+    ASSERT_TRUE(WaitFor([this] { return Count("Data:19200") == 1; }));
+    EXPECT_TRUE(Recorder->Active());
+    EXPECT_EQ(Count("Activate"), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, ActivationTest, testing::Bool(), ModeName);
 
 TEST_F(RecorderTest, AHandlerThatKeepsABlockOwnsIt) {

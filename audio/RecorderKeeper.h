@@ -1,0 +1,47 @@
+#pragma once
+
+// Keeps a recorder recording, unattended: when its input is lost, or when it could not
+// be started, it is closed and started again and again, at growing intervals of up to
+// two and a half seconds, until the input is back. The user hears of the first failure
+// only (the recorder reports a loss once; a failed first start is thrown to the caller);
+// the attempts after it stay quiet. The recorder's own contract is untouched: the
+// keeper only sets Active, as any owner may.
+//
+// The keeper lives on the thread that activates the recorder and needs that thread's
+// event loop. It never outlives the recorder it watches: free it first.
+
+#include "audio/WaveIO.h"
+
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+class TRecorderKeeper : public TComponent {
+public:
+    // Makes whatever records and starts it, as a first start does; returns the
+    // component that owns the recorder (or the recorder itself). Throws when the
+    // input is missing.
+    using TStartEvent = std::function<TComponent *()>;
+
+    TRecorderKeeper(TComponent *AOwner, TStartEvent Start);
+
+    // The first start: a failure is thrown to the caller, and starting is tried again
+    // later, quietly, until it succeeds.
+    void Start();
+    TWaveAudioIO *Recorder() const { return FRecorder; }
+
+private:
+    void Check();
+    void TryStart();
+    void Reactivate();
+    void SetActiveQuietly(bool Value);
+    void Retry();
+    void Watch();
+    static TWaveAudioIO *FindRecorder(TComponent *Owner);
+
+    TStartEvent FStart;
+    TWaveAudioIO *FRecorder = nullptr;
+    QTimer FTimer;
+    std::chrono::milliseconds FBackOff;
+};
