@@ -1,6 +1,5 @@
 #include "receiver/untFFSKReceiver.h"
 
-#include "audio/WaveRecorders.h"
 #include "receiver/untCrossingDemodulator.h"
 #include "receiver/untMatchedDemodulator.h"
 
@@ -41,23 +40,6 @@ std::optional<TDemodulatorKind> DemodulatorNamed(std::string_view Name) {
     return std::nullopt;
 }
 
-TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TDemodulatorKind Demodulator)
-    : TFFSKReceiver(AOwner, TOffline{}, Demodulator) {
-    // Configured before it is activated: an open recorder refuses a format change.
-    FRecorder = new TLiveAudioRecorder(this);
-    FRecorder->SetAsync(false);
-    FRecorder->SetBufferCount(2);
-    FRecorder->SetBufferLength(200);
-    FRecorder->SetPCMFormat(Mono16bit48000Hz);
-    FRecorder->OnLevel = [this](TObject *Sender, std::int32_t Level) {
-        RecorderLevel(Sender, Level);
-    };
-    FRecorder->OnData = [this](TObject *Sender, const void *Buffer, DWORD BufferSize,
-                               bool &FreeIt) { RecorderData(Sender, Buffer, BufferSize, FreeIt); };
-    // A missing input or a refused format throws out of here; a busy device does not.
-    FRecorder->SetActive(true);
-}
-
 TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TOffline, TDemodulatorKind Demodulator)
     : TComponent(AOwner) {
     if (Demodulator == TDemodulatorKind::Matched)
@@ -68,12 +50,10 @@ TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TOffline, TDemodulatorKind Demo
 }
 
 TFFSKReceiver::~TFFSKReceiver() {
-    if (!FRecorder)
-        return;
     // The buffers the device hands back while it closes are still decoded, so the
     // fields stay intact until the recorder is gone.
-    FRecorder->SetActive(false);
-    FreeAndNil(FRecorder);
+    if (FCloseRecorder)
+        FCloseRecorder();
 }
 
 void TFFSKReceiver::RecorderData(TObject *, const void *Buffer, std::uint32_t BufferSize, bool &) {

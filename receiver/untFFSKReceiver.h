@@ -62,6 +62,8 @@ private:
     void CountQuietBuffer();
 
     TLiveAudioRecorder *FRecorder = nullptr;
+    // Set with the recorder: stops and frees it.
+    std::function<void()> FCloseRecorder;
     // Exactly one of the bit sources is set.
     std::unique_ptr<TCrossingDemodulator> FCrossing;
     std::unique_ptr<TMatchedDemodulator> FMatched;
