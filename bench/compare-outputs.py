@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 RATES = [48000, 48000, 48000, 44100, 22050, 8000, 96000]
-LAYOUTS = ["mono16", "mono16", "stereo16", "mono24", "float", "raw"]
+LAYOUTS = ["mono16", "mono16", "chunks16", "stereo16", "mono24", "float", "raw"]
 DECODE_OPTIONS = [[], ["--events"], ["--timestamps"], ["--events", "--timestamps"],
                   ["--demodulator", "matched", "--events", "--timestamps"]]
 
@@ -84,13 +84,15 @@ def clip16(value):
     return max(-32768, min(32767, int(round(value))))
 
 
-def wav_bytes(frames, rate, channels, format_tag, width):
+def wav_bytes(frames, rate, channels, format_tag, width, extra=False):
+    """With extra: an odd-sized chunk before the samples, and one after them."""
     body = b"".join(frames)
     block = channels * width
-    header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(body), b"WAVE", b"fmt ", 16,
-                         format_tag, channels, rate, rate * block, block, width * 8, b"data",
-                         len(body))
-    return header + body
+    before = b"LIST" + struct.pack("<I", 5) + b"INFO!\0" if extra else b""
+    after = b"junk" + struct.pack("<I", 4) + b"\1\2\3\4" if extra else b""
+    header = struct.pack("<4sI4s4sIHHIIHH", b"RIFF", 36 + len(before + body + after), b"WAVE",
+                         b"fmt ", 16, format_tag, channels, rate, rate * block, block, width * 8)
+    return header + before + b"data" + struct.pack("<I", len(body)) + body + after
 
 
 def store(samples, rate, layout, path):
@@ -98,6 +100,8 @@ def store(samples, rate, layout, path):
         data = struct.pack("<%dh" % len(samples), *[clip16(s) for s in samples])
     elif layout == "mono16":
         data = wav_bytes([struct.pack("<h", clip16(s)) for s in samples], rate, 1, 1, 2)
+    elif layout == "chunks16":
+        data = wav_bytes([struct.pack("<h", clip16(s)) for s in samples], rate, 1, 1, 2, True)
     elif layout == "stereo16":
         data = wav_bytes([struct.pack("<hh", clip16(-s / 2), clip16(s)) for s in samples],
                          rate, 2, 1, 2)
@@ -144,7 +148,10 @@ def main():
             layout = "raw" if rate == 48000 and rng.random() < 0.15 else rng.choice(LAYOUTS)
             if layout == "raw":
                 rate = 48000
-            store(resample(samples, rate), rate, layout, stored)
+            if kind >= 0.07 and layout == "mono16" and rate == 48000 and rng.random() < 0.5:
+                os.replace(encoded, stored)  # as zel-encode wrote it
+            else:
+                store(resample(samples, rate), rate, layout, stored)
             for options in DECODE_OPTIONS:
                 before = decode(reference, stored, layout, options)
                 after = decode(new, stored, layout, options)

@@ -1,6 +1,7 @@
 #include "tools/SampleSource.h"
 
 #include "tools/MessageText.h"
+#include "tools/PlainWav.h"
 #include "tools/Resampler.h"
 #include "tools/ToolMain.h"
 
@@ -14,10 +15,13 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 constexpr std::size_t ChunkSamples = 65536;
+// Raw samples come in reads of this size: fewer system calls, still little memory.
+constexpr std::size_t RawReadBytes = 256 * 1024;
 // Beyond these, a header is more likely damaged than a real recording.
 constexpr int MinimumSampleRate = 1000;
 constexpr int MaximumSampleRate = 1000000;
@@ -197,6 +201,9 @@ int OpenReadable(const std::string &Path) {
 
 std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
     const int Descriptor = OpenReadable(Path);
+    if (const auto Plain = FindPlainWavData(Descriptor);
+        Plain && Channel == 1 && lseek(Descriptor, off_t(Plain->Offset), SEEK_SET) >= 0)
+        return std::make_unique<TRawSampleSource>(Descriptor, Path, Plain->Bytes, true);
     SF_INFO Info{};
     SNDFILE *Sound = nullptr;
     {
@@ -219,27 +226,39 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
 
 } // namespace
 
-TRawSampleSource::TRawSampleSource(int Descriptor)
-    : FDescriptor(Descriptor), FBytes(ChunkSamples * 2) {}
+TRawSampleSource::TRawSampleSource(int Descriptor, std::string Name, std::uint64_t Limit,
+                                   bool Owned)
+    : FDescriptor(Descriptor), FName(std::move(Name)), FRemaining(Limit), FOwned(Owned),
+      FSamples(RawReadBytes / sizeof(std::int16_t)) {}
 
-// read(), not fread(): a live pipe delivers as it records, and a message is shown as
-// soon as its samples are in, not when a whole chunk has come.
+TRawSampleSource::~TRawSampleSource() {
+    if (FOwned)
+        close(FDescriptor);
+}
+
+// One read: a pipe hands over what it has rather than keep the decoder waiting.
 std::span<const std::int16_t> TRawSampleSource::Next() {
-    std::size_t Have = FOddByte ? 1 : 0;
-    while (Have < 2) {
-        const ssize_t Got = read(FDescriptor, FBytes.data() + Have, FBytes.size() - Have);
-        if (Got == 0 || (Got < 0 && errno == EINTR)) // the end, or a stop signal
-            return {};
-        if (Got < 0)
-            throw EToolError(std::string("standard input: ") + std::strerror(errno));
-        Have += std::size_t(Got);
-    }
-    FSamples.resize(Have / 2);
-    for (std::size_t Index = 0; Index < FSamples.size(); ++Index)
-        FSamples[Index] = static_cast<std::int16_t>(FBytes[2 * Index] | FBytes[2 * Index + 1] << 8);
-    FOddByte = Have % 2 != 0;
-    FBytes[0] = FBytes[Have - 1]; // the first half of a sample still to come
-    return FSamples;
+    auto *Bytes = reinterpret_cast<char *>(FSamples.data());
+    std::size_t Filled = 0;
+    if (FOddByte)
+        Bytes[Filled++] = *std::exchange(FOddByte, std::nullopt);
+    for (std::size_t Got = 1; Filled < sizeof(std::int16_t) && Got > 0; Filled += Got)
+        Got = Read(Bytes + Filled, RawReadBytes - Filled);
+    if (Filled % 2)
+        FOddByte = Bytes[--Filled];
+    return {FSamples.data(), Filled / 2};
+}
+
+std::size_t TRawSampleSource::Read(char *Bytes, std::size_t Count) {
+    Count = std::min<std::uint64_t>(Count, FRemaining);
+    ssize_t Got;
+    do
+        Got = Count ? read(FDescriptor, Bytes, Count) : 0;
+    while (Got < 0 && errno == EINTR);
+    if (Got < 0)
+        throw EToolError(FName + ": " + std::strerror(errno));
+    FRemaining -= std::uint64_t(Got);
+    return std::size_t(Got);
 }
 
 std::unique_ptr<TSampleSource> OpenSoundFile(const std::string &Path, int Channel) {
