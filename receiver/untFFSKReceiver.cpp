@@ -88,13 +88,16 @@ template <typename TPeriods> void TFFSKReceiver::TakePeriods(const TPeriods &Per
 }
 
 void TFFSKReceiver::AddBitSymbol(char Symbol) {
-    FTraceRing[FSymbolCount++ % TraceLength] = Symbol;
+    FTraceRing[FTraceNext++] = Symbol;
+    if (FTraceNext == TraceLength) {
+        FTraceNext = 0;
+        FTraceFull = true;
+    }
     if (!OnBitReceive)
         return;
-    const std::size_t Length = std::min<std::uint64_t>(FSymbolCount, TraceLength);
-    const std::size_t Oldest = (FSymbolCount - Length) % TraceLength;
-    FBitTrace.assign(FTraceRing + Oldest, std::min(Length, TraceLength - Oldest));
-    FBitTrace.append(FTraceRing, Length - FBitTrace.size());
+    // Oldest first: the part after the newest symbol, then the part up to it.
+    FBitTrace.assign(FTraceRing + FTraceNext, FTraceFull ? TraceLength - FTraceNext : 0);
+    FBitTrace.append(FTraceRing, FTraceNext);
     OnBitReceive(this, FBitTrace);
 }
 

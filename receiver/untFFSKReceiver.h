@@ -79,7 +79,8 @@ private:
     // The newest trace symbols in a ring; spelt out only for an OnBitReceive handler.
     static constexpr std::size_t TraceLength = 40;
     char FTraceRing[TraceLength] = {};
-    std::uint64_t FSymbolCount = 0;
+    std::size_t FTraceNext = 0; // where the next symbol goes
+    bool FTraceFull = false;
     TRxString FBitTrace;
     // Samples decoded so far; brought up to date whenever an event can fire.
     std::uint64_t FSamplePosition = 0;

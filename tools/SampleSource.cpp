@@ -20,8 +20,9 @@
 namespace {
 
 constexpr std::size_t ChunkSamples = 65536;
-// Raw samples come in reads of this size: fewer system calls, still little memory.
-constexpr std::size_t RawReadBytes = 256 * 1024;
+// Raw samples come in reads of this size (262 KiB): fewer system calls, still little
+// memory, and a whole number of the receiver's 9 600-sample buffers, so none is copied.
+constexpr std::size_t RawReadBytes = 14 * 9600 * sizeof(std::int16_t);
 // Beyond these, a header is more likely damaged than a real recording.
 constexpr int MinimumSampleRate = 1000;
 constexpr int MaximumSampleRate = 1000000;
