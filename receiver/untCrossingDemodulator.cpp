@@ -53,42 +53,51 @@ bool IsCandidate(std::uint8_t High, bool Polarity) {
     return Mirrored > CandidateThreshold;
 }
 
-std::uint32_t FindCandidatePlain(const std::uint8_t *Bytes, std::uint32_t From, std::uint32_t Limit,
-                                 bool Polarity) {
-    while (From < Limit && !IsCandidate(HighByte(Bytes, From), Polarity))
-        ++From;
-    return From;
+constexpr std::uint32_t WordBits = 64;
+
+void MarkCandidatesPlain(const std::uint8_t *Bytes, std::uint32_t From, std::uint32_t Count,
+                         std::uint64_t *Awaiting[2]) {
+    for (std::uint32_t Index = From; Index < Count; ++Index)
+        for (const bool Polarity : {false, true})
+            if (IsCandidate(HighByte(Bytes, Index), Polarity))
+                Awaiting[Polarity][Index / WordBits] |= std::uint64_t(1) << (Index % WordBits);
 }
 
 #if defined(__SSE2__)
 constexpr std::uint32_t VectorSamples = 16;
 
-// Bit k set where sample From + k is a candidate.
-std::uint32_t CandidateMask(const std::uint8_t *Bytes, std::uint32_t From, bool Polarity) {
-    const auto *Samples = reinterpret_cast<const __m128i *>(Bytes + From * BytesPerSample);
-    const __m128i Low = _mm_srli_epi16(_mm_loadu_si128(Samples), 8);
-    const __m128i High = _mm_srli_epi16(_mm_loadu_si128(Samples + 1), 8);
-    // High bytes less 128 as signed bytes: "above 128" is "above 0", "below 127" is
-    // "below -1".
-    const __m128i Offset = _mm_xor_si128(_mm_packus_epi16(Low, High), _mm_set1_epi8(-128));
-    const __m128i Candidates = Polarity ? _mm_cmplt_epi8(Offset, _mm_set1_epi8(-1))
-                                        : _mm_cmpgt_epi8(Offset, _mm_setzero_si128());
-    return std::uint32_t(_mm_movemask_epi8(Candidates));
-}
-
-std::uint32_t FindCandidateVector(const std::uint8_t *Bytes, std::uint32_t From,
-                                  std::uint32_t Limit, std::uint32_t Count, bool Polarity) {
-    // Looking past Limit is fine as long as it stays inside the buffer.
-    for (; From < Limit && From + VectorSamples <= Count; From += VectorSamples) {
-        std::uint32_t Mask = CandidateMask(Bytes, From, Polarity);
-        if (Limit - From < VectorSamples)
-            Mask &= (1u << (Limit - From)) - 1;
-        if (Mask)
-            return From + std::uint32_t(std::countr_zero(Mask));
+// 16 samples at a time: their high bytes less 128 as signed bytes, where "above 128"
+// is "above 0" and "below 127" is "below -1".
+void MarkCandidates(const std::uint8_t *Bytes, std::uint32_t Count, std::uint64_t *Awaiting[2]) {
+    std::uint32_t Index = 0;
+    for (; Index + VectorSamples <= Count; Index += VectorSamples) {
+        const auto *Samples = reinterpret_cast<const __m128i *>(Bytes + Index * BytesPerSample);
+        const __m128i Low = _mm_srli_epi16(_mm_loadu_si128(Samples), 8);
+        const __m128i High = _mm_srli_epi16(_mm_loadu_si128(Samples + 1), 8);
+        const __m128i Offset = _mm_xor_si128(_mm_packus_epi16(Low, High), _mm_set1_epi8(-128));
+        const auto Negative = std::uint64_t(
+            std::uint16_t(_mm_movemask_epi8(_mm_cmpgt_epi8(Offset, _mm_setzero_si128()))));
+        const auto NonNegative = std::uint64_t(
+            std::uint16_t(_mm_movemask_epi8(_mm_cmplt_epi8(Offset, _mm_set1_epi8(-1)))));
+        Awaiting[false][Index / WordBits] |= Negative << (Index % WordBits);
+        Awaiting[true][Index / WordBits] |= NonNegative << (Index % WordBits);
     }
-    return FindCandidatePlain(Bytes, std::min(From, Limit), Limit, Polarity);
+    MarkCandidatesPlain(Bytes, Index, Count, Awaiting);
+}
+#else
+void MarkCandidates(const std::uint8_t *Bytes, std::uint32_t Count, std::uint64_t *Awaiting[2]) {
+    MarkCandidatesPlain(Bytes, 0, Count, Awaiting);
 }
 #endif
+
+// The first set bit from From on, or Limit if there is none before it.
+std::uint32_t NextCandidate(const std::uint64_t *Words, std::uint32_t From, std::uint32_t Limit) {
+    std::uint32_t Word = From / WordBits;
+    std::uint64_t Bits = Words[Word] & (~std::uint64_t(0) << (From % WordBits));
+    while (!Bits && ++Word * WordBits < Limit)
+        Bits = Words[Word];
+    return Bits ? std::min(Limit, Word * WordBits + std::uint32_t(std::countr_zero(Bits))) : Limit;
+}
 
 } // namespace
 
@@ -134,10 +143,15 @@ const std::vector<TCrossingPeriod> &TCrossingDemodulator::DemodulatePlain(const 
 }
 
 // Between two events a sample only advances the counters, so whole stretches of
-// samples are skipped at once; the decisions are those of the plain path.
+// samples are skipped at once, found in a map of the candidates for either side made
+// in one pass; the decisions are those of the plain path.
 const std::vector<TCrossingPeriod> &TCrossingDemodulator::DemodulateFast(const std::uint8_t *Bytes,
                                                                          std::uint32_t Count) {
     FPeriods.clear();
+    for (std::vector<std::uint64_t> &Map : FCandidates)
+        Map.assign(Count / WordBits + 1, 0);
+    std::uint64_t *Awaiting[2] = {FCandidates[0].data(), FCandidates[1].data()};
+    MarkCandidates(Bytes, Count, Awaiting);
     TState State = FState;
     for (std::uint32_t Index = 0; Index < Count;) {
         // One past the sample that ends the period unless a crossing pulls it closer.
@@ -149,12 +163,7 @@ const std::vector<TCrossingPeriod> &TCrossingDemodulator::DemodulateFast(const s
         if (State.BitClock >= PhaseAdvanceClock && State.SinceCrossing < MinCrossingSpacing - 1)
             From = std::min(PeriodEnd,
                             Index + std::uint32_t(MinCrossingSpacing - 1 - State.SinceCrossing));
-#if defined(__SSE2__)
-        const std::uint32_t Candidate =
-            FindCandidateVector(Bytes, From, PeriodEnd, Count, State.Polarity);
-#else
-        const std::uint32_t Candidate = FindCandidatePlain(Bytes, From, PeriodEnd, State.Polarity);
-#endif
+        const std::uint32_t Candidate = NextCandidate(Awaiting[State.Polarity], From, PeriodEnd);
         const auto Skipped = std::int32_t(Candidate - Index);
         State.SinceCrossing = std::min(MinCrossingSpacing, State.SinceCrossing + Skipped);
         State.BitClock += Skipped;

@@ -23,8 +23,8 @@ public:
     const std::vector<TCrossingPeriod> &Demodulate(const std::uint8_t *Bytes, std::uint32_t Count);
 
     // The same decisions one sample at a time, and jumping from one candidate crossing
-    // or period end to the next with vector compares (the plain search where the
-    // processor has none).
+    // or period end to the next in a map of candidates made with vector compares (one
+    // sample at a time where the processor has none).
     const std::vector<TCrossingPeriod> &DemodulatePlain(const std::uint8_t *Bytes,
                                                         std::uint32_t Count);
     const std::vector<TCrossingPeriod> &DemodulateFast(const std::uint8_t *Bytes,
@@ -42,4 +42,6 @@ private:
 
     TState FState;
     std::vector<TCrossingPeriod> FPeriods;
+    // Per awaited side (index: Polarity), bit k set where sample k is a candidate.
+    std::vector<std::uint64_t> FCandidates[2];
 };
