@@ -5,7 +5,7 @@
 #include "tools/Resampler.h"
 #include "tools/ToolMain.h"
 
-#include <sndfile.h>
+#include "tools/SoundLibraries.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -88,7 +88,7 @@ public:
     TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel);
     ~TSoundFileSource() override {
         TQuietLibrary Quiet;
-        sf_close(FSound);
+        Sndfile().Close(FSound);
     }
     std::span<const std::int16_t> Next() override;
 
@@ -99,8 +99,8 @@ private:
     std::span<const std::int16_t> NextConverted();
     // Reads up to one chunk of the channel as floats; false at the end of the file.
     bool ReadFloats();
-    // Reads up to one chunk of interleaved frames with ReadFrames (sf_readf_short or
-    // sf_readf_float) and keeps the decoded channel's samples.
+    // Reads up to one chunk of interleaved frames with ReadFrames (the short or float
+    // reader) and keeps the decoded channel's samples.
     template <typename TSample, typename TReadFrames>
     void ReadChannel(TReadFrames ReadFrames, std::vector<TSample> &Interleaved,
                      std::vector<TSample> &Channel);
@@ -143,12 +143,12 @@ void TSoundFileSource::ReadChannel(TReadFrames ReadFrames, std::vector<TSample> 
 }
 
 std::span<const std::int16_t> TSoundFileSource::NextDirect() {
-    ReadChannel(sf_readf_short, FShorts, FSamples);
+    ReadChannel(Sndfile().ReadShorts, FShorts, FSamples);
     return FSamples;
 }
 
 bool TSoundFileSource::ReadFloats() {
-    ReadChannel(sf_readf_float, FFloats, FChannelFloats);
+    ReadChannel(Sndfile().ReadFloats, FFloats, FChannelFloats);
     return !FChannelFloats.empty();
 }
 
@@ -209,18 +209,19 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
     SNDFILE *Sound = nullptr;
     {
         TQuietLibrary Quiet;
-        Sound = sf_open_fd(Descriptor, SFM_READ, &Info, SF_TRUE);
+        Sound = Sndfile().OpenFd(Descriptor, SFM_READ, &Info, SF_TRUE);
     }
     if (!Sound) {
         close(Descriptor);
-        throw EToolError(std::string("not a readable recording (") + sf_strerror(nullptr) + ")");
+        throw EToolError(std::string("not a readable recording (") + Sndfile().StrError(nullptr) +
+                         ")");
     }
     try {
         CheckRecording(Info, Channel);
         return std::make_unique<TSoundFileSource>(Sound, Info, Channel);
     } catch (...) {
         TQuietLibrary Quiet;
-        sf_close(Sound);
+        Sndfile().Close(Sound);
         throw;
     }
 }
