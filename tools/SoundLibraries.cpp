@@ -5,58 +5,55 @@
 #include <dlfcn.h>
 
 #include <string>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
-class TLibrary {
-public:
-    explicit TLibrary(const char *Name) : FName(Name), FHandle(dlopen(Name, RTLD_NOW)) {
-        if (!FHandle)
-            throw EToolError(std::string("cannot load ") + Name + ": " + dlerror());
-    }
-    template <typename TFunction> void Resolve(TFunction &Function, const char *Symbol) {
-        Function = reinterpret_cast<TFunction>(dlsym(FHandle, Symbol));
+void *Open(const char *Name) {
+    void *Handle = dlopen(Name, RTLD_NOW); // stays loaded for the life of the process
+    if (!Handle)
+        throw EToolError(std::string("cannot load ") + Name + ": " + dlerror());
+    return Handle;
+}
+
+// The functions of library Name, each set in the member of TApi that it is paired with.
+template <typename TApi, typename... TFunctions>
+TApi Load(const char *Name, std::pair<TFunctions TApi::*, const char *>... Symbols) {
+    void *Handle = Open(Name);
+    TApi Api{};
+    const auto Resolve = [&](auto &Function, const char *Symbol) {
+        Function =
+            reinterpret_cast<std::remove_reference_t<decltype(Function)>>(dlsym(Handle, Symbol));
         if (!Function)
-            throw EToolError(std::string("cannot load ") + FName + ": no " + Symbol);
-    }
-
-private:
-    const char *FName;
-    void *FHandle; // stays loaded for the life of the process
-};
-
-TSndfile LoadSndfile() {
-    TLibrary Library("libsndfile.so.1");
-    TSndfile Api{};
-    Library.Resolve(Api.OpenFd, "sf_open_fd");
-    Library.Resolve(Api.OpenVirtual, "sf_open_virtual");
-    Library.Resolve(Api.Close, "sf_close");
-    Library.Resolve(Api.StrError, "sf_strerror");
-    Library.Resolve(Api.ReadShorts, "sf_readf_short");
-    Library.Resolve(Api.ReadFloats, "sf_readf_float");
-    Library.Resolve(Api.WriteShorts, "sf_writef_short");
+            throw EToolError(std::string("cannot load ") + Name + ": no " + Symbol);
+    };
+    (Resolve(Api.*Symbols.first, Symbols.second), ...);
     return Api;
 }
 
-TSoxr LoadSoxr() {
-    TLibrary Library("libsoxr.so.0");
-    TSoxr Api{};
-    Library.Resolve(Api.Create, "soxr_create");
-    Library.Resolve(Api.Delete, "soxr_delete");
-    Library.Resolve(Api.Process, "soxr_process");
-    Library.Resolve(Api.IoSpec, "soxr_io_spec");
-    Library.Resolve(Api.QualitySpec, "soxr_quality_spec");
-    return Api;
+template <typename TApi, typename TFunction>
+std::pair<TFunction TApi::*, const char *> In(TFunction TApi::*Member, const char *Symbol) {
+    return {Member, Symbol};
 }
 
 } // namespace
 
 const TSndfile &Sndfile() {
-    static const TSndfile Api = LoadSndfile();
+    using T = TSndfile;
+    static const TSndfile Api =
+        Load("libsndfile.so.1", In(&T::OpenFd, "sf_open_fd"),
+             In(&T::OpenVirtual, "sf_open_virtual"), In(&T::Close, "sf_close"),
+             In(&T::StrError, "sf_strerror"), In(&T::ReadShorts, "sf_readf_short"),
+             In(&T::ReadFloats, "sf_readf_float"), In(&T::WriteShorts, "sf_writef_short"));
     return Api;
 }
 
 const TSoxr &Soxr() {
-    static const TSoxr Api = LoadSoxr();
+    using T = TSoxr;
+    static const TSoxr Api =
+        Load("libsoxr.so.0", In(&T::Create, "soxr_create"), In(&T::Delete, "soxr_delete"),
+             In(&T::Process, "soxr_process"), In(&T::IoSpec, "soxr_io_spec"),
+             In(&T::QualitySpec, "soxr_quality_spec"));
     return Api;
 }
