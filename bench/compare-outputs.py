@@ -6,7 +6,8 @@ usage: bench/compare-outputs.py REFERENCE_BUILD NEW_BUILD [CASES] [SEED]
 
 The corpus: zel-encode traffic of random messages (any byte), preambles, gaps and
 amplitudes, through random radio channels, stored as 16-bit mono, stereo, 24-bit and
-float WAV at several rates and as raw samples on stdin; plus pure noise and silence.
+float WAV at several rates and as raw samples on stdin; plus pure noise and silence, and
+the damaged recordings the tests keep.
 Every recording is decoded plainly, with --events, with --timestamps and with the
 matched demodulator."""
 
@@ -166,6 +167,15 @@ def main():
                     print("DIFFERENT: case %d (%s, %d Hz) %s -> %s" %
                           (case, layout, rate, " ".join(options), kept))
                     break
+        kept = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools",
+                            "fuzz-cases")
+        for name in sorted(os.listdir(kept)):
+            for options in DECODE_OPTIONS:
+                path = os.path.join(kept, name)
+                decodes += 1
+                if decode(reference, path, "", options) != decode(new, path, "", options):
+                    failures += 1
+                    print("DIFFERENT: %s %s" % (name, " ".join(options)))
     print("%d recordings, %d decodes, %d output lines (%d messages) compared, %d different" %
           (cases, decodes, lines, messages, failures))
     sys.exit(1 if failures else 0)
