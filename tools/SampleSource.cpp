@@ -253,10 +253,9 @@ std::span<const std::int16_t> TRawSampleSource::Next() {
 
 std::size_t TRawSampleSource::Read(char *Bytes, std::size_t Count) {
     Count = std::min<std::uint64_t>(Count, FRemaining);
-    ssize_t Got;
-    do
-        Got = Count ? read(FDescriptor, Bytes, Count) : 0;
-    while (Got < 0 && errno == EINTR);
+    const ssize_t Got = Count ? read(FDescriptor, Bytes, Count) : 0;
+    if (Got < 0 && errno == EINTR) // a stop signal ends the input as its end would
+        return 0;
     if (Got < 0)
         throw EToolError(FName + ": " + std::strerror(errno));
     FRemaining -= std::uint64_t(Got);

@@ -21,7 +21,8 @@ public:
 
 // Raw signed 16-bit little-endian mono at 48 000 Hz from a descriptor, read straight
 // into the samples handed out: from its position to its end, or Limit bytes at most.
-// Name (the file's, or "standard input") begins the message of a read error.
+// Name (the file's, or "standard input") begins the message of a read error. A read
+// interrupted by a signal ends the input.
 class TRawSampleSource : public TSampleSource {
 public:
     TRawSampleSource(int Descriptor, std::string Name, std::uint64_t Limit = UINT64_MAX,
