@@ -1,5 +1,5 @@
 // Samples per second that the receiver decodes with either demodulator, with every
-// handler assigned.
+// handler assigned, and with only the message handler.
 #include "receiver/untFFSKReceiver.h"
 #include "tools/FFSKEncoder.h"
 
@@ -31,13 +31,15 @@ std::vector<std::uint8_t> ContinuousTraffic() {
     return Bytes;
 }
 
-void Decode(benchmark::State &State, TDemodulatorKind Demodulator) {
+void Decode(benchmark::State &State, TDemodulatorKind Demodulator, bool AllHandlers = true) {
     const std::vector<std::uint8_t> Traffic = ContinuousTraffic();
     constexpr std::uint32_t BufferBytes = SamplesPerBuffer * 2;
     auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Demodulator);
     Receiver->OnReceive = [](TObject *, bool, const TRxString &) {};
-    Receiver->OnBitReceive = [](TObject *, const TRxString &) {};
-    Receiver->OnInputLevel = [](TObject *, std::int32_t) {};
+    if (AllHandlers) {
+        Receiver->OnBitReceive = [](TObject *, const TRxString &) {};
+        Receiver->OnInputLevel = [](TObject *, std::int32_t) {};
+    }
     for (auto _ : State)
         for (std::size_t Offset = 0; Offset < Traffic.size(); Offset += BufferBytes)
             TFFSKReceiverFeed::Data(*Receiver, Traffic.data() + Offset, BufferBytes);
@@ -49,6 +51,11 @@ void DecodeContinuousTraffic(benchmark::State &State) {
     Decode(State, TDemodulatorKind::Crossing);
 }
 
+// As zel-decode runs it: no bit trace asked for.
+void DecodeContinuousTrafficMessagesOnly(benchmark::State &State) {
+    Decode(State, TDemodulatorKind::Crossing, false);
+}
+
 void DecodeContinuousTrafficMatched(benchmark::State &State) {
     Decode(State, TDemodulatorKind::Matched);
 }
@@ -56,4 +63,5 @@ void DecodeContinuousTrafficMatched(benchmark::State &State) {
 } // namespace
 
 BENCHMARK(DecodeContinuousTraffic)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeContinuousTrafficMessagesOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeContinuousTrafficMatched)->Unit(benchmark::kMillisecond);

@@ -10,8 +10,8 @@
 #include <string_view>
 
 class TLiveAudioRecorder;
+class TCrossingDemodulator;
 class TMatchedDemodulator;
-struct TMatchedPeriod;
 
 // Received text: bytes as they came, NUL included, never converted.
 using TRxString = std::string;
@@ -53,11 +53,8 @@ private:
     void RecorderData(TObject *Sender, const void *Buffer, std::uint32_t BufferSize, bool &FreeIt);
     void RecorderLevel(TObject *Sender, std::int32_t Level);
 
-    // Per sample: inline, so the loop over a buffer stays tight.
-    inline bool DemodulateSample(std::uint8_t HighByte);
-    inline void DoCrossing();
-    void EndBitPeriod();
-    void DemodulateMatched(const std::uint8_t *Bytes, std::uint32_t Count);
+    // The bits and trace symbols of a buffer's closed bit periods, in order.
+    template <typename TPeriods> void TakePeriods(const TPeriods &Periods);
     void AddBitSymbol(char Symbol);
     void PushBit(int Bit);
     void TakeFrame();
@@ -65,19 +62,25 @@ private:
     void CountQuietBuffer();
 
     TLiveAudioRecorder *FRecorder = nullptr;
-    // Set only for the matched bit source; the zero-crossing one lives in the fields below.
+    // Set with the recorder: stops and frees it.
+    std::function<void()> FCloseRecorder;
+    // Exactly one of the bit sources is set.
+    std::unique_ptr<TCrossingDemodulator> FCrossing;
     std::unique_ptr<TMatchedDemodulator> FMatched;
-    bool FPolarity = false;
     bool FMessagePending = false;
     bool FMessIsSMS = false;
-    std::uint8_t FShiftReg[10] = {};
-    std::int32_t FSinceCrossing = 0;
-    std::int32_t FCrossings = 0;
-    std::int32_t FBitClock = 0;
+    // The last 80 bits received, newest in bit 0 of FShiftLow.
+    std::uint64_t FShiftLow = 0;
+    std::uint16_t FShiftHigh = 0;
     std::int32_t FQuietBuffers = 0;
     TRxString FFrameText;
     TRxString FSMSText;
     TRxString FLOCText;
+    // The newest trace symbols in a ring; spelt out only for an OnBitReceive handler.
+    static constexpr std::size_t TraceLength = 40;
+    char FTraceRing[TraceLength] = {};
+    std::size_t FTraceNext = 0; // where the next symbol goes
+    bool FTraceFull = false;
     TRxString FBitTrace;
     // Samples decoded so far; brought up to date whenever an event can fire.
     std::uint64_t FSamplePosition = 0;

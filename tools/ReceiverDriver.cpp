@@ -58,40 +58,51 @@ void TReceiverDriver::ReceiverMessage(bool MessIsSMS, const TRxString &Text) {
 }
 
 void TReceiverDriver::Feed(std::span<const std::int16_t> Samples) {
+    // Whole buffers straight from the caller's memory; only the remainder is copied.
+    for (; FFill == 0 && Samples.size() >= SamplesPerBuffer;
+         Samples = Samples.subspan(SamplesPerBuffer))
+        DecodeBuffer(Samples.first<SamplesPerBuffer>());
     while (!Samples.empty()) {
         const std::size_t Taken = std::min(Samples.size(), SamplesPerBuffer - FFill);
         std::copy_n(Samples.begin(), Taken, FBuffer.begin() + FFill);
         FFill += Taken;
         Samples = Samples.subspan(Taken);
         if (FFill == SamplesPerBuffer)
-            DecodeBuffer();
+            DecodeFilledBuffer();
     }
 }
 
 void TReceiverDriver::Finish() {
     if (FFill > 0)
-        DecodeBuffer();
+        DecodeFilledBuffer();
     // Silence after the input only counts if it delivers something.
     FOutput.BeginTentative();
     for (int Buffer = 0; Buffer < MaxTrailingBuffers; ++Buffer) {
         const std::uint64_t MessagesBefore = FMessageCount;
-        DecodeBuffer();
+        DecodeFilledBuffer();
         if (FMessageCount != MessagesBefore)
             FOutput.KeepTentative();
     }
     FOutput.EndTentative();
 }
 
-// Level first, then the data, as the recorder hands over each buffer; the part of
-// the buffer not filled is silence.
-void TReceiverDriver::DecodeBuffer() {
+// The part of the buffer not filled is silence.
+void TReceiverDriver::DecodeFilledBuffer() {
     std::fill(FBuffer.begin() + FFill, FBuffer.end(), 0);
     FFill = 0;
-    WAVEFORMATEX Format{};
-    PCMFormatToWaveFormat(Format, Mono16bit48000Hz);
+    DecodeBuffer(FBuffer);
+}
+
+// Level first, then the data, as the recorder hands over each buffer; the level is
+// measured only for someone who shows it.
+void TReceiverDriver::DecodeBuffer(std::span<const std::int16_t, SamplesPerBuffer> Samples) {
     constexpr DWORD BufferBytes = SamplesPerBuffer * sizeof(std::int16_t);
-    TFFSKReceiverFeed::Level(*FReceiver, WavePeakLevel(FBuffer.data(), BufferBytes, Format));
-    TFFSKReceiverFeed::Data(*FReceiver, FBuffer.data(), BufferBytes);
+    if (FReceiver->OnInputLevel) {
+        WAVEFORMATEX Format{};
+        PCMFormatToWaveFormat(Format, Mono16bit48000Hz);
+        TFFSKReceiverFeed::Level(*FReceiver, WavePeakLevel(Samples.data(), BufferBytes, Format));
+    }
+    TFFSKReceiverFeed::Data(*FReceiver, Samples.data(), BufferBytes);
 }
 
 std::string FormatSamplePosition(std::uint64_t SamplePosition) {

@@ -33,7 +33,8 @@ public:
 private:
     void AttachHandlers(const TDriverOptions &Options);
     void ReceiverMessage(bool MessIsSMS, const TRxString &Text);
-    void DecodeBuffer();
+    void DecodeFilledBuffer();
+    void DecodeBuffer(std::span<const std::int16_t, SamplesPerBuffer> Samples);
 
     TLineWriter &FOutput;
     TFFSKReceiver *FReceiver;

@@ -2,7 +2,7 @@
 
 #include "tools/ToolMain.h"
 
-#include <soxr.h>
+#include "tools/SoundLibraries.h"
 
 #include <string>
 
@@ -16,15 +16,15 @@ constexpr std::size_t OutputMargin = 1024;
 
 TResampler::TResampler(double InputRate, double OutputRate) : FRatio(OutputRate / InputRate) {
     soxr_error_t Error = nullptr;
-    const soxr_io_spec_t Io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-    const soxr_quality_spec_t Quality = soxr_quality_spec(SOXR_HQ, 0);
-    FSoxr = soxr_create(InputRate, OutputRate, 1, &Error, &Io, &Quality, nullptr);
+    const soxr_io_spec_t Io = Soxr().IoSpec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t Quality = Soxr().QualitySpec(SOXR_HQ, 0);
+    FSoxr = Soxr().Create(InputRate, OutputRate, 1, &Error, &Io, &Quality, nullptr);
     if (Error)
         throw EToolError(std::string("cannot resample: ") + Error);
 }
 
 TResampler::~TResampler() {
-    soxr_delete(FSoxr);
+    Soxr().Delete(FSoxr);
 }
 
 std::size_t TResampler::Run(const float *Input, std::size_t Count, std::vector<float> &Output) {
@@ -33,7 +33,7 @@ std::size_t TResampler::Run(const float *Input, std::size_t Count, std::vector<f
     Output.resize(Start + Room);
     std::size_t Consumed = 0, Produced = 0;
     const soxr_error_t Error =
-        soxr_process(FSoxr, Input, Count, &Consumed, Output.data() + Start, Room, &Produced);
+        Soxr().Process(FSoxr, Input, Count, &Consumed, Output.data() + Start, Room, &Produced);
     Output.resize(Start + Produced);
     if (Error)
         throw EToolError(std::string("resampling failed: ") + Error);

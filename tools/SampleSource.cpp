@@ -1,10 +1,11 @@
 #include "tools/SampleSource.h"
 
 #include "tools/MessageText.h"
+#include "tools/PlainWav.h"
 #include "tools/Resampler.h"
 #include "tools/ToolMain.h"
 
-#include <sndfile.h>
+#include "tools/SoundLibraries.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,10 +15,14 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 constexpr std::size_t ChunkSamples = 65536;
+// Raw samples come in reads of this size (262 KiB): fewer system calls, still little
+// memory, and a whole number of the receiver's 9 600-sample buffers, so none is copied.
+constexpr std::size_t RawReadBytes = 14 * 9600 * sizeof(std::int16_t);
 // Beyond these, a header is more likely damaged than a real recording.
 constexpr int MinimumSampleRate = 1000;
 constexpr int MaximumSampleRate = 1000000;
@@ -83,7 +88,7 @@ public:
     TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel);
     ~TSoundFileSource() override {
         TQuietLibrary Quiet;
-        sf_close(FSound);
+        Sndfile().Close(FSound);
     }
     std::span<const std::int16_t> Next() override;
 
@@ -94,8 +99,8 @@ private:
     std::span<const std::int16_t> NextConverted();
     // Reads up to one chunk of the channel as floats; false at the end of the file.
     bool ReadFloats();
-    // Reads up to one chunk of interleaved frames with ReadFrames (sf_readf_short or
-    // sf_readf_float) and keeps the decoded channel's samples.
+    // Reads up to one chunk of interleaved frames with ReadFrames (the short or float
+    // reader) and keeps the decoded channel's samples.
     template <typename TSample, typename TReadFrames>
     void ReadChannel(TReadFrames ReadFrames, std::vector<TSample> &Interleaved,
                      std::vector<TSample> &Channel);
@@ -138,12 +143,12 @@ void TSoundFileSource::ReadChannel(TReadFrames ReadFrames, std::vector<TSample> 
 }
 
 std::span<const std::int16_t> TSoundFileSource::NextDirect() {
-    ReadChannel(sf_readf_short, FShorts, FSamples);
+    ReadChannel(Sndfile().ReadShorts, FShorts, FSamples);
     return FSamples;
 }
 
 bool TSoundFileSource::ReadFloats() {
-    ReadChannel(sf_readf_float, FFloats, FChannelFloats);
+    ReadChannel(Sndfile().ReadFloats, FFloats, FChannelFloats);
     return !FChannelFloats.empty();
 }
 
@@ -197,49 +202,64 @@ int OpenReadable(const std::string &Path) {
 
 std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
     const int Descriptor = OpenReadable(Path);
+    if (const auto Plain = FindPlainWavData(Descriptor);
+        Plain && Channel == 1 && lseek(Descriptor, off_t(Plain->Offset), SEEK_SET) >= 0)
+        return std::make_unique<TRawSampleSource>(Descriptor, Path, Plain->Bytes, true);
     SF_INFO Info{};
     SNDFILE *Sound = nullptr;
     {
         TQuietLibrary Quiet;
-        Sound = sf_open_fd(Descriptor, SFM_READ, &Info, SF_TRUE);
+        Sound = Sndfile().OpenFd(Descriptor, SFM_READ, &Info, SF_TRUE);
     }
     if (!Sound) {
         close(Descriptor);
-        throw EToolError(std::string("not a readable recording (") + sf_strerror(nullptr) + ")");
+        throw EToolError(std::string("not a readable recording (") + Sndfile().StrError(nullptr) +
+                         ")");
     }
     try {
         CheckRecording(Info, Channel);
         return std::make_unique<TSoundFileSource>(Sound, Info, Channel);
     } catch (...) {
         TQuietLibrary Quiet;
-        sf_close(Sound);
+        Sndfile().Close(Sound);
         throw;
     }
 }
 
 } // namespace
 
-TRawSampleSource::TRawSampleSource(int Descriptor)
-    : FDescriptor(Descriptor), FBytes(ChunkSamples * 2) {}
+TRawSampleSource::TRawSampleSource(int Descriptor, std::string Name, std::uint64_t Limit,
+                                   bool Owned)
+    : FDescriptor(Descriptor), FName(std::move(Name)), FRemaining(Limit), FOwned(Owned),
+      FSamples(RawReadBytes / sizeof(std::int16_t)) {}
 
-// read(), not fread(): a live pipe delivers as it records, and a message is shown as
-// soon as its samples are in, not when a whole chunk has come.
+TRawSampleSource::~TRawSampleSource() {
+    if (FOwned)
+        close(FDescriptor);
+}
+
+// One read: a pipe hands over what it has rather than keep the decoder waiting.
 std::span<const std::int16_t> TRawSampleSource::Next() {
-    std::size_t Have = FOddByte ? 1 : 0;
-    while (Have < 2) {
-        const ssize_t Got = read(FDescriptor, FBytes.data() + Have, FBytes.size() - Have);
-        if (Got == 0 || (Got < 0 && errno == EINTR)) // the end, or a stop signal
-            return {};
-        if (Got < 0)
-            throw EToolError(std::string("standard input: ") + std::strerror(errno));
-        Have += std::size_t(Got);
-    }
-    FSamples.resize(Have / 2);
-    for (std::size_t Index = 0; Index < FSamples.size(); ++Index)
-        FSamples[Index] = static_cast<std::int16_t>(FBytes[2 * Index] | FBytes[2 * Index + 1] << 8);
-    FOddByte = Have % 2 != 0;
-    FBytes[0] = FBytes[Have - 1]; // the first half of a sample still to come
-    return FSamples;
+    auto *Bytes = reinterpret_cast<char *>(FSamples.data());
+    std::size_t Filled = 0;
+    if (FOddByte)
+        Bytes[Filled++] = *std::exchange(FOddByte, std::nullopt);
+    for (std::size_t Got = 1; Filled < sizeof(std::int16_t) && Got > 0; Filled += Got)
+        Got = Read(Bytes + Filled, RawReadBytes - Filled);
+    if (Filled % 2)
+        FOddByte = Bytes[--Filled];
+    return {FSamples.data(), Filled / 2};
+}
+
+std::size_t TRawSampleSource::Read(char *Bytes, std::size_t Count) {
+    Count = std::min<std::uint64_t>(Count, FRemaining);
+    const ssize_t Got = Count ? read(FDescriptor, Bytes, Count) : 0;
+    if (Got < 0 && errno == EINTR) // a stop signal ends the input as its end would
+        return 0;
+    if (Got < 0)
+        throw EToolError(FName + ": " + std::strerror(errno));
+    FRemaining -= std::uint64_t(Got);
+    return std::size_t(Got);
 }
 
 std::unique_ptr<TSampleSource> OpenSoundFile(const std::string &Path, int Channel) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,18 +19,28 @@ public:
     virtual std::span<const std::int16_t> Next() = 0;
 };
 
-// Raw signed 16-bit little-endian mono at 48 000 Hz from a file descriptor (stdin),
-// as it arrives. A read interrupted by a signal ends the input.
+// Raw signed 16-bit little-endian mono at 48 000 Hz from a descriptor, read straight
+// into the samples handed out: from its position to its end, or Limit bytes at most.
+// Name (the file's, or "standard input") begins the message of a read error. A read
+// interrupted by a signal ends the input.
 class TRawSampleSource : public TSampleSource {
 public:
-    explicit TRawSampleSource(int Descriptor);
+    TRawSampleSource(int Descriptor, std::string Name, std::uint64_t Limit = UINT64_MAX,
+                     bool Owned = false);
+    ~TRawSampleSource() override;
+    TRawSampleSource(const TRawSampleSource &) = delete;
+    TRawSampleSource &operator=(const TRawSampleSource &) = delete;
     std::span<const std::int16_t> Next() override;
 
 private:
+    std::size_t Read(char *Bytes, std::size_t Count);
+
     int FDescriptor;
-    bool FOddByte = false;
-    std::vector<unsigned char> FBytes;
+    std::string FName;
+    std::uint64_t FRemaining;
+    bool FOwned;
     std::vector<std::int16_t> FSamples;
+    std::optional<char> FOddByte; // the first half of a sample not yet complete
 };
 
 // Channel Channel (1-based) of a recording that libsndfile can read. EToolError,

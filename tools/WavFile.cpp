@@ -2,7 +2,7 @@
 
 #include "tools/ToolMain.h"
 
-#include <sndfile.h>
+#include "tools/SoundLibraries.h"
 
 #include <algorithm>
 #include <cstring>
@@ -64,11 +64,11 @@ std::string WavFileBytes(std::span<const std::int16_t> Samples, int SampleRate) 
     Info.channels = 1;
     Info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     TMemoryFile File;
-    SNDFILE *Sound = sf_open_virtual(&Io, SFM_WRITE, &Info, &File);
+    SNDFILE *Sound = Sndfile().OpenVirtual(&Io, SFM_WRITE, &Info, &File);
     if (!Sound)
-        throw EToolError(std::string("cannot create WAV data: ") + sf_strerror(nullptr));
-    const sf_count_t Written = sf_writef_short(Sound, Samples.data(), Samples.size());
-    sf_close(Sound);
+        throw EToolError(std::string("cannot create WAV data: ") + Sndfile().StrError(nullptr));
+    const sf_count_t Written = Sndfile().WriteShorts(Sound, Samples.data(), Samples.size());
+    Sndfile().Close(Sound);
     if (Written != sf_count_t(Samples.size()))
         throw EToolError("cannot create WAV data: samples were not written");
     return File.Bytes;

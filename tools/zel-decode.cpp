@@ -81,7 +81,7 @@ std::unique_ptr<TSampleSource> OpenInput(const TDecodeArguments &Arguments) {
     if (Arguments.Channel != 1)
         throw EToolError("standard input: raw input has 1 channel, no channel " +
                          std::to_string(Arguments.Channel));
-    return std::make_unique<TRawSampleSource>(STDIN_FILENO);
+    return std::make_unique<TRawSampleSource>(STDIN_FILENO, "standard input");
 }
 
 int Decode(int ArgCount, char **Args) {

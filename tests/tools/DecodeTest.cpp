@@ -226,3 +226,25 @@ TEST_F(DecodeTest, LiveDecodingShowsEachMessageAtOnceAndAStopDeliversThePendingO
 }
 
 } // namespace
+
+// The samples of a plain WAV file are read straight from the file: chunks around them,
+// odd sizes and a stray last byte on stdin must not shift or add a sample.
+TEST_F(DecodeTest, ChunksAroundTheSamplesAndStrayBytesLeaveTheSamplesAlone) {
+    const std::string Samples = RawBytes(Traffic(Messages));
+    const auto Size = [](std::size_t Value) {
+        std::string Bytes;
+        for (int Byte = 0; Byte < 4; ++Byte)
+            Bytes += static_cast<char>(Value >> (8 * Byte));
+        return Bytes;
+    };
+    const std::string Before = std::string("LIST") + Size(3) + "abc" + '\0';
+    const std::string After = "note" + Size(2) + "xy";
+    Scratch.Write("chunks.wav", "RIFF" +
+                                    Size(36 + 8 + Before.size() + Samples.size() + After.size()) +
+                                    "WAVEfmt " + Size(16) + std::string("\1\0\1\0", 4) +
+                                    Size(48000) + Size(96000) + std::string("\2\0\20\0", 4) +
+                                    Before + "data" + Size(Samples.size()) + Samples + After);
+    const std::string FromStdin = Decode({"--events", "-"}, Samples + "\x7F").Output;
+    EXPECT_EQ(Decode({"--events", Path("chunks.wav")}).Output, FromStdin);
+    EXPECT_EQ(SplitLines(Decode({Path("chunks.wav")}).Output), Expected);
+}

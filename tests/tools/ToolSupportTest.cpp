@@ -1,11 +1,15 @@
 #include "tools/LineWriter.h"
 #include "tools/MessageText.h"
+#include "tools/PlainWav.h"
 #include "tools/ReceiverDriver.h"
+#include "tools/SampleSource.h"
 #include "tools/ToolMain.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -69,3 +73,84 @@ TEST_F(LineWriterTest, LongOutputIsNotHeldBackOutsideTentativeMode) {
 }
 
 } // namespace
+
+namespace {
+
+std::string Le(std::uint32_t Value, int Bytes) {
+    std::string Text;
+    for (int Byte = 0; Byte < Bytes; ++Byte)
+        Text += static_cast<char>(Value >> (8 * Byte));
+    return Text;
+}
+
+std::string Chunk(const std::string &Id, const std::string &Body, std::uint32_t Size) {
+    return Id + Le(Size, 4) + Body + (Body.size() % 2 ? std::string(1, '\0') : "");
+}
+
+std::string Format(int Tag, int Channels, int Rate, int Bits) {
+    const int Block = Channels * Bits / 8;
+    return Le(Tag, 2) + Le(Channels, 2) + Le(Rate, 4) + Le(Rate * Block, 4) + Le(Block, 2) +
+           Le(Bits, 2);
+}
+
+// The bytes and where FindPlainWavData must find the samples (offset 0: nowhere).
+struct TWavCase {
+    const char *Name;
+    std::string Bytes;
+    std::uint64_t Offset, Size;
+};
+
+std::optional<TPlainWavData> FindIn(const std::string &Bytes) {
+    std::FILE *File = std::tmpfile();
+    std::fwrite(Bytes.data(), 1, Bytes.size(), File);
+    std::fflush(File);
+    const auto Found = FindPlainWavData(fileno(File));
+    std::fclose(File);
+    return Found;
+}
+
+} // namespace
+
+TEST(PlainWav, OnlyPlainHeadersAreReadWithoutLibsndfile) {
+    const std::string Plain = Chunk("fmt ", Format(1, 1, 48000, 16), 16);
+    const std::string Data = Chunk("data", "abcd", 4);
+    const auto Riff = [](const std::string &Chunks) { return "RIFF" + Le(4, 4) + "WAVE" + Chunks; };
+    const TWavCase Cases[] = {
+        {"plain", Riff(Plain + Data), 44, 4},
+        {"odd chunk before", Riff(Plain + Chunk("LIST", "abc", 3) + Data), 56, 4},
+        {"stereo", Riff(Chunk("fmt ", Format(1, 2, 48000, 16), 16) + Data), 0, 0},
+        {"other rate", Riff(Chunk("fmt ", Format(1, 1, 44100, 16), 16) + Data), 0, 0},
+        {"float", Riff(Chunk("fmt ", Format(3, 1, 48000, 32), 16) + Data), 0, 0},
+        {"samples first", Riff(Data + Plain), 0, 0},
+        {"past the end", Riff(Plain + Chunk("data", "abcd", 6)), 0, 0},
+        {"streamed", Riff(Plain + Chunk("data", "abcd", 0)), 0, 0},
+        {"big-endian", "RIFX" + Riff(Plain + Data).substr(4), 0, 0},
+    };
+    for (const TWavCase &Case : Cases) {
+        const auto Found = FindIn(Case.Bytes);
+        EXPECT_EQ(Found ? Found->Offset : 0, Case.Offset) << Case.Name;
+        EXPECT_EQ(Found ? Found->Bytes : 0, Case.Size) << Case.Name;
+    }
+}
+
+// A pipe hands over samples split anywhere, even inside one.
+TEST(RawSampleSource, SamplesSplitByThePipeComeOutWhole) {
+    int Pipe[2];
+    ASSERT_EQ(pipe(Pipe), 0);
+    TRawSampleSource Source(Pipe[0], "pipe", UINT64_MAX, true);
+    std::vector<std::int16_t> Received;
+    const auto Take = [&] {
+        const auto Samples = Source.Next();
+        Received.insert(Received.end(), Samples.begin(), Samples.end());
+    };
+    for (const std::string &Piece : {std::string("\x01\x02\x03", 3), std::string("\x04\x05", 2),
+                                     std::string("\x06\x07\x08", 3)}) {
+        ASSERT_EQ(write(Pipe[1], Piece.data(), Piece.size()), ssize_t(Piece.size()));
+        Take();
+    }
+    ASSERT_EQ(write(Pipe[1], "\x09", 1), 1);
+    close(Pipe[1]);
+    Take();
+    EXPECT_TRUE(Source.Next().empty());
+    EXPECT_EQ(Received, (std::vector<std::int16_t>{0x0201, 0x0403, 0x0605, 0x0807}));
+}
