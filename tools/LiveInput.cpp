@@ -1,5 +1,7 @@
 #include "tools/LiveInput.h"
 
+#include "audio/WaveRecorders.h"
+
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -41,9 +43,14 @@ void TLiveInput::TryStart() {
     FWaiting = false;
 }
 
-void TLiveInput::DeliverPending() {
+void TLiveInput::Stop() {
+    FRetry.stop();
     if (!FReceiver)
         return;
+    // The recorder is the receiver's own component; closing it leaves the receiver whole.
+    for (int Index = 0; Index < FReceiver->ComponentCount(); ++Index)
+        if (auto *Recorder = dynamic_cast<TLiveAudioRecorder *>(FReceiver->Components(Index)))
+            Recorder->SetActive(false);
     static const std::array<std::int16_t, SamplesPerBuffer> Silence{};
     for (int Buffer = 0; Buffer < QuietBuffersToDeliver; ++Buffer)
         TFFSKReceiverFeed::Data(*FReceiver, Silence.data(), sizeof Silence);

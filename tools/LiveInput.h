@@ -20,8 +20,9 @@ public:
     // Frees the receiver: the buffers the input still returns are decoded first.
     ~TLiveInput() override;
 
-    // Decodes silence until a message still being received is delivered.
-    void DeliverPending();
+    // Stops recording (what the input still returns is decoded) and delivers a message
+    // still pending.
+    void Stop();
 
 private:
     void TryStart();

@@ -55,7 +55,7 @@ struct TListenArguments {
     bool Quiet = false;
     bool ListDevices = false;
     bool Help = false;
-    std::string Station;
+    std::string Station; // given, or the host name
     std::string Device;
     std::optional<TMqttUrl> Mqtt;
     std::string CaFile;
@@ -76,6 +76,7 @@ void CheckCombination(const TListenArguments &Arguments) {
 
 TListenArguments ParseArguments(int ArgCount, char **Args) {
     TListenArguments Result;
+    Result.Station = DefaultStation();
     TArgumentReader Reader(ArgCount, Args);
     while (!Reader.AtEnd()) {
         if (Reader.Flag("--help"))
@@ -97,8 +98,6 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
         else
             throw EToolError("unknown argument '" + Reader.Current() + "' (see --help)");
     }
-    if (Result.Station.empty())
-        Result.Station = DefaultStation();
     CheckStation(Result.Station);
     CheckCombination(Result);
     return Result;
@@ -217,7 +216,7 @@ int Listen(int ArgCount, char **Args) {
                              const TRxString &Text) { Output.Deliver(MessIsSMS, Text); },
                          Report);
         TStopSignalNotifier Signals([&] {
-            Input.DeliverPending();
+            Input.Stop();
             Application.quit();
         });
         Application.exec();
