@@ -1,41 +1,9 @@
 #include "tools/DeviceChoice.h"
 
+#include "tools/QuietStderr.h"
 #include "tools/ToolMain.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-
-namespace {
-
-// Some sound libraries print on stderr when their devices are probed (JACK's does when
-// no JACK server runs); the tools print only their own lines.
-class TQuietStderr {
-public:
-    TQuietStderr() : FSaved(dup(STDERR_FILENO)) {
-        std::fflush(stderr);
-        const int Null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (Null >= 0) {
-            dup2(Null, STDERR_FILENO);
-            close(Null);
-        }
-    }
-    ~TQuietStderr() {
-        if (FSaved < 0)
-            return;
-        dup2(FSaved, STDERR_FILENO);
-        close(FSaved);
-    }
-    TQuietStderr(const TQuietStderr &) = delete;
-    TQuietStderr &operator=(const TQuietStderr &) = delete;
-
-private:
-    int FSaved;
-};
-
-} // namespace
 
 std::vector<std::string> DeviceNames(platform::IWaveInService &Service) {
     const TQuietStderr Quiet;

@@ -1,17 +1,8 @@
 # shellcheck shell=bash
-# Sourced by the zel-listen tests: waiting, the broker's ports, a subscriber.
+# Sourced by the zel-listen tests (after setting $here): waiting, checking, the status.
 
-deadline=$((SECONDS + ${ZEL_LISTEN_TIMEOUT:-90}))
-
-# Waits until the command succeeds, checking every tenth of a second; fails on time-out.
-wait_until() {
-  local what=$1
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || { echo "FAILED: timed out waiting for $what" >&2; exit 1; }
-    sleep 0.1
-  done
-}
+# wait_until WHAT COMMAND...: as the window's end-to-end tests wait.
+source "$here/../e2e/wait.sh"
 
 fail() {
   echo "FAILED: $*" >&2
