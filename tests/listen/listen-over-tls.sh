@@ -2,7 +2,8 @@
 # zel-listen over mqtts:// to the private broker, trusting the broker's own test
 # certificate: a message played into the private sound server arrives with the right
 # topic and JSON, the station says "online" while it runs, and after kill -9 the
-# broker's last will leaves "offline". The plain output shows the timestamped line.
+# broker's last will leaves "offline". The plain output shows the timestamped line. The
+# input is chosen by its name in --list-devices: ALSA's PCM of the sound server.
 #
 # Usage: listen-over-tls.sh ZEL-LISTEN ZEL-ENCODE BROKER-DIR WORK-DIR
 set -euo pipefail
@@ -17,7 +18,9 @@ rm -rf "$work" && mkdir -p "$work"
 
 mosquitto_sub -h 127.0.0.1 -p "$port" "${tls[@]}" -q 1 -v -t "$topic/#" >"$work/received" 2>/dev/null &
 subscriber=$!
-"$listen" --station "$station" --mqtt "mqtts://127.0.0.1:$port/zel" "${tls[@]}" >"$work/stdout" 2>"$work/stderr" &
+device="PulseAudio Sound Server"
+"$listen" --list-devices | grep -q "	$device$" || fail "no '$device' in --list-devices"
+"$listen" --device "$device" --station "$station" --mqtt "mqtts://127.0.0.1:$port/zel" "${tls[@]}" >"$work/stdout" 2>"$work/stderr" &
 listener=$!
 trap 'kill $subscriber $listener 2>/dev/null || true' EXIT
 wait_until "the status online" at_least "$work/received" 1 "^$topic/status online$"
