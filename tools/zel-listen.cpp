@@ -55,8 +55,8 @@ struct TListenArguments {
     bool Quiet = false;
     bool ListDevices = false;
     bool Help = false;
-    std::string Station; // given, or the host name
-    std::string Device;
+    std::string Station;               // given, or the host name
+    std::optional<std::string> Device; // none: the preferred input
     std::optional<TMqttUrl> Mqtt;
     std::string CaFile;
 };
@@ -201,8 +201,8 @@ int Listen(int ArgCount, char **Args) {
         return 0;
     }
     std::optional<TChosenDeviceService> ChosenInput;
-    if (!Arguments.Device.empty())
-        ChosenInput.emplace(SoundInput, Arguments.Device);
+    if (Arguments.Device)
+        ChosenInput.emplace(SoundInput, *Arguments.Device);
     platform::SetWaveInService(ChosenInput ? static_cast<platform::IWaveInService *>(&*ChosenInput)
                                            : &SoundInput);
     std::signal(SIGPIPE, SIG_IGN);
