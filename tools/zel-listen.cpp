@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,7 +46,8 @@ constexpr const char *Usage =
     "  --cafile FILE    the certificate authorities for mqtts:// (default: the system's)\n"
     "  --device NAME    record from this input (a name or number of --list-devices)\n"
     "  --list-devices   list the sound inputs and exit\n"
-    "Runs until SIGTERM or SIGINT, then exits with status 0; 2 on bad arguments.\n";
+    "Runs until SIGTERM or SIGINT, then exits with status 0; 2 on bad arguments, or\n"
+    "when stdout takes no more and there is no broker.\n";
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
@@ -120,11 +122,13 @@ std::string UtcTime(std::chrono::system_clock::time_point Time) {
     return Text;
 }
 
-// Each delivered message, at once: on stdout and to the broker.
+// Each delivered message, at once: on stdout and to the broker. Without a broker, a
+// stdout that takes no more (a reader gone) leaves nothing to do: OnNoOutput is called.
 class TMessageOutput {
 public:
-    TMessageOutput(const TListenArguments &Arguments, TMqttPublisher *Publisher)
-        : FArguments(Arguments), FPublisher(Publisher) {
+    TMessageOutput(const TListenArguments &Arguments, TMqttPublisher *Publisher,
+                   std::function<void()> OnNoOutput)
+        : FArguments(Arguments), FPublisher(Publisher), FOnNoOutput(std::move(OnNoOutput)) {
         if (Arguments.Mqtt)
             FTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/";
     }
@@ -144,13 +148,20 @@ private:
     void WriteLine(const std::string &Line) {
         const bool Written = std::fwrite(Line.data(), 1, Line.size(), stdout) == Line.size() &&
                              std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
-        if (!Written && !FWriteFailed)
+        if (Written || FWriteFailed)
+            return;
+        FWriteFailed = true;
+        if (FPublisher) {
             Report("cannot write the output; messages go on to the broker only");
-        FWriteFailed = !Written;
+        } else {
+            Report("cannot write the output; stopping");
+            FOnNoOutput();
+        }
     }
 
     const TListenArguments &FArguments;
     TMqttPublisher *FPublisher;
+    std::function<void()> FOnNoOutput;
     std::string FTopic;
     bool FWriteFailed = false;
 };
@@ -210,7 +221,11 @@ int Listen(int ArgCount, char **Args) {
     QCoreApplication Application(ArgCount, Args);
     ReportRecordingErrors();
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
-    TMessageOutput Output(Arguments, Publisher.get());
+    int ExitCode = 0;
+    TMessageOutput Output(Arguments, Publisher.get(), [&] {
+        ExitCode = ToolFailureExitCode;
+        Application.quit();
+    });
     {
         TLiveInput Input([&](TObject *, bool MessIsSMS,
                              const TRxString &Text) { Output.Deliver(MessIsSMS, Text); },
@@ -223,7 +238,7 @@ int Listen(int ArgCount, char **Args) {
     }
     if (Publisher && !Publisher->Close(MqttFlushTime))
         Report("the MQTT broker did not take every message in time; the rest are lost");
-    return 0;
+    return ExitCode;
 }
 
 } // namespace
