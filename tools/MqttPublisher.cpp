@@ -94,8 +94,9 @@ public:
     void Publish(TQueued Message) {
         {
             std::lock_guard Lock(FLock);
-            if (FQueue.size() >= FSettings.QueueLimit)
+            while (!FQueue.empty() && !Fits(Message))
                 DropOldest();
+            FQueuedBytes += Message.Payload.size();
             FQueue.push_back(std::move(Message));
         }
         FWakeUp.Signal();
@@ -261,10 +262,10 @@ private:
                 FQueue.begin(), InFlight, [Mid](const TQueued &Entry) { return Entry.Mid == Mid; });
             if (Found == InFlight)
                 return;
-            FQueue.erase(Found);
+            Erase(Found);
             --FSent;
-            if (FQueue.size() < FSettings.QueueLimit)
-                FOverflowing = false;
+            if (FQueue.empty())
+                FOverflowing = false; // the next overflow is news again
         }
         FChanged.notify_all();
     }
@@ -282,22 +283,32 @@ private:
                 ++FSent;
             } else if (Result == MOSQ_ERR_PAYLOAD_SIZE || Result == MOSQ_ERR_OVERSIZE_PACKET) {
                 FReport("a message too large for the MQTT broker was dropped");
-                FQueue.erase(FQueue.begin() + std::ptrdiff_t(FSent));
+                Erase(FQueue.begin() + std::ptrdiff_t(FSent));
             } else {
                 break; // the connection is going; it is sent again after the reconnect
             }
         }
     }
 
-    // Under the lock.
+    // Under the lock, as what follows.
+    bool Fits(const TQueued &Message) const {
+        return FQueue.size() < FSettings.QueueLimit &&
+               FQueuedBytes + Message.Payload.size() <= FSettings.QueueByteLimit;
+    }
+
     void DropOldest() {
         if (!FOverflowing)
-            FReport("MQTT queue full (" + std::to_string(FSettings.QueueLimit) +
+            FReport("MQTT queue full (" + std::to_string(FQueue.size()) +
                     " messages): dropping the oldest until the broker takes them");
         FOverflowing = true;
-        FQueue.pop_front();
+        Erase(FQueue.begin());
         if (FSent > 0)
             --FSent;
+    }
+
+    void Erase(std::deque<TQueued>::iterator Entry) {
+        FQueuedBytes -= Entry->Payload.size();
+        FQueue.erase(Entry);
     }
 
     // Returns whether the connection had been up; what was in flight goes again.
@@ -346,7 +357,8 @@ private:
     std::mutex FLock; // guards what follows
     std::condition_variable FChanged;
     std::deque<TQueued> FQueue;
-    std::size_t FSent = 0; // the first FSent entries are in flight
+    std::size_t FQueuedBytes = 0; // of the payloads
+    std::size_t FSent = 0;        // the first FSent entries are in flight
     bool FConnected = false;
     bool FOverflowing = false;
     bool FStopping = false;

@@ -17,9 +17,10 @@
 
 struct TMqttSettings {
     TMqttUrl Url;
-    std::string CaFile;      // mqtts:// only; empty: the system's certificate store
-    std::string StatusTopic; // "online" / "offline", retained
-    std::size_t QueueLimit = 10000;
+    std::string CaFile;                     // mqtts:// only; empty: the system's certificate store
+    std::string StatusTopic;                // "online" / "offline", retained
+    std::size_t QueueLimit = 10000;         // messages waiting, at most,
+    std::size_t QueueByteLimit = 64u << 20; // and bytes of them
 };
 
 using TMqttReport = std::function<void(const std::string &Line)>;
