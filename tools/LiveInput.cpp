@@ -15,8 +15,8 @@ constexpr std::size_t SamplesPerBuffer = 9600;
 
 } // namespace
 
-TLiveInput::TLiveInput(TDataReiceiveEvent OnReceive, TReport Report)
-    : FOnReceive(std::move(OnReceive)), FReport(std::move(Report)) {
+TLiveInput::TLiveInput(TDemodulatorKind Demodulator, TDataReiceiveEvent OnReceive, TReport Report)
+    : FDemodulator(Demodulator), FOnReceive(std::move(OnReceive)), FReport(std::move(Report)) {
     FRetry.setSingleShot(true);
     FRetry.setInterval(RetryMilliseconds);
     connect(&FRetry, &QTimer::timeout, this, &TLiveInput::TryStart);
@@ -29,7 +29,7 @@ TLiveInput::~TLiveInput() {
 
 void TLiveInput::TryStart() {
     try {
-        FReceiver = new TFFSKReceiver(nullptr);
+        FReceiver = new TFFSKReceiver(nullptr, FDemodulator);
     } catch (const std::exception &Error) {
         if (!FWaiting)
             FReport(std::string("no sound input (") + Error.what() + "); waiting for one");

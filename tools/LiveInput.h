@@ -16,7 +16,7 @@ class TLiveInput : public QObject {
 public:
     using TReport = std::function<void(const std::string &Line)>;
 
-    TLiveInput(TDataReiceiveEvent OnReceive, TReport Report);
+    TLiveInput(TDemodulatorKind Demodulator, TDataReiceiveEvent OnReceive, TReport Report);
     // Frees the receiver: the buffers the input still returns are decoded first.
     ~TLiveInput() override;
 
@@ -27,6 +27,7 @@ public:
 private:
     void TryStart();
 
+    TDemodulatorKind FDemodulator;
     TDataReiceiveEvent FOnReceive;
     TReport FReport;
     TFFSKReceiver *FReceiver = nullptr;

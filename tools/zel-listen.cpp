@@ -2,8 +2,8 @@
 // window does and writes each message as it is delivered: a timestamped line or a
 // JSON object on stdout, and JSON to an MQTT broker.
 
-#include "platform/AlsaWaveIn.h"
 #include "platform/MessageServices.h"
+#include "platform/PreferredWaveIn.h"
 #include "platform/WaveInService.h"
 #include "tools/DeviceChoice.h"
 #include "tools/LiveInput.h"
@@ -33,7 +33,7 @@ constexpr const char *ToolName = "zel-listen";
 
 constexpr const char *Usage =
     "usage: zel-listen [--json] [--quiet] [--station NAME] [--mqtt URL [--cafile FILE]]\n"
-    "                  [--device NAME] [--list-devices]\n"
+    "                  [--demodulator matched|crossing] [--device NAME] [--list-devices]\n"
     "Listens to the sound input for 1 200-baud FFSK messages and writes each one as it\n"
     "arrives, one line on stdout: '2026-12-08T17:26:40.123Z SMS <text>' (UTC).\n"
     "  --json           write JSON objects instead: time, kind, text, station\n"
@@ -44,6 +44,10 @@ constexpr const char *Usage =
     "                   <prefix>/<station>/status (retained); URL is\n"
     "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...\n"
     "  --cafile FILE    the certificate authorities for mqtts:// (default: the system's)\n"
+    "  --demodulator matched|crossing\n"
+    "                   correlate against the tones (the default: it copes with weak,\n"
+    "                   noisy and detuned radios), or count zero crossings as the window\n"
+    "                   does by default\n"
     "  --device NAME    record from this input (a name or number of --list-devices)\n"
     "  --list-devices   list the sound inputs and exit\n"
     "Runs until SIGTERM or SIGINT, then exits with status 0; 2 on bad arguments, or\n"
@@ -57,8 +61,9 @@ struct TListenArguments {
     bool Quiet = false;
     bool ListDevices = false;
     bool Help = false;
-    std::string Station;               // given, or the host name
-    std::optional<std::string> Device; // none: the preferred input
+    std::string Station;                                      // given, or the host name
+    TDemodulatorKind Demodulator = TDemodulatorKind::Matched; // made for real radios
+    std::optional<std::string> Device;                        // none: the preferred input
     std::optional<TMqttUrl> Mqtt;
     std::string CaFile;
 };
@@ -91,6 +96,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.ListDevices = true;
         else if (auto Station = Reader.Value("--station"))
             Result.Station = *Station;
+        else if (auto Kind = Reader.Value("--demodulator"))
+            Result.Demodulator = ParseDemodulator(*Kind);
         else if (auto Device = Reader.Value("--device"))
             Result.Device = *Device;
         else if (auto Url = Reader.Value("--mqtt"))
@@ -206,16 +213,15 @@ int Listen(int ArgCount, char **Args) {
         return 0;
     }
     // Outlives everything that records: the sound input closes before it goes.
-    platform::TAlsaWaveInService SoundInput;
+    const auto SoundInput = platform::CreatePreferredWaveInService();
     if (Arguments.ListDevices) {
-        ListDevices(SoundInput);
+        ListDevices(*SoundInput);
         return 0;
     }
     std::optional<TChosenDeviceService> ChosenInput;
     if (Arguments.Device)
-        ChosenInput.emplace(SoundInput, *Arguments.Device);
-    platform::SetWaveInService(ChosenInput ? static_cast<platform::IWaveInService *>(&*ChosenInput)
-                                           : &SoundInput);
+        ChosenInput.emplace(*SoundInput, *Arguments.Device);
+    platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
     std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication Application(ArgCount, Args);
@@ -227,9 +233,12 @@ int Listen(int ArgCount, char **Args) {
         Application.quit();
     });
     {
-        TLiveInput Input([&](TObject *, bool MessIsSMS,
-                             const TRxString &Text) { Output.Deliver(MessIsSMS, Text); },
-                         Report);
+        TLiveInput Input(
+            Arguments.Demodulator,
+            [&](TObject *, bool MessIsSMS, const TRxString &Text) {
+                Output.Deliver(MessIsSMS, Text);
+            },
+            Report);
         TStopSignalNotifier Signals([&] {
             Input.Stop();
             Application.quit();

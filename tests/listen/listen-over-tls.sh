@@ -3,7 +3,7 @@
 # certificate: a message played into the private sound server arrives with the right
 # topic and JSON, the station says "online" while it runs, and after kill -9 the
 # broker's last will leaves "offline". The plain output shows the timestamped line. The
-# input is chosen by its name in --list-devices: ALSA's PCM of the sound server.
+# input is chosen by its name in --list-devices: the null sink's monitor.
 #
 # Usage: listen-over-tls.sh ZEL-LISTEN ZEL-ENCODE BROKER-DIR WORK-DIR
 set -euo pipefail
@@ -18,7 +18,7 @@ rm -rf "$work" && mkdir -p "$work"
 
 mosquitto_sub -h 127.0.0.1 -p "$port" "${tls[@]}" -q 1 -v -t "$topic/#" >"$work/received" 2>/dev/null &
 subscriber=$!
-device="PulseAudio Sound Server"
+device="Monitor of Null Output"
 "$listen" --list-devices | grep -q "	$device$" || fail "no '$device' in --list-devices"
 "$listen" --device "$device" --station "$station" --mqtt "mqtts://127.0.0.1:$port/zel" "${tls[@]}" >"$work/stdout" 2>"$work/stderr" &
 listener=$!

@@ -109,6 +109,7 @@ TEST_F(BadInputTest, ListenerRefusesBadArgumentsBeforeListening) {
     ExpectListenRefused({"--mqtt", "mqtt://host/zel", "--cafile", Path("ca.pem")}, "mqtts://");
     ExpectListenRefused({"--mqtt", "mqtts://host/zel", "--cafile", Path("none.pem")}, "none.pem");
     ExpectListenRefused({"--device", "No such input"}, "No such input");
+    ExpectListenRefused({"--demodulator", "fast"}, "fast");
 }
 
 TEST_F(BadInputTest, HelpAndVersionGoToStdout) {
