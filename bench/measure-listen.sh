@@ -36,12 +36,7 @@ source "$root/bench/usage.sh"
 export ZEL_RESULTS=$work/rounds.txt
 server=$(tr -dc 0-9 <"$work/pulse/runtime/pid")
 
-# The same back-to-back traffic as the window's measurement.
-messages=()
-for number in $(seq $((seconds * 2))); do
-  messages+=("SMS>TRAFFIC MESSAGE $number>>SECOND LINE" "LOC>4807N01134E $number")
-done
-"$build/bin/zel-encode" -o "$work/traffic.wav" --gap 0 "${messages[@]}"
+traffic_recording "$build/bin/zel-encode" "$work/traffic.wav" "$seconds"
 
 mosquitto_sub -h 127.0.0.1 -p "$port" -t 'bench/#' -F '%U %p' >"$work/arrivals" &
 subscriber=$!
