@@ -173,21 +173,22 @@ private:
     bool FWriteFailed = false;
 };
 
-// Errors raised while recording reach the user once each, not once per buffer.
+// Errors raised while recording reach the user once each, not once per buffer. (The
+// handler is called through copies: what it remembers lives outside it.)
 void ReportRecordingErrors() {
-    platform::SetExceptionHandler(
-        [Last = std::string()](TObject *, std::exception_ptr Error) mutable {
-            std::string Message = "unknown error";
-            try {
-                std::rethrow_exception(Error);
-            } catch (const std::exception &Exception) {
-                Message = Exception.what();
-            } catch (...) {
-            }
-            if (Message != Last)
-                Report(Message);
-            Last = Message;
-        });
+    auto Last = std::make_shared<std::string>();
+    platform::SetExceptionHandler([Last](TObject *, std::exception_ptr Error) {
+        std::string Message = "unknown error";
+        try {
+            std::rethrow_exception(Error);
+        } catch (const std::exception &Exception) {
+            Message = Exception.what();
+        } catch (...) {
+        }
+        if (Message != *Last)
+            Report(Message);
+        *Last = Message;
+    });
 }
 
 void ListDevices(platform::IWaveInService &Service) {
