@@ -32,8 +32,7 @@ using namespace std::chrono_literals;
 constexpr const char *ToolName = "zel-listen";
 
 constexpr const char *Usage =
-    "usage: zel-listen [--json] [--quiet] [--station NAME] [--mqtt URL [--cafile FILE]]\n"
-    "                  [--demodulator matched|crossing] [--device NAME] [--list-devices]\n"
+    "Usage: zel-listen [OPTION]...\n"
     "Listens to the sound input for 1 200-baud FFSK messages and writes each one as it\n"
     "arrives, one line on stdout: '2026-12-08T17:26:40.123Z SMS <text>' (UTC).\n"
     "  --json           write JSON objects instead: time, kind, text, station\n"
@@ -50,6 +49,8 @@ constexpr const char *Usage =
     "                   does by default\n"
     "  --device NAME    record from this input (a name or number of --list-devices)\n"
     "  --list-devices   list the sound inputs and exit\n"
+    "  --help           print this help and exit\n"
+    "  --version        print the version and exit\n"
     "Runs until SIGTERM or SIGINT, then exits with status 0; 2 on bad arguments, or\n"
     "when stdout takes no more and there is no broker.\n";
 
@@ -61,6 +62,7 @@ struct TListenArguments {
     bool Quiet = false;
     bool ListDevices = false;
     bool Help = false;
+    bool Version = false;
     std::string Station;                                      // given, or the host name
     TDemodulatorKind Demodulator = TDemodulatorKind::Matched; // made for real radios
     std::optional<std::string> Device;                        // none: the preferred input
@@ -88,6 +90,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
     while (!Reader.AtEnd()) {
         if (Reader.Flag("--help"))
             Result.Help = true;
+        else if (Reader.Flag("--version"))
+            Result.Version = true;
         else if (Reader.Flag("--json"))
             Result.Json = true;
         else if (Reader.Flag("--quiet"))
@@ -209,10 +213,10 @@ std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments)
 
 int Listen(int ArgCount, char **Args) {
     const TListenArguments Arguments = ParseArguments(ArgCount, Args);
-    if (Arguments.Help) {
-        std::fputs(Usage, stdout);
-        return 0;
-    }
+    if (Arguments.Help)
+        return ShowUsage(Usage);
+    if (Arguments.Version)
+        return ShowVersion(ToolName);
     // Outlives everything that records: the sound input closes before it goes.
     const auto SoundInput = platform::CreatePreferredWaveInService();
     if (Arguments.ListDevices) {

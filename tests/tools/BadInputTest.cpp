@@ -113,7 +113,7 @@ TEST_F(BadInputTest, ListenerRefusesBadArgumentsBeforeListening) {
 }
 
 TEST_F(BadInputTest, HelpAndVersionGoToStdout) {
-    for (const char *Tool : {ZEL_DECODE, ZEL_ENCODE}) {
+    for (const char *Tool : {ZEL_DECODE, ZEL_ENCODE, ZEL_LISTEN}) {
         const TToolResult Result = RunTool(Tool, {"--help"});
         EXPECT_EQ(Result.ExitCode, 0);
         EXPECT_TRUE(Result.Output.starts_with("Usage: zel-")) << Result.Output;
