@@ -1,6 +1,6 @@
 #include "tools/LiveInput.h"
 
-#include "audio/WaveRecorders.h"
+#include "audio/RecorderKeeper.h"
 
 #include <array>
 #include <cstdint>
@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int RetryMilliseconds = 2000;
 // A pending message goes out at the second buffer end without a new frame.
 constexpr int QuietBuffersToDeliver = 2;
 constexpr std::size_t SamplesPerBuffer = 9600;
@@ -17,40 +16,39 @@ constexpr std::size_t SamplesPerBuffer = 9600;
 
 TLiveInput::TLiveInput(TDemodulatorKind Demodulator, TDataReiceiveEvent OnReceive, TReport Report)
     : FDemodulator(Demodulator), FOnReceive(std::move(OnReceive)), FReport(std::move(Report)) {
-    FRetry.setSingleShot(true);
-    FRetry.setInterval(RetryMilliseconds);
-    connect(&FRetry, &QTimer::timeout, this, &TLiveInput::TryStart);
-    TryStart();
+    FKeeper = new TRecorderKeeper(nullptr, [this] { return StartReceiver(); });
+    try {
+        FKeeper->Start();
+    } catch (const std::exception &Error) {
+        FReport(std::string("no sound input (") + Error.what() + "); waiting for one");
+        FWaiting = true;
+    }
 }
 
 TLiveInput::~TLiveInput() {
+    FreeAndNil(FKeeper);
     FreeAndNil(FReceiver);
 }
 
-void TLiveInput::TryStart() {
-    try {
-        FReceiver = new TFFSKReceiver(nullptr, FDemodulator);
-    } catch (const std::exception &Error) {
-        if (!FWaiting)
-            FReport(std::string("no sound input (") + Error.what() + "); waiting for one");
-        FWaiting = true;
-        FRetry.start();
-        return;
-    }
+TComponent *TLiveInput::StartReceiver() {
+    FReceiver = new TFFSKReceiver(nullptr, FDemodulator);
     FReceiver->OnReceive = FOnReceive;
     if (FWaiting)
         FReport("sound input found; listening");
     FWaiting = false;
+    return FReceiver;
 }
 
 void TLiveInput::Stop() {
-    FRetry.stop();
+    if (!FKeeper)
+        return;
+    // The keeper goes first, so that it does not start again what is stopped here.
+    TWaveAudioIO *Recorder = FKeeper->Recorder();
+    FreeAndNil(FKeeper);
     if (!FReceiver)
         return;
-    // The recorder is the receiver's own component; closing it leaves the receiver whole.
-    for (int Index = 0; Index < FReceiver->ComponentCount(); ++Index)
-        if (auto *Recorder = dynamic_cast<TLiveAudioRecorder *>(FReceiver->Components(Index)))
-            Recorder->SetActive(false);
+    if (Recorder)
+        Recorder->SetActive(false);
     static const std::array<std::int16_t, SamplesPerBuffer> Silence{};
     for (int Buffer = 0; Buffer < QuietBuffersToDeliver; ++Buffer)
         TFFSKReceiverFeed::Data(*FReceiver, Silence.data(), sizeof Silence);

@@ -1,16 +1,17 @@
 #pragma once
 
 // The live receiver of a program without a window: recording from the preferred sound
-// input, started as soon as there is one. A missing input at the start is reported
-// once and then looked for again every few seconds.
+// input, kept recording through losses of the input. A missing input at the start is
+// reported once, and the receiver starts when the input appears.
 
 #include "receiver/untFFSKReceiver.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
 #include <string>
+
+class TRecorderKeeper;
 
 class TLiveInput : public QObject {
 public:
@@ -25,12 +26,12 @@ public:
     void Stop();
 
 private:
-    void TryStart();
+    TComponent *StartReceiver();
 
     TDemodulatorKind FDemodulator;
     TDataReiceiveEvent FOnReceive;
     TReport FReport;
+    TRecorderKeeper *FKeeper = nullptr;
     TFFSKReceiver *FReceiver = nullptr;
-    QTimer FRetry;
     bool FWaiting = false;
 };

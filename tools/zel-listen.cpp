@@ -4,13 +4,13 @@
 
 #include "platform/MessageServices.h"
 #include "platform/PreferredWaveIn.h"
+#include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
 #include "tools/DeviceChoice.h"
 #include "tools/LiveInput.h"
 #include "tools/MessageJson.h"
 #include "tools/MessageText.h"
 #include "tools/MqttPublisher.h"
-#include "tools/StopSignalNotifier.h"
 #include "tools/ToolArguments.h"
 #include "tools/ToolMain.h"
 
@@ -244,7 +244,7 @@ int Listen(int ArgCount, char **Args) {
                 Output.Deliver(MessIsSMS, Text);
             },
             Report);
-        TStopSignalNotifier Signals([&] {
+        platform::TTerminationSignals Signals([&](int) {
             Input.Stop();
             Application.quit();
         });
