@@ -38,12 +38,7 @@ export ZEL_RESULTS=$build/measure/rounds.txt ZEL_SERVER_PID
 : >"$ZEL_RESULTS"
 ZEL_SERVER_PID=$(tr -dc 0-9 <"$work/pulse/runtime/pid")
 
-# Enough back-to-back messages (a pair lasts about 0.6 s) to outlast the interval.
-messages=()
-for number in $(seq $((seconds * 2))); do
-  messages+=("SMS>TRAFFIC MESSAGE $number>>SECOND LINE" "LOC>4807N01134E $number")
-done
-"$build/bin/zel-encode" -o "$work/traffic.wav" --gap 0 "${messages[@]}"
+traffic_recording "$build/bin/zel-encode" "$work/traffic.wav" "$seconds"
 
 program=$build/bin/ZELTextReceiver
 if [ -n "${ZEL_MEASURE_WRAPPER:-}" ]; then

@@ -2,6 +2,17 @@
 # all threads of the given processes: time on a processor (schedstat, in nanoseconds),
 # wake-ups (voluntary and involuntary context switches) and resident memory.
 
+# traffic_recording ZEL-ENCODE FILE SECONDS
+# Writes back-to-back messages to FILE, enough (a pair lasts about 0.6 s) to outlast an
+# interval of SECONDS.
+traffic_recording() {
+  local messages=() number
+  for number in $(seq $(($3 * 2))); do
+    messages+=("SMS>TRAFFIC MESSAGE $number>>SECOND LINE" "LOC>4807N01134E $number")
+  done
+  "$1" -o "$2" --gap 0 "${messages[@]}"
+}
+
 # "NANOSECONDS SWITCHES RSS-KIB" of the processes PIDS.
 usage_of() {
   local pid task ns switches=0 cpu=0 rss=0

@@ -6,19 +6,22 @@ ZEL_RUN_PACKAGES=(
   qt6-base-dev libgl-dev
   libasound2-dev libasound2-plugins libpulse-dev
   libsndfile1-dev libsoxr-dev
+  libmosquitto-dev
   fonts-dejavu-core
   help2man
 )
 
 # What the test suite needs on top: a virtual display, a private sound server,
-# test frameworks, the reference decoder the benchmarks compare against, and the tools
-# that make and check the Debian package.
+# test frameworks, the reference decoder the benchmarks compare against, the tools
+# that make and check the Debian package, and a private MQTT broker with its clients
+# and a certificate made on the spot.
 ZEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libx11-dev
   pulseaudio pulseaudio-utils alsa-utils
   multimon-ng
   dpkg-dev file fakeroot lintian appstream
+  mosquitto mosquitto-clients openssl
 )
 
 # Installs whichever of the given packages are missing; does nothing when all are there.

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks that a desktop finds everything:
-# the three programs, the menu entry and the icon it names.
+# the programs, the menu entry and the icon it names, and the service unit.
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for program in ZELTextReceiver zel-decode zel-encode; do
+for program in ZELTextReceiver zel-decode zel-encode zel-listen; do
     [ -x "$prefix/bin/$program" ] || { echo "missing program: $program"; exit 1; }
 done
 entry=$prefix/share/applications/zeltextreceiver.desktop
@@ -15,4 +15,7 @@ entry=$prefix/share/applications/zeltextreceiver.desktop
 grep -qx 'Exec=ZELTextReceiver' "$entry" || { echo "desktop entry runs something else"; exit 1; }
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] || { echo "missing icon: $icon"; exit 1; }
-echo "installed: programs, desktop entry and icon"
+unit=$prefix/lib/systemd/user/zel-listen.service
+grep -qx "ExecStart=$prefix/bin/zel-listen \$ZEL_LISTEN_OPTIONS" "$unit" &&
+    grep -qx 'Restart=on-failure' "$unit" || { echo "missing or wrong service unit"; exit 1; }
+echo "installed: programs, desktop entry, icon and service unit"

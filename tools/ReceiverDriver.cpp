@@ -1,6 +1,7 @@
 #include "tools/ReceiverDriver.h"
 
 #include "audio/WaveUtils.h"
+#include "tools/MessageJson.h"
 #include "tools/MessageText.h"
 #include "tools/SampleSource.h"
 
@@ -24,7 +25,8 @@ constexpr int MaxTrailingBuffers = 3;
 TReceiverDriver::TReceiverDriver(const TDriverOptions &Options, TLineWriter &Output)
     : FOutput(Output),
       FReceiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Options.Demodulator)),
-      FTimestamps(Options.Timestamps) {
+      FTimestamps(Options.Timestamps), FJson(Options.Json),
+      FStation(Options.Json ? DefaultStation() : "") {
     AttachHandlers(Options);
 }
 
@@ -48,11 +50,16 @@ void TReceiverDriver::AttachHandlers(const TDriverOptions &Options) {
 
 void TReceiverDriver::ReceiverMessage(bool MessIsSMS, const TRxString &Text) {
     ++FMessageCount;
+    const std::string Offset = FormatSamplePosition(TFFSKReceiverFeed::SamplePosition(*FReceiver));
     std::string Line;
-    if (FTimestamps)
-        Line = FormatSamplePosition(TFFSKReceiverFeed::SamplePosition(*FReceiver)) + " ";
-    Line += MessIsSMS ? "SMS " : "LOC ";
-    Line += EscapeBytes(Text);
+    if (FJson) {
+        Line = MessageJson({"offset", Offset}, MessIsSMS, Text, FStation);
+    } else {
+        if (FTimestamps)
+            Line = Offset + " ";
+        Line += MessIsSMS ? "SMS " : "LOC ";
+        Line += EscapeBytes(Text);
+    }
     // Messages are rare and someone may be watching a live decode for them.
     FOutput.UrgentLine(Line);
 }

@@ -14,6 +14,7 @@ struct TDriverOptions {
     bool Events = false;     // also "level" and "bits" lines
     bool Timestamps = false; // message lines start with their time in the recording
     TDemodulatorKind Demodulator = TDemodulatorKind::Crossing;
+    bool Json = false; // message lines are JSON objects, with the time as "offset"
 };
 
 class TReceiverDriver {
@@ -39,6 +40,8 @@ private:
     TLineWriter &FOutput;
     TFFSKReceiver *FReceiver;
     bool FTimestamps;
+    bool FJson;
+    std::string FStation;
     std::array<std::int16_t, SamplesPerBuffer> FBuffer{};
     std::size_t FFill = 0;
     std::uint64_t FMessageCount = 0;

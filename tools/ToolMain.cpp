@@ -23,20 +23,20 @@ std::string OneLine(const std::string &Text) {
     return Line;
 }
 
-void Report(const char *ToolName, const std::string &Message) {
+} // namespace
+
+void ReportProblem(const char *ToolName, const std::string &Message) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", ToolName, OneLine(Message).c_str());
 }
-
-} // namespace
 
 int RunTool(const char *ToolName, const std::function<int()> &Body) {
     try {
         return Body();
     } catch (const std::bad_alloc &) {
-        Report(ToolName, "out of memory");
+        ReportProblem(ToolName, "out of memory");
     } catch (const std::exception &Error) {
-        Report(ToolName, Error.what());
+        ReportProblem(ToolName, Error.what());
     }
     return ToolFailureExitCode;
 }

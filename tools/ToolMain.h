@@ -6,6 +6,7 @@
 #include "platform/Exceptions.h"
 
 #include <functional>
+#include <string>
 
 class EToolError : public Exception {
 public:
@@ -13,6 +14,9 @@ public:
 };
 
 constexpr int ToolFailureExitCode = 2;
+
+// Writes "<ToolName>: <message>" as one line on stderr, after what stdout holds.
+void ReportProblem(const char *ToolName, const std::string &Message);
 
 // Runs Body and returns its exit status; any exception becomes one line
 // "<ToolName>: <message>" on stderr and ToolFailureExitCode.

@@ -24,6 +24,8 @@ constexpr const char *Usage =
     "  --events      also print 'level <n>' per buffer and 'bits <trace>' per bit period\n"
     "  --timestamps  start each message line with the time in the recording, in seconds,\n"
     "                at the end of the sample that delivered it\n"
+    "  --json        print each message as a JSON object: offset (seconds into the\n"
+    "                recording), kind, text (bytes as Latin-1 characters), station\n"
     "  --channel N   decode channel N (default 1)\n"
     "  --demodulator crossing|matched\n"
     "                count zero crossings (the default), or correlate against the tones:\n"
@@ -56,6 +58,8 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
                 Result.Options.Events = true;
             else if (Reader.Flag("--timestamps"))
                 Result.Options.Timestamps = true;
+            else if (Reader.Flag("--json"))
+                Result.Options.Json = true;
             else if (Reader.Flag("--"))
                 OptionsEnded = true;
             else if (auto Kind = Reader.Value("--demodulator"))

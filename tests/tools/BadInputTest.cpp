@@ -31,6 +31,11 @@ protected:
         SCOPED_TRACE(Mentioned);
         ExpectRefused(RunTool(ZEL_ENCODE, Arguments), "zel-encode", Mentioned);
     }
+    void ExpectListenRefused(const std::vector<std::string> &Arguments,
+                             const std::string &Mentioned) {
+        SCOPED_TRACE(Mentioned);
+        ExpectRefused(RunTool(ZEL_LISTEN, Arguments), "zel-listen", Mentioned);
+    }
     std::string Recording() { return RunTool(ZEL_ENCODE, {"--gap", "0", "SMS>test"}).Output; }
 
     TScratchDir Scratch;
@@ -88,8 +93,27 @@ TEST_F(BadInputTest, EncoderRefusesBadArguments) {
     ExpectEncodeRefused({"-o", Path("no/such/dir.wav"), "SMS>a"}, "dir.wav");
 }
 
+TEST_F(BadInputTest, ListenerRefusesBadArgumentsBeforeListening) {
+    ExpectListenRefused({"--verbose"}, "--verbose");
+    ExpectListenRefused({"--station"}, "--station");
+    ExpectListenRefused({"--station", "a/b"}, "a/b");
+    ExpectListenRefused({"--station", ""}, "--station");
+    ExpectListenRefused({"--quiet"}, "--mqtt");
+    ExpectListenRefused({"--mqtt", "http://host/zel"}, "http://host/zel");
+    ExpectListenRefused({"--mqtt", "mqtt://host"}, "prefix");
+    ExpectListenRefused({"--mqtt", "mqtt://host/a/#"}, "prefix");
+    ExpectListenRefused({"--mqtt", "mqtt://host:0/zel"}, "port");
+    ExpectListenRefused({"--mqtt", "mqtt://host:1883x/zel"}, "1883x");
+    ExpectListenRefused({"--mqtt", "mqtt://:1883/zel"}, "no host");
+    ExpectListenRefused({"--mqtt", "mqtt://u%zz@host/zel"}, "escape");
+    ExpectListenRefused({"--mqtt", "mqtt://host/zel", "--cafile", Path("ca.pem")}, "mqtts://");
+    ExpectListenRefused({"--mqtt", "mqtts://host/zel", "--cafile", Path("none.pem")}, "none.pem");
+    ExpectListenRefused({"--device", "No such input"}, "No such input");
+    ExpectListenRefused({"--demodulator", "fast"}, "fast");
+}
+
 TEST_F(BadInputTest, HelpAndVersionGoToStdout) {
-    for (const char *Tool : {ZEL_DECODE, ZEL_ENCODE}) {
+    for (const char *Tool : {ZEL_DECODE, ZEL_ENCODE, ZEL_LISTEN}) {
         const TToolResult Result = RunTool(Tool, {"--help"});
         EXPECT_EQ(Result.ExitCode, 0);
         EXPECT_TRUE(Result.Output.starts_with("Usage: zel-")) << Result.Output;

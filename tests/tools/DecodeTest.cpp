@@ -4,6 +4,8 @@
 #include "tools/FFSKEncoder.h"
 #include "tools/MessageText.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -222,6 +224,28 @@ TEST_F(DecodeTest, LiveDecodingShowsEachMessageAtOnceAndAStopDeliversThePendingO
         EXPECT_EQ(Decoder.Stop(Signal), 0) << "signal " << Signal;
         EXPECT_EQ(Decoder.WaitForLines(2),
                   (std::vector{DecodedLine("SMS>first"), DecodedLine("LOC>second")}));
+    }
+}
+
+TEST_F(DecodeTest, JsonGivesEveryByteBackToAJsonReader) {
+    std::string AllBytes;
+    for (int Byte = 0; Byte < 256; ++Byte)
+        AllBytes += static_cast<char>(Byte);
+    Scratch.Write("all.wav",
+                  RunTool(ZEL_ENCODE, {"SMS>" + EscapeBytes(AllBytes), "LOC>1\"2"}).Output);
+    const std::vector<std::string> Lines = SplitLines(Decode({"--json", Path("all.wav")}).Output);
+    ASSERT_EQ(Lines.size(), 2u);
+    const std::vector<std::pair<QString, std::string>> Sent = {{"SMS", AllBytes}, {"LOC", "1\"2"}};
+    for (std::size_t Index = 0; Index < Lines.size(); ++Index) {
+        QJsonParseError Error;
+        const QJsonObject Message =
+            QJsonDocument::fromJson(QByteArray::fromStdString(Lines[Index]), &Error).object();
+        ASSERT_EQ(Error.error, QJsonParseError::NoError) << Lines[Index];
+        EXPECT_EQ(Message["kind"].toString(), Sent[Index].first);
+        EXPECT_TRUE(
+            Message["text"].toString().toLatin1().toStdString().starts_with(Sent[Index].second));
+        EXPECT_GT(Message["offset"].toDouble(), 0.0);
+        EXPECT_FALSE(Message["station"].toString().isEmpty());
     }
 }
 

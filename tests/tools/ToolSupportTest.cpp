@@ -1,5 +1,6 @@
 #include "tools/LineWriter.h"
 #include "tools/MessageText.h"
+#include "tools/MqttUrl.h"
 #include "tools/PlainWav.h"
 #include "tools/ReceiverDriver.h"
 #include "tools/SampleSource.h"
@@ -28,6 +29,23 @@ TEST(MessageText, NotationIsExact) {
     EXPECT_EQ(UnescapeBytes("\\x4A\\x4b\\\\x"), "JK\\x");
     for (const char *Bad : {"\\", "a\\x", "\\x4", "\\x4g", "\\n", "\\X41"})
         EXPECT_THROW(UnescapeBytes(Bad), EToolError) << Bad;
+}
+
+TEST(MqttUrl, ReadsEveryPartAndTheSchemesPort) {
+    const TMqttUrl Full = ParseMqttUrl("mqtts://op%40site:p%3Ass:w@broker.example:9883/radio/zel/");
+    EXPECT_TRUE(Full.Tls);
+    EXPECT_EQ(Full.User, "op@site");
+    EXPECT_TRUE(Full.HasPassword);
+    EXPECT_EQ(Full.Password, "p:ss:w");
+    EXPECT_EQ(Full.Host, "broker.example");
+    EXPECT_EQ(Full.Port, 9883);
+    EXPECT_EQ(Full.Prefix, "radio/zel");
+    const TMqttUrl Plain = ParseMqttUrl("mqtt://user@[::1]/zel");
+    EXPECT_EQ(Plain.User, "user");
+    EXPECT_FALSE(Plain.HasPassword);
+    EXPECT_EQ(Plain.Host, "::1");
+    EXPECT_EQ(Plain.Port, 1883);
+    EXPECT_EQ(ParseMqttUrl("mqtts://h/p").Port, 8883);
 }
 
 TEST(FormatSamplePosition, RoundsToTheNearestMillisecond) {

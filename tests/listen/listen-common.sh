@@ -1,0 +1,23 @@
+# shellcheck shell=bash
+# Sourced by the zel-listen tests (after setting $here): waiting, checking, the status.
+
+# wait_until WHAT COMMAND...: as the window's end-to-end tests wait.
+source "$here/../e2e/wait.sh"
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+lines_in() { grep -c "${2:-.}" "$1" || true; }
+at_least() { [ "$(lines_in "$1" "${3:-.}")" -ge "$2" ]; }
+
+# The retained status of a station, as a new subscriber sees it.
+status_of() {
+  mosquitto_sub -h 127.0.0.1 -p "$1" "${@:3}" -t "zel/$2/status" -C 1 -W 5 2>/dev/null
+}
+
+# A JSON line of zel-listen: the message with its UTC time to the millisecond.
+json_pattern() {
+  printf '^{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z","kind":"%s","text":"%s","station":"%s"}$' "$@"
+}

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# zel-listen started while there is no sound input waits for one: one line says so,
+# a second one when the sound server comes; then it receives what is played, and
+# SIGTERM ends it with status 0.
+#
+# Usage: listen-waits-for-input.sh ZEL-LISTEN ZEL-ENCODE WORK-DIR
+set -euo pipefail
+here=$(dirname "$(realpath "$0")")
+source "$here/listen-common.sh"
+listen=$1 encode=$2 work=$3
+pulse=$here/../alsa/private-pulse.sh
+rm -rf "$work" && mkdir -p "$work"
+# A sound server of its own, not yet there.
+bash "$pulse" config "$work/pulse"
+eval "$(bash "$pulse" env "$work/pulse")"
+
+"$listen" >"$work/stdout" 2>"$work/stderr" &
+listener=$!
+trap 'kill $listener 2>/dev/null || true; bash "$pulse" stop "$work/pulse"' EXIT
+wait_until "the waiting line" at_least "$work/stderr" 1 "^zel-listen: no sound input .*waiting"
+bash "$pulse" start "$work/pulse"
+wait_until "the input" at_least "$work/stderr" 1 "^zel-listen: sound input found"
+
+"$encode" --preamble 600 -o "$work/traffic.wav" "SMS>AFTER A WAIT"
+paplay "$work/traffic.wav"
+wait_until "the message" at_least "$work/stdout" 1 " SMS AFTER A WAIT$"
+kill -TERM $listener
+code=0
+wait $listener || code=$?
+[ $code -eq 0 ] || fail "exit status $code after SIGTERM"
+[ "$(lines_in "$work/stderr")" -eq 2 ] || fail "stderr: $(cat "$work/stderr")"
+echo "passed: waited for the sound input, then received"

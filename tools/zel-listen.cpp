@@ -1,0 +1,262 @@
+// zel-listen: the receiver as a service. Listens to the sound input exactly as the
+// window does and writes each message as it is delivered: a timestamped line or a
+// JSON object on stdout, and JSON to an MQTT broker.
+
+#include "platform/MessageServices.h"
+#include "platform/PreferredWaveIn.h"
+#include "platform/TerminationSignals.h"
+#include "platform/WaveInService.h"
+#include "tools/DeviceChoice.h"
+#include "tools/LiveInput.h"
+#include "tools/MessageJson.h"
+#include "tools/MessageText.h"
+#include "tools/MqttPublisher.h"
+#include "tools/ToolArguments.h"
+#include "tools/ToolMain.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char *ToolName = "zel-listen";
+
+constexpr const char *Usage =
+    "Usage: zel-listen [OPTION]...\n"
+    "Listens to the sound input for 1 200-baud FFSK messages and writes each one as it\n"
+    "arrives, one line on stdout: '2026-12-08T17:26:40.123Z SMS <text>' (UTC).\n"
+    "  --json           write JSON objects instead: time, kind, text, station\n"
+    "  --quiet          write nothing on stdout (with --mqtt)\n"
+    "  --station NAME   the station name in JSON and topics (default: the host name)\n"
+    "  --mqtt URL       also publish each message's JSON with QoS 1 to\n"
+    "                   <prefix>/<station>/sms or .../loc, and 'online'/'offline' to\n"
+    "                   <prefix>/<station>/status (retained); URL is\n"
+    "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...\n"
+    "  --cafile FILE    the certificate authorities for mqtts:// (default: the system's)\n"
+    "  --demodulator matched|crossing\n"
+    "                   correlate against the tones (the default: it copes with weak,\n"
+    "                   noisy and detuned radios), or count zero crossings as the window\n"
+    "                   does by default\n"
+    "  --device NAME    record from this input (a name or number of --list-devices)\n"
+    "  --list-devices   list the sound inputs and exit\n"
+    "  --help           print this help and exit\n"
+    "  --version        print the version and exit\n"
+    "Runs until SIGTERM or SIGINT, then exits with status 0; 2 on bad arguments, or\n"
+    "when stdout takes no more and there is no broker.\n";
+
+// Sent messages leave the queue at most this long after a stop is asked for.
+constexpr auto MqttFlushTime = 5s;
+
+struct TListenArguments {
+    bool Json = false;
+    bool Quiet = false;
+    bool ListDevices = false;
+    bool Help = false;
+    bool Version = false;
+    std::string Station;                                      // given, or the host name
+    TDemodulatorKind Demodulator = TDemodulatorKind::Matched; // made for real radios
+    std::optional<std::string> Device;                        // none: the preferred input
+    std::optional<TMqttUrl> Mqtt;
+    std::string CaFile;
+};
+
+void CheckStation(const std::string &Station) {
+    if (Station.empty() || Station.find_first_of("/+#") != std::string::npos)
+        throw EToolError("--station must be a non-empty name without '/', '+' or '#', not '" +
+                         Station + "'");
+}
+
+void CheckCombination(const TListenArguments &Arguments) {
+    if (!Arguments.CaFile.empty() && !(Arguments.Mqtt && Arguments.Mqtt->Tls))
+        throw EToolError("--cafile needs an mqtts:// URL");
+    if (Arguments.Quiet && !Arguments.Mqtt)
+        throw EToolError("--quiet without --mqtt leaves nothing to write");
+}
+
+TListenArguments ParseArguments(int ArgCount, char **Args) {
+    TListenArguments Result;
+    Result.Station = DefaultStation();
+    TArgumentReader Reader(ArgCount, Args);
+    while (!Reader.AtEnd()) {
+        if (Reader.Flag("--help"))
+            Result.Help = true;
+        else if (Reader.Flag("--version"))
+            Result.Version = true;
+        else if (Reader.Flag("--json"))
+            Result.Json = true;
+        else if (Reader.Flag("--quiet"))
+            Result.Quiet = true;
+        else if (Reader.Flag("--list-devices"))
+            Result.ListDevices = true;
+        else if (auto Station = Reader.Value("--station"))
+            Result.Station = *Station;
+        else if (auto Kind = Reader.Value("--demodulator"))
+            Result.Demodulator = ParseDemodulator(*Kind);
+        else if (auto Device = Reader.Value("--device"))
+            Result.Device = *Device;
+        else if (auto Url = Reader.Value("--mqtt"))
+            Result.Mqtt = ParseMqttUrl(*Url);
+        else if (auto CaFile = Reader.Value("--cafile"))
+            Result.CaFile = *CaFile;
+        else
+            throw EToolError("unknown argument '" + Reader.Current() + "' (see --help)");
+    }
+    CheckStation(Result.Station);
+    CheckCombination(Result);
+    return Result;
+}
+
+void Report(const std::string &Line) {
+    ReportProblem(ToolName, Line);
+}
+
+// "2026-12-08T17:26:40.123Z"
+std::string UtcTime(std::chrono::system_clock::time_point Time) {
+    const auto Milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Time.time_since_epoch()).count();
+    const std::time_t Seconds = std::time_t(Milliseconds / 1000);
+    std::tm Parts{};
+    gmtime_r(&Seconds, &Parts);
+    char Text[40];
+    const std::size_t Length = std::strftime(Text, sizeof Text, "%Y-%m-%dT%H:%M:%S", &Parts);
+    std::snprintf(Text + Length, sizeof Text - Length, ".%03dZ", int(Milliseconds % 1000));
+    return Text;
+}
+
+// Each delivered message, at once: on stdout and to the broker. Without a broker, a
+// stdout that takes no more (a reader gone) leaves nothing to do: OnNoOutput is called.
+class TMessageOutput {
+public:
+    TMessageOutput(const TListenArguments &Arguments, TMqttPublisher *Publisher,
+                   std::function<void()> OnNoOutput)
+        : FArguments(Arguments), FPublisher(Publisher), FOnNoOutput(std::move(OnNoOutput)) {
+        if (Arguments.Mqtt)
+            FTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/";
+    }
+
+    void Deliver(bool MessIsSMS, const TRxString &Text) {
+        const std::string Time = UtcTime(std::chrono::system_clock::now());
+        const std::string Json =
+            MessageJson({"time", "\"" + Time + "\""}, MessIsSMS, Text, FArguments.Station);
+        if (!FArguments.Quiet)
+            WriteLine(FArguments.Json ? Json
+                                      : Time + (MessIsSMS ? " SMS " : " LOC ") + EscapeBytes(Text));
+        if (FPublisher)
+            FPublisher->Publish(FTopic + (MessIsSMS ? "sms" : "loc"), Json);
+    }
+
+private:
+    void WriteLine(const std::string &Line) {
+        const bool Written = std::fwrite(Line.data(), 1, Line.size(), stdout) == Line.size() &&
+                             std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
+        if (Written || FWriteFailed)
+            return;
+        FWriteFailed = true;
+        if (FPublisher) {
+            Report("cannot write the output; messages go on to the broker only");
+        } else {
+            Report("cannot write the output; stopping");
+            FOnNoOutput();
+        }
+    }
+
+    const TListenArguments &FArguments;
+    TMqttPublisher *FPublisher;
+    std::function<void()> FOnNoOutput;
+    std::string FTopic;
+    bool FWriteFailed = false;
+};
+
+// Errors raised while recording reach the user once each, not once per buffer. (The
+// handler is called through copies: what it remembers lives outside it.)
+void ReportRecordingErrors() {
+    auto Last = std::make_shared<std::string>();
+    platform::SetExceptionHandler([Last](TObject *, std::exception_ptr Error) {
+        std::string Message = "unknown error";
+        try {
+            std::rethrow_exception(Error);
+        } catch (const std::exception &Exception) {
+            Message = Exception.what();
+        } catch (...) {
+        }
+        if (Message != *Last)
+            Report(Message);
+        *Last = Message;
+    });
+}
+
+void ListDevices(platform::IWaveInService &Service) {
+    const auto Names = DeviceNames(Service);
+    for (std::size_t Device = 0; Device < Names.size(); ++Device)
+        std::printf("%zu\t%s\n", Device, Names[Device].c_str());
+}
+
+std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments) {
+    if (!Arguments.Mqtt)
+        return nullptr;
+    TMqttSettings Settings;
+    Settings.Url = *Arguments.Mqtt;
+    Settings.CaFile = Arguments.CaFile;
+    Settings.StatusTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/status";
+    return std::make_unique<TMqttPublisher>(Settings, Report);
+}
+
+int Listen(int ArgCount, char **Args) {
+    const TListenArguments Arguments = ParseArguments(ArgCount, Args);
+    if (Arguments.Help)
+        return ShowUsage(Usage);
+    if (Arguments.Version)
+        return ShowVersion(ToolName);
+    // Outlives everything that records: the sound input closes before it goes.
+    const auto SoundInput = platform::CreatePreferredWaveInService();
+    if (Arguments.ListDevices) {
+        ListDevices(*SoundInput);
+        return 0;
+    }
+    std::optional<TChosenDeviceService> ChosenInput;
+    if (Arguments.Device)
+        ChosenInput.emplace(*SoundInput, *Arguments.Device);
+    platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication Application(ArgCount, Args);
+    ReportRecordingErrors();
+    const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
+    int ExitCode = 0;
+    TMessageOutput Output(Arguments, Publisher.get(), [&] {
+        ExitCode = ToolFailureExitCode;
+        Application.quit();
+    });
+    {
+        TLiveInput Input(
+            Arguments.Demodulator,
+            [&](TObject *, bool MessIsSMS, const TRxString &Text) {
+                Output.Deliver(MessIsSMS, Text);
+            },
+            Report);
+        platform::TTerminationSignals Signals([&](int) {
+            Input.Stop();
+            Application.quit();
+        });
+        Application.exec();
+    }
+    if (Publisher && !Publisher->Close(MqttFlushTime))
+        Report("the MQTT broker did not take every message in time; the rest are lost");
+    return ExitCode;
+}
+
+} // namespace
+
+int main(int ArgCount, char **Args) {
+    return RunTool(ToolName, [&] { return Listen(ArgCount, Args); });
+}
