@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -38,6 +39,7 @@ void TRecorderKeeper::Check() {
     if (!FRecorder)
         return TryStart();
     if (FRecorder->Active() && FRecorder->Lost()) {
+        FLost = true;
         // Closing it takes a notification in window mode: the next look opens it again.
         SetActiveQuietly(false);
         return Retry();
@@ -65,9 +67,11 @@ void TRecorderKeeper::SetActiveQuietly(bool Value) {
 
 void TRecorderKeeper::Reactivate() {
     SetActiveQuietly(true);
-    if (FRecorder->Active() && !FRecorder->Lost())
-        return Check();
-    Retry();
+    if (!FRecorder->Active() || FRecorder->Lost())
+        return Retry();
+    if (std::exchange(FLost, false) && OnRecovered)
+        OnRecovered(this);
+    Check();
 }
 
 void TRecorderKeeper::Retry() {

@@ -31,6 +31,9 @@ public:
     void Start();
     TWaveAudioIO *Recorder() const { return FRecorder; }
 
+    // Called, with the keeper as sender, when a recorder that lost its input records again.
+    std::function<void(TObject *Sender)> OnRecovered;
+
 private:
     void Check();
     void TryStart();
@@ -44,4 +47,5 @@ private:
     TWaveAudioIO *FRecorder = nullptr;
     QTimer FTimer;
     std::chrono::milliseconds FBackOff;
+    bool FLost = false;
 };

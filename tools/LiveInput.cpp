@@ -17,6 +17,7 @@ constexpr std::size_t SamplesPerBuffer = 9600;
 TLiveInput::TLiveInput(TDemodulatorKind Demodulator, TDataReiceiveEvent OnReceive, TReport Report)
     : FDemodulator(Demodulator), FOnReceive(std::move(OnReceive)), FReport(std::move(Report)) {
     FKeeper = new TRecorderKeeper(nullptr, [this] { return StartReceiver(); });
+    FKeeper->OnRecovered = [this](TObject *) { FReport("sound input back; listening"); };
     try {
         FKeeper->Start();
     } catch (const std::exception &Error) {

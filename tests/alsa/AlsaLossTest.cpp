@@ -81,6 +81,8 @@ TEST_P(SoundServerLoss, OneErrorAtMostThenMessagesAfterTheReturnAreReceived) {
     EXPECT_TRUE(TKeptReceiver::WaitFor([&] { return !Receiver.Deliveries().empty(); }, 20s));
     EXPECT_EQ(Receiver.Deliveries(), std::vector<TDelivery>{ExpectedDelivery(Message)});
     EXPECT_EQ(Receiver.Errors(), Expected);
+    EXPECT_EQ(Receiver.Recoveries(), Expected.size())
+        << "a loss, and only a loss, is followed by news of the return";
     EXPECT_TRUE(Playback.Wait());
 }
 

@@ -14,6 +14,7 @@ TKeptReceiver::TKeptReceiver() {
         }
     });
     FKeeper = new TRecorderKeeper(nullptr, [this] { return StartReceiver(); });
+    FKeeper->OnRecovered = [this](TObject *) { ++FRecoveries; };
     try {
         FKeeper->Start();
     } catch (...) {

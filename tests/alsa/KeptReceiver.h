@@ -34,6 +34,7 @@ public:
     const std::vector<std::string> &Errors() const { return FErrors; }
     const std::vector<TDelivery> &Deliveries() const { return FDeliveries; }
     unsigned Buffers() const { return FBuffers; }
+    unsigned Recoveries() const { return FRecoveries; }
 
 private:
     TComponent *StartReceiver();
@@ -44,4 +45,5 @@ private:
     std::vector<std::string> FErrors;
     std::vector<TDelivery> FDeliveries;
     unsigned FBuffers = 0;
+    unsigned FRecoveries = 0;
 };
