@@ -1,12 +1,13 @@
 #include "tools/DeviceChoice.h"
 
-#include "tools/QuietStderr.h"
+#include "tools/SilencedOutput.h"
 #include "tools/ToolMain.h"
 
 #include <algorithm>
+#include <unistd.h>
 
 std::vector<std::string> DeviceNames(platform::IWaveInService &Service) {
-    const TQuietStderr Quiet;
+    const TSilencedOutput Quiet(STDERR_FILENO);
     std::vector<std::string> Names;
     const UINT Count = Service.GetNumDevs();
     for (UINT Device = 0; Device < Count; ++Device) {

@@ -3,6 +3,7 @@
 #include "tools/MessageText.h"
 #include "tools/PlainWav.h"
 #include "tools/Resampler.h"
+#include "tools/SilencedOutput.h"
 #include "tools/ToolMain.h"
 
 #include "tools/SoundLibraries.h"
@@ -27,39 +28,11 @@ constexpr std::size_t RawReadBytes = 14 * 9600 * sizeof(std::int16_t);
 constexpr int MinimumSampleRate = 1000;
 constexpr int MaximumSampleRate = 1000000;
 
-// Some decoders behind libsndfile print their own notes, on stderr (mpg123) and even
-// on stdout (a damaged sample dump), where the tool promises its own lines only: both
-// are silenced while the library runs.
+// Decoders behind libsndfile may print on stdout and stderr: both are silenced while
+// the library runs.
 class TQuietLibrary {
-public:
-    TQuietLibrary() : FSavedStdout(Silence(STDOUT_FILENO)), FSavedStderr(Silence(STDERR_FILENO)) {}
-    ~TQuietLibrary() {
-        std::fflush(stdout); // what the library printf'ed goes to /dev/null too
-        Restore(STDOUT_FILENO, FSavedStdout);
-        Restore(STDERR_FILENO, FSavedStderr);
-    }
-    TQuietLibrary(const TQuietLibrary &) = delete;
-    TQuietLibrary &operator=(const TQuietLibrary &) = delete;
-
-private:
-    static int Silence(int Descriptor) {
-        const int Saved = dup(Descriptor);
-        const int Null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (Null >= 0) {
-            dup2(Null, Descriptor);
-            close(Null);
-        }
-        return Saved;
-    }
-    static void Restore(int Descriptor, int Saved) {
-        if (Saved >= 0) {
-            dup2(Saved, Descriptor);
-            close(Saved);
-        }
-    }
-
-    int FSavedStdout;
-    int FSavedStderr;
+    TSilencedOutput FStdout{STDOUT_FILENO};
+    TSilencedOutput FStderr{STDERR_FILENO};
 };
 
 // The containers recordings come in; the library's other readers (sample dumps,
