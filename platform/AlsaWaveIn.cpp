@@ -1,6 +1,6 @@
 #include "platform/AlsaWaveIn.h"
 
-#include "platform/MessageServices.h"
+#include "platform/WaveInQueue.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -157,12 +156,8 @@ std::vector<TCaptureDevice> ListCaptureDevices() {
     return Devices;
 }
 
-bool IsMapper(UINT_PTR DeviceID) {
-    return DeviceID == WAVE_MAPPER || DeviceID == static_cast<UINT_PTR>(-1);
-}
-
 std::optional<TCaptureDevice> ResolveDevice(UINT_PTR DeviceID) {
-    if (IsMapper(DeviceID))
+    if (IsWaveMapper(DeviceID))
         return TCaptureDevice{DefaultPcmName, DefaultDeviceName};
     std::vector<TCaptureDevice> Devices = ListCaptureDevices();
     if (DeviceID >= Devices.size())
@@ -170,25 +165,7 @@ std::optional<TCaptureDevice> ResolveDevice(UINT_PTR DeviceID) {
     return Devices[DeviceID];
 }
 
-// Cuts at a character boundary, so that a UTF-8 name never ends in half a character.
-void CopyName(char (&Target)[MAXPNAMELEN], const std::string &Name) {
-    std::size_t Length = std::min<std::size_t>(Name.size(), MAXPNAMELEN - 1);
-    if (Length < Name.size())
-        while (Length > 0 && (static_cast<unsigned char>(Name[Length]) & 0xC0) == 0x80)
-            --Length;
-    std::memcpy(Target, Name.data(), Length);
-    Target[Length] = '\0';
-}
-
 // ---- Formats ----
-
-bool IsRecordableFormat(const WAVEFORMATEX &Format) {
-    const std::uint64_t BlockAlign = Format.nChannels * Format.wBitsPerSample / 8;
-    return Format.wFormatTag == WAVE_FORMAT_PCM &&
-           (Format.wBitsPerSample == 8 || Format.wBitsPerSample == 16) && Format.nChannels > 0 &&
-           Format.nSamplesPerSec > 0 && Format.nBlockAlign == BlockAlign &&
-           Format.nAvgBytesPerSec == Format.nSamplesPerSec * BlockAlign;
-}
 
 snd_pcm_format_t SampleFormat(WORD BitsPerSample) {
     return BitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
@@ -270,23 +247,6 @@ MMRESULT ConfigureForRecording(snd_pcm_t *Pcm, const WAVEFORMATEX &Format) {
     return snd_pcm_hw_params(Pcm, Params) < 0 ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
 }
 
-// ---- Texts ----
-
-constexpr TErrorText ErrorTexts[] = {
-    {MMSYSERR_NOERROR, "The sound input did what was asked."},
-    {MMSYSERR_ERROR, "The sound input failed."},
-    {MMSYSERR_BADDEVICEID, "The chosen sound input does not exist."},
-    {MMSYSERR_ALLOCATED, "The sound input is in use by another program."},
-    {MMSYSERR_INVALHANDLE, "The sound input is not open."},
-    {MMSYSERR_NODRIVER, "No sound input was found."},
-    {MMSYSERR_NOMEM, "There is not enough memory to record sound."},
-    {MMSYSERR_INVALFLAG, "The sound input was given an option it does not know."},
-    {MMSYSERR_INVALPARAM, "The sound input was given an invalid value."},
-    {WAVERR_BADFORMAT, "The sound input cannot record in this format."},
-    {WAVERR_STILLPLAYING, "The sound input still holds recording buffers."},
-    {WAVERR_UNPREPARED, "The recording buffer has not been prepared."},
-};
-
 // The wake-up of a capture thread that waits in poll.
 class TWakeSignal {
 public:
@@ -312,16 +272,6 @@ private:
     int FFd;
 };
 
-struct TCallbackTarget {
-    DWORD_PTR Callback;
-    DWORD Type;
-
-    // Without a target (no callback flag) nothing is posted, and that is no failure.
-    bool Post(UINT Msg, LPARAM Param) const {
-        return Type == 0 || PostCallbackMessage(Callback, Type, Msg, Param);
-    }
-};
-
 } // namespace
 
 // One open device: the buffers queued by the engine, and the thread that fills them.
@@ -333,7 +283,7 @@ struct TCallbackTarget {
 class TAlsaCaptureStream {
 public:
     TAlsaCaptureStream(TPcm Pcm, const WAVEFORMATEX &Format, TCallbackTarget Target)
-        : FPcm(std::move(Pcm)), FFormat(Format), FTarget(Target),
+        : FPcm(std::move(Pcm)), FFormat(Format), FBuffers(Format, Target),
           FPollFds(1 + std::max(0, snd_pcm_poll_descriptors_count(FPcm.get()))) {
         snd_pcm_uframes_t RingFrames = 0;
         snd_pcm_get_params(FPcm.get(), &RingFrames, &FPeriodFrames);
@@ -355,42 +305,26 @@ public:
     TAlsaCaptureStream(const TAlsaCaptureStream &) = delete;
     TAlsaCaptureStream &operator=(const TAlsaCaptureStream &) = delete;
 
-    bool Notify(UINT Msg, LPARAM Param) const { return FTarget.Post(Msg, Param); }
+    bool Notify(UINT Msg, LPARAM Param) const { return FBuffers.Notify(Msg, Param); }
 
     MMRESULT Prepare(WAVEHDR &Header) {
         std::lock_guard Guard(FLock);
-        if (FClosed)
-            return MMSYSERR_INVALHANDLE;
-        Header.dwFlags |= WHDR_PREPARED;
-        return MMSYSERR_NOERROR;
+        return FClosed ? MMSYSERR_INVALHANDLE : FBuffers.Prepare(Header);
     }
 
     MMRESULT Unprepare(WAVEHDR &Header) {
         std::lock_guard Guard(FLock);
-        if (FClosed)
-            return MMSYSERR_INVALHANDLE;
-        if (Header.dwFlags & WHDR_INQUEUE)
-            return WAVERR_STILLPLAYING;
-        Header.dwFlags &= ~WHDR_PREPARED;
-        return MMSYSERR_NOERROR;
+        return FClosed ? MMSYSERR_INVALHANDLE : FBuffers.Unprepare(Header);
     }
 
+    // A faulty buffer is named as such even when the stream is lost.
     MMRESULT Add(WAVEHDR &Header) {
         std::lock_guard Guard(FLock);
         if (FClosed)
             return MMSYSERR_INVALHANDLE;
-        if (!Header.lpData || Capacity(Header) == 0)
-            return MMSYSERR_INVALPARAM;
-        if (!(Header.dwFlags & WHDR_PREPARED))
-            return WAVERR_UNPREPARED;
-        if (Header.dwFlags & WHDR_INQUEUE)
-            return WAVERR_STILLPLAYING;
-        if (FLost)
-            return MMSYSERR_NODRIVER;
-        Header.dwFlags = (Header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-        Header.dwBytesRecorded = 0;
-        FQueue.push_back(&Header);
-        return MMSYSERR_NOERROR;
+        if (MMRESULT Refused = FBuffers.Check(Header))
+            return Refused;
+        return FLost ? MMSYSERR_NODRIVER : FBuffers.Add(Header);
     }
 
     MMRESULT Start() {
@@ -413,8 +347,7 @@ public:
             return MMSYSERR_INVALHANDLE;
         FRecording = false;
         // The buffer being filled comes back with what it holds; empty ones wait for a start.
-        if (!FQueue.empty() && FQueue.front()->dwBytesRecorded > 0)
-            ReturnFront();
+        FBuffers.ReturnPartial();
         FWake.Raise();
         return MMSYSERR_NOERROR;
     }
@@ -424,8 +357,7 @@ public:
         if (FClosed)
             return MMSYSERR_INVALHANDLE;
         FRecording = false;
-        while (!FQueue.empty())
-            ReturnFront();
+        FBuffers.ReturnAll();
         FPosition = 0;
         FWake.Raise();
         return MMSYSERR_NOERROR;
@@ -439,14 +371,7 @@ public:
                 return MMSYSERR_INVALHANDLE;
             Bytes = FPosition;
         }
-        if (Time.wType == TIME_MS) {
-            Time.u.ms = static_cast<DWORD>(Bytes * 1000 / FFormat.nAvgBytesPerSec);
-        } else if (Time.wType == TIME_SAMPLES) {
-            Time.u.sample = static_cast<DWORD>(Bytes / FFormat.nBlockAlign);
-        } else {
-            Time.wType = TIME_BYTES;
-            Time.u.cb = static_cast<DWORD>(Bytes);
-        }
+        FBuffers.Express(Bytes, Time);
         return MMSYSERR_NOERROR;
     }
 
@@ -455,7 +380,7 @@ public:
         std::lock_guard Guard(FLock);
         if (FClosed)
             return MMSYSERR_INVALHANDLE;
-        if (!FQueue.empty())
+        if (!FBuffers.Empty())
             return WAVERR_STILLPLAYING;
         FClosed = true;
         FWake.Raise();
@@ -512,8 +437,7 @@ private:
         FPcmRunning = false;
         std::lock_guard Guard(FLock);
         FLost = true;
-        while (!FQueue.empty())
-            ReturnFront();
+        FBuffers.ReturnAll();
     }
 
     void FollowCommand(const TCommand &Command) {
@@ -607,38 +531,15 @@ private:
             return;
         FPosition += Bytes;
         // With no buffer queued the audio is dropped, as the Windows service does.
-        while (Bytes > 0 && !FQueue.empty()) {
-            WAVEHDR &Header = *FQueue.front();
-            const DWORD Count = std::min(Bytes, Capacity(Header) - Header.dwBytesRecorded);
-            std::memcpy(Header.lpData + Header.dwBytesRecorded, Data, Count);
-            Header.dwBytesRecorded += Count;
-            Data += Count;
-            Bytes -= Count;
-            if (Header.dwBytesRecorded == Capacity(Header))
-                ReturnFront();
-        }
-    }
-
-    // FLock is held: the notifications leave in the order the buffers were filled.
-    void ReturnFront() {
-        WAVEHDR *Header = FQueue.front();
-        FQueue.pop_front();
-        Header->dwFlags = (Header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        Notify(MM_WIM_DATA, reinterpret_cast<LPARAM>(Header));
-    }
-
-    // Whole frames only.
-    DWORD Capacity(const WAVEHDR &Header) const {
-        return Header.dwBufferLength - Header.dwBufferLength % FFormat.nBlockAlign;
+        FBuffers.Fill(Data, Bytes);
     }
 
     TPcm FPcm;
     const WAVEFORMATEX FFormat;
-    const TCallbackTarget FTarget;
     TWakeSignal FWake;
 
     std::mutex FLock;
-    std::deque<WAVEHDR *> FQueue;
+    TWaveInQueue FBuffers;
     bool FRecording = false;
     bool FClosed = false;
     bool FLost = false;
@@ -677,10 +578,10 @@ MMRESULT TAlsaWaveInService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UI
         return MMSYSERR_BADDEVICEID;
     TOpenedPcm Opened = OpenCapturePcm(Device->PcmName);
     // The preferred input stands for whatever there is; when there is nothing, it is missing.
-    if (IsMapper(DeviceID) && !Opened.Pcm && !IsBusy(Opened.Error))
+    if (IsWaveMapper(DeviceID) && !Opened.Pcm && !IsBusy(Opened.Error))
         return OpenFailure(Opened.Error);
     WAVEINCAPSA Result{};
-    CopyName(Result.szPname, Device->Description);
+    CopyDeviceName(Result.szPname, Device->Description);
     Result.wChannels = 1;
     if (Opened.Pcm) {
         Result.dwFormats = SupportedFormatBits(Opened.Pcm.get());
@@ -692,14 +593,8 @@ MMRESULT TAlsaWaveInService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UI
 
 MMRESULT TAlsaWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format,
                                   DWORD_PTR Callback, DWORD_PTR, DWORD Flags) {
-    const DWORD CallbackType = Flags & (CALLBACK_WINDOW | CALLBACK_THREAD);
-    if ((Flags & ~(WAVE_FORMAT_QUERY | CALLBACK_WINDOW | CALLBACK_THREAD)) ||
-        CallbackType == (CALLBACK_WINDOW | CALLBACK_THREAD))
-        return MMSYSERR_INVALFLAG;
-    if (!Format)
-        return MMSYSERR_INVALPARAM;
-    if (!IsRecordableFormat(*Format))
-        return WAVERR_BADFORMAT;
+    if (MMRESULT Refused = CheckOpenArguments(Format, Flags))
+        return Refused;
     std::optional<TCaptureDevice> Device = ResolveDevice(DeviceID);
     if (!Device)
         return MMSYSERR_BADDEVICEID;
@@ -715,16 +610,15 @@ MMRESULT TAlsaWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORM
         return Result;
     std::shared_ptr<TAlsaCaptureStream> Stream;
     try {
-        Stream = std::make_shared<TAlsaCaptureStream>(std::move(Opened.Pcm), *Format,
-                                                      TCallbackTarget{Callback, CallbackType});
+        Stream = std::make_shared<TAlsaCaptureStream>(
+            std::move(Opened.Pcm), *Format, TCallbackTarget{Callback, CallbackType(Flags)});
     } catch (const std::exception &) {
         return MMSYSERR_NOMEM;
     }
-    *WaveIn = Register(Stream);
+    *WaveIn = FStreams.Register(Stream);
     if (!Stream->Notify(MM_WIM_OPEN, 0)) {
         // Nobody would ever hear of this device: it is not opened at all.
-        std::lock_guard Guard(FLock);
-        FStreams.erase(*WaveIn);
+        FStreams.Forget(*WaveIn);
         *WaveIn = 0;
         return MMSYSERR_INVALPARAM;
     }
@@ -732,59 +626,51 @@ MMRESULT TAlsaWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORM
 }
 
 MMRESULT TAlsaWaveInService::PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
     if (!Stream)
         return MMSYSERR_INVALHANDLE;
     return Header ? Stream->Prepare(*Header) : MMSYSERR_INVALPARAM;
 }
 
 MMRESULT TAlsaWaveInService::UnprepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
     if (!Stream)
         return MMSYSERR_INVALHANDLE;
     return Header ? Stream->Unprepare(*Header) : MMSYSERR_INVALPARAM;
 }
 
 MMRESULT TAlsaWaveInService::AddBuffer(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
     if (!Stream)
         return MMSYSERR_INVALHANDLE;
     return Header ? Stream->Add(*Header) : MMSYSERR_INVALPARAM;
 }
 
 MMRESULT TAlsaWaveInService::Start(HWAVEIN WaveIn) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
     return Stream ? Stream->Start() : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT TAlsaWaveInService::Stop(HWAVEIN WaveIn) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
     return Stream ? Stream->Stop() : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT TAlsaWaveInService::Reset(HWAVEIN WaveIn) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
     return Stream ? Stream->Reset() : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT TAlsaWaveInService::Close(HWAVEIN WaveIn) {
     std::shared_ptr<TAlsaCaptureStream> Stream;
-    {
-        std::lock_guard Guard(FLock);
-        auto Found = FStreams.find(WaveIn);
-        if (Found == FStreams.end())
-            return MMSYSERR_INVALHANDLE;
-        if (MMRESULT Result = Found->second->BeginClose())
-            return Result;
-        Stream = std::move(Found->second);
-        FStreams.erase(Found);
-    }
+    if (MMRESULT Result = FStreams.TakeForClose(WaveIn, Stream))
+        return Result;
     Stream->FinishClose(Stream);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT TAlsaWaveInService::GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = Find(WaveIn);
+    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
     if (!Stream)
         return MMSYSERR_INVALHANDLE;
     if (!Time || TimeSize < sizeof(MMTIME))
@@ -793,19 +679,7 @@ MMRESULT TAlsaWaveInService::GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT Time
 }
 
 MMRESULT TAlsaWaveInService::GetErrorText(MMRESULT Code, char *Text, UINT TextSize) {
-    return CopyErrorText(ErrorTexts, Code, Text, TextSize);
-}
-
-std::shared_ptr<TAlsaCaptureStream> TAlsaWaveInService::Find(HWAVEIN WaveIn) {
-    std::lock_guard Guard(FLock);
-    auto Found = FStreams.find(WaveIn);
-    return Found == FStreams.end() ? nullptr : Found->second;
-}
-
-HWAVEIN TAlsaWaveInService::Register(std::shared_ptr<TAlsaCaptureStream> Stream) {
-    std::lock_guard Guard(FLock);
-    FStreams.emplace(++FLastHandle, std::move(Stream));
-    return FLastHandle;
+    return CopyErrorText(WaveInErrorTexts(), Code, Text, TextSize);
 }
 
 } // namespace platform

@@ -5,11 +5,8 @@
 // list. Each open device records on a thread of its own, which reads from ALSA into the
 // queued buffers and posts the notifications; it never calls the engine.
 
+#include "platform/WaveInHandles.h"
 #include "platform/WaveInService.h"
-
-#include <map>
-#include <memory>
-#include <mutex>
 
 namespace platform {
 
@@ -37,13 +34,7 @@ public:
     MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
 
 private:
-    std::shared_ptr<TAlsaCaptureStream> Find(HWAVEIN WaveIn);
-    HWAVEIN Register(std::shared_ptr<TAlsaCaptureStream> Stream);
-
-    std::mutex FLock;
-    std::map<HWAVEIN, std::shared_ptr<TAlsaCaptureStream>> FStreams;
-    // Handles are never reused, so a stale one is refused instead of reaching a newer device.
-    HWAVEIN FLastHandle = 0;
+    TWaveInHandles<TAlsaCaptureStream> FStreams;
 };
 
 } // namespace platform

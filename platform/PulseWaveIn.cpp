@@ -242,8 +242,8 @@ pa_sample_spec SampleSpec(const WAVEFORMATEX &Format) {
 }
 
 bool ServerTakes(const WAVEFORMATEX &Format) {
-    const pa_sample_spec Spec = SampleSpec(Format);
-    return pa_sample_spec_valid(&Spec);
+    const pa_sample_spec SampleFormat = SampleSpec(Format);
+    return pa_sample_spec_valid(&SampleFormat);
 }
 
 MMRESULT StreamFailure(int Error) {
@@ -277,11 +277,11 @@ public:
         if (!FConnection.Connect(Deadline))
             return MMSYSERR_NODRIVER;
         TPulseConnection::TLock Lock(FConnection);
-        const pa_sample_spec Spec = SampleSpec(FFormat);
+        const pa_sample_spec SampleFormat = SampleSpec(FFormat);
         TProplist Stream = Properties({{PA_PROP_MEDIA_ROLE, "production"},
                                        {PA_PROP_APPLICATION_ICON_NAME, "zeltextreceiver"}});
-        FStream = pa_stream_new_with_proplist(FConnection.Context(), StreamName, &Spec, nullptr,
-                                              Stream.get());
+        FStream = pa_stream_new_with_proplist(FConnection.Context(), StreamName, &SampleFormat,
+                                              nullptr, Stream.get());
         if (!FStream)
             return StreamFailure(pa_context_errno(FConnection.Context()));
         pa_stream_set_state_callback(FStream, &TPulseCaptureStream::StateChanged, this);

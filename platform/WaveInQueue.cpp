@@ -65,13 +65,19 @@ MMRESULT TWaveInQueue::Unprepare(WAVEHDR &Header) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TWaveInQueue::Add(WAVEHDR &Header) {
+MMRESULT TWaveInQueue::Check(const WAVEHDR &Header) const {
     if (!Header.lpData || Capacity(Header) == 0)
         return MMSYSERR_INVALPARAM;
     if (!(Header.dwFlags & WHDR_PREPARED))
         return WAVERR_UNPREPARED;
     if (Header.dwFlags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TWaveInQueue::Add(WAVEHDR &Header) {
+    if (MMRESULT Refused = Check(Header))
+        return Refused;
     Header.dwFlags = (Header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     Header.dwBytesRecorded = 0;
     FQueue.push_back(&Header);

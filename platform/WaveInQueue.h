@@ -49,6 +49,8 @@ public:
 
     MMRESULT Prepare(WAVEHDR &Header);
     MMRESULT Unprepare(WAVEHDR &Header);
+    // What Add would refuse the buffer for, without adding it.
+    MMRESULT Check(const WAVEHDR &Header) const;
     MMRESULT Add(WAVEHDR &Header);
     // Copies as much as the queued buffers take, returning each one filled; the number
     // of bytes taken.
