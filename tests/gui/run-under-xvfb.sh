@@ -58,12 +58,29 @@ wait_until() {
   done
 }
 
-# Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" \
-  >"$scratch/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_until "the virtual display" test -s "$scratch/display"
-export DISPLAY=":$(head -n1 "$scratch/display")"
+# A display of its own, at a random number far from the low ones: a display number that
+# another test's server is just giving up (its sockets not yet removed) can leave a new
+# server on it unreachable, and the program then fails to start.
+display_up() { xdpyinfo -display "$1" >/dev/null 2>&1; }
+start_display() {
+  local attempt number
+  for attempt in 1 2 3 4 5 6 7 8; do
+    number=$((200 + RANDOM % 3000))
+    [ -e "/tmp/.X$number-lock" ] && continue
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    local deadline=$((SECONDS + limit))
+    while kill -0 "$xvfb_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+      display_up ":$number" && { DISPLAY=":$number"; return 0; }
+      sleep 0.1
+    done
+    kill "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=
+  done
+  fail "no virtual display could be started: $(cat "$scratch/xvfb.log")"
+}
+start_display
+export DISPLAY
 export QT_QPA_PLATFORM=xcb
 
 "$program" >"$out/stdout.txt" 2>"$out/stderr.txt" &
