@@ -626,39 +626,27 @@ MMRESULT TAlsaWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORM
 }
 
 MMRESULT TAlsaWaveInService::PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    return Header ? Stream->Prepare(*Header) : MMSYSERR_INVALPARAM;
+    return FStreams.CallWithHeader(WaveIn, Header, &TAlsaCaptureStream::Prepare);
 }
 
 MMRESULT TAlsaWaveInService::UnprepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    return Header ? Stream->Unprepare(*Header) : MMSYSERR_INVALPARAM;
+    return FStreams.CallWithHeader(WaveIn, Header, &TAlsaCaptureStream::Unprepare);
 }
 
 MMRESULT TAlsaWaveInService::AddBuffer(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    return Header ? Stream->Add(*Header) : MMSYSERR_INVALPARAM;
+    return FStreams.CallWithHeader(WaveIn, Header, &TAlsaCaptureStream::Add);
 }
 
 MMRESULT TAlsaWaveInService::Start(HWAVEIN WaveIn) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
-    return Stream ? Stream->Start() : MMSYSERR_INVALHANDLE;
+    return FStreams.Call(WaveIn, [](auto &Stream) { return Stream.Start(); });
 }
 
 MMRESULT TAlsaWaveInService::Stop(HWAVEIN WaveIn) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
-    return Stream ? Stream->Stop() : MMSYSERR_INVALHANDLE;
+    return FStreams.Call(WaveIn, [](auto &Stream) { return Stream.Stop(); });
 }
 
 MMRESULT TAlsaWaveInService::Reset(HWAVEIN WaveIn) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
-    return Stream ? Stream->Reset() : MMSYSERR_INVALHANDLE;
+    return FStreams.Call(WaveIn, [](auto &Stream) { return Stream.Reset(); });
 }
 
 MMRESULT TAlsaWaveInService::Close(HWAVEIN WaveIn) {
@@ -670,12 +658,9 @@ MMRESULT TAlsaWaveInService::Close(HWAVEIN WaveIn) {
 }
 
 MMRESULT TAlsaWaveInService::GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) {
-    std::shared_ptr<TAlsaCaptureStream> Stream = FStreams.Find(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    if (!Time || TimeSize < sizeof(MMTIME))
-        return MMSYSERR_INVALPARAM;
-    return Stream->Position(*Time);
+    return FStreams.Call(WaveIn, [&](auto &Stream) {
+        return Time && TimeSize >= sizeof(MMTIME) ? Stream.Position(*Time) : MMSYSERR_INVALPARAM;
+    });
 }
 
 MMRESULT TAlsaWaveInService::GetErrorText(MMRESULT Code, char *Text, UINT TextSize) {

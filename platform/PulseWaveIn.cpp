@@ -573,39 +573,27 @@ MMRESULT TPulseWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFOR
 }
 
 MMRESULT TPulseWaveInService::PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TPulseCaptureStream> Stream = FStreams.Find(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    return Header ? Stream->Prepare(*Header) : MMSYSERR_INVALPARAM;
+    return FStreams.CallWithHeader(WaveIn, Header, &TPulseCaptureStream::Prepare);
 }
 
 MMRESULT TPulseWaveInService::UnprepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TPulseCaptureStream> Stream = FStreams.Find(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    return Header ? Stream->Unprepare(*Header) : MMSYSERR_INVALPARAM;
+    return FStreams.CallWithHeader(WaveIn, Header, &TPulseCaptureStream::Unprepare);
 }
 
 MMRESULT TPulseWaveInService::AddBuffer(HWAVEIN WaveIn, WAVEHDR *Header, UINT) {
-    std::shared_ptr<TPulseCaptureStream> Stream = FStreams.Find(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    return Header ? Stream->Add(*Header) : MMSYSERR_INVALPARAM;
+    return FStreams.CallWithHeader(WaveIn, Header, &TPulseCaptureStream::Add);
 }
 
 MMRESULT TPulseWaveInService::Start(HWAVEIN WaveIn) {
-    std::shared_ptr<TPulseCaptureStream> Stream = FStreams.Find(WaveIn);
-    return Stream ? Stream->Start() : MMSYSERR_INVALHANDLE;
+    return FStreams.Call(WaveIn, [](auto &Stream) { return Stream.Start(); });
 }
 
 MMRESULT TPulseWaveInService::Stop(HWAVEIN WaveIn) {
-    std::shared_ptr<TPulseCaptureStream> Stream = FStreams.Find(WaveIn);
-    return Stream ? Stream->Stop() : MMSYSERR_INVALHANDLE;
+    return FStreams.Call(WaveIn, [](auto &Stream) { return Stream.Stop(); });
 }
 
 MMRESULT TPulseWaveInService::Reset(HWAVEIN WaveIn) {
-    std::shared_ptr<TPulseCaptureStream> Stream = FStreams.Find(WaveIn);
-    return Stream ? Stream->Reset() : MMSYSERR_INVALHANDLE;
+    return FStreams.Call(WaveIn, [](auto &Stream) { return Stream.Reset(); });
 }
 
 MMRESULT TPulseWaveInService::Close(HWAVEIN WaveIn) {
@@ -617,12 +605,9 @@ MMRESULT TPulseWaveInService::Close(HWAVEIN WaveIn) {
 }
 
 MMRESULT TPulseWaveInService::GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) {
-    std::shared_ptr<TPulseCaptureStream> Stream = FStreams.Find(WaveIn);
-    if (!Stream)
-        return MMSYSERR_INVALHANDLE;
-    if (!Time || TimeSize < sizeof(MMTIME))
-        return MMSYSERR_INVALPARAM;
-    return Stream->Position(*Time);
+    return FStreams.Call(WaveIn, [&](auto &Stream) {
+        return Time && TimeSize >= sizeof(MMTIME) ? Stream.Position(*Time) : MMSYSERR_INVALPARAM;
+    });
 }
 
 MMRESULT TPulseWaveInService::GetErrorText(MMRESULT Code, char *Text, UINT TextSize) {

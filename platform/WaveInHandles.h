@@ -25,6 +25,19 @@ public:
         return FLastHandle;
     }
 
+    // The call on the open device that WaveIn names; MMSYSERR_INVALHANDLE for any other.
+    template <class TCall> MMRESULT Call(HWAVEIN WaveIn, TCall Action) {
+        std::shared_ptr<TStream> Stream = Find(WaveIn);
+        return Stream ? Action(*Stream) : MMSYSERR_INVALHANDLE;
+    }
+
+    // The same for a call about one buffer, which must be given.
+    template <class TCall> MMRESULT CallWithHeader(HWAVEIN WaveIn, WAVEHDR *Header, TCall Action) {
+        return Call(WaveIn, [&](TStream &Stream) {
+            return Header ? (Stream.*Action)(*Header) : MMSYSERR_INVALPARAM;
+        });
+    }
+
     void Forget(HWAVEIN WaveIn) {
         std::lock_guard Guard(FLock);
         FStreams.erase(WaveIn);
