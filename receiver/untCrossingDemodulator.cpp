@@ -5,7 +5,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -28,18 +28,14 @@ struct TPeriodDecision {
 };
 
 TPeriodDecision DecidePeriod(std::int32_t Crossings) {
-    switch (Crossings) {
-    case 4: // a 1 whose last crossing already belongs to the next period
-        return {1, '^', 1};
-    case 3:
-        return {1, '1', 0};
-    case 2:
-        return {0, '0', 0};
-    case 1: // a 0 whose second crossing falls into the next period
-        return {0, '_', -1};
-    default:
-        return {-1, '-', 0};
-    }
+    // By crossing count plus one: a period after a '_' starts counting at -1, as it
+    // already lent its first crossing.
+    constexpr TPeriodDecision NoBit = {-1, '-', 0};
+    constexpr TPeriodDecision Decisions[] = {
+        NoBit, NoBit, {0, '_', -1}, {0, '0', 0}, {1, '1', 0}, {1, '^', 1},
+    };
+    const auto Index = std::uint32_t(Crossings + 1);
+    return Index < std::size(Decisions) ? Decisions[Index] : NoBit;
 }
 
 // Little-endian: the second byte of each sample is its high byte.
@@ -77,10 +73,10 @@ void ClearMapsFrom(std::uint32_t From, std::uint32_t Count, std::uint8_t *Maps[2
 #if defined(__SSE2__)
 constexpr std::uint32_t VectorSamples = 16;
 
-// 16 samples at a time: their high bytes less 128 as signed bytes, where "above 128"
-// is "above 0" and "below 127" is "below -1".
-void MarkCandidates(const std::uint8_t *Bytes, std::uint32_t Count, std::uint8_t *Maps[2]) {
-    std::uint32_t Index = 0;
+// 16 samples at a time from Index on: their high bytes less 128 as signed bytes, where
+// "above 128" is "above 0" and "below 127" is "below -1". Returns where it stopped.
+std::uint32_t MarkCandidatesSse2(const std::uint8_t *Bytes, std::uint32_t Index,
+                                 std::uint32_t Count, std::uint8_t *Maps[2]) {
     for (; Index + VectorSamples <= Count; Index += VectorSamples) {
         const auto *Samples = reinterpret_cast<const __m128i *>(Bytes + Index * BytesPerSample);
         const __m128i Low = _mm_srli_epi16(_mm_loadu_si128(Samples), 8);
@@ -93,6 +89,43 @@ void MarkCandidates(const std::uint8_t *Bytes, std::uint32_t Count, std::uint8_t
         std::memcpy(Maps[false] + Index / MapBits, &Negative, sizeof Negative);
         std::memcpy(Maps[true] + Index / MapBits, &NonNegative, sizeof NonNegative);
     }
+    return Index;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ZEL_MARK_WITH_AVX2
+constexpr std::uint32_t WideVectorSamples = 32;
+
+// The same 32 samples at a time, on processors that have AVX2 (most since 2013).
+__attribute__((target("avx2"))) std::uint32_t
+MarkCandidatesAvx2(const std::uint8_t *Bytes, std::uint32_t Count, std::uint8_t *Maps[2]) {
+    std::uint32_t Index = 0;
+    for (; Index + WideVectorSamples <= Count; Index += WideVectorSamples) {
+        const auto *Samples = reinterpret_cast<const __m256i *>(Bytes + Index * BytesPerSample);
+        const __m256i Low = _mm256_srli_epi16(_mm256_loadu_si256(Samples), 8);
+        const __m256i High = _mm256_srli_epi16(_mm256_loadu_si256(Samples + 1), 8);
+        // Packing works within 128-bit halves: the middle quarters trade places.
+        const __m256i Packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(Low, High), 0xD8);
+        const __m256i Offset = _mm256_xor_si256(Packed, _mm256_set1_epi8(-128));
+        const auto Negative =
+            std::uint32_t(_mm256_movemask_epi8(_mm256_cmpgt_epi8(Offset, _mm256_setzero_si256())));
+        const auto NonNegative =
+            std::uint32_t(_mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(-1), Offset)));
+        std::memcpy(Maps[false] + Index / MapBits, &Negative, sizeof Negative);
+        std::memcpy(Maps[true] + Index / MapBits, &NonNegative, sizeof NonNegative);
+    }
+    return Index;
+}
+#endif
+
+void MarkCandidates(const std::uint8_t *Bytes, std::uint32_t Count, std::uint8_t *Maps[2]) {
+    std::uint32_t Index = 0;
+#if defined(ZEL_MARK_WITH_AVX2)
+    static const bool HasAvx2 = __builtin_cpu_supports("avx2");
+    if (HasAvx2)
+        Index = MarkCandidatesAvx2(Bytes, Count, Maps);
+#endif
+    Index = MarkCandidatesSse2(Bytes, Index, Count, Maps);
     ClearMapsFrom(Index, Count, Maps);
     MarkCandidatesPlain(Bytes, Index, Count, Maps);
 }
@@ -128,11 +161,11 @@ void TCrossingDemodulator::TakeCandidate(TState &State) {
     State.BitClock = std::max(State.BitClock, PhaseAdvanceClock);
 }
 
-inline void TCrossingDemodulator::ClosePeriod(TState &State, std::uint32_t SampleIndex) {
+TCrossingPeriod TCrossingDemodulator::ClosePeriod(TState &State, std::uint32_t SampleIndex) {
     const TPeriodDecision Decision = DecidePeriod(State.Crossings);
-    FPeriods.push_back({SampleIndex, Decision.Bit, Decision.Symbol});
     State.Crossings = Decision.Carry;
     State.BitClock = 0;
+    return {SampleIndex, Decision.Bit, Decision.Symbol};
 }
 
 const std::vector<TCrossingPeriod> &TCrossingDemodulator::Demodulate(const std::uint8_t *Bytes,
@@ -157,13 +190,13 @@ void TCrossingDemodulator::DecodeSamples(TState &State, const std::uint8_t *Byte
         if (IsCandidate(HighByte(Bytes, Index), State.Polarity))
             TakeCandidate(State);
         if (++State.BitClock >= BitPeriod)
-            ClosePeriod(State, Index);
+            FPeriods.push_back(ClosePeriod(State, Index));
     }
 }
 
-inline std::uint32_t TCrossingDemodulator::DecodePeriod(TState &State, std::uint32_t Start) {
-    const std::uint64_t Window[2] = {MapWindow(FCandidates[0].data(), Start),
-                                     MapWindow(FCandidates[1].data(), Start)};
+TCrossingPeriod TCrossingDemodulator::DecodePeriod(TState &State, const std::uint8_t *const Maps[2],
+                                                   std::uint32_t Start) {
+    const std::uint64_t Window[2] = {MapWindow(Maps[0], Start), MapWindow(Maps[1], Start)};
     // Positions from Start; the last crossing may lie before it (SinceCrossing saturates,
     // so it may as well be taken as the longest gap that counts).
     std::int32_t Last = BitPeriod - 1 - State.BitClock;
@@ -184,8 +217,7 @@ inline std::uint32_t TCrossingDemodulator::DecodePeriod(TState &State, std::uint
         State.Polarity = !State.Polarity;
     }
     State.SinceCrossing = std::min(MinCrossingSpacing, Last - LastCrossing);
-    ClosePeriod(State, Start + std::uint32_t(Last));
-    return Start + std::uint32_t(Last) + 1;
+    return ClosePeriod(State, Start + std::uint32_t(Last));
 }
 
 // A whole bit period is read from the candidate maps at once: its crossings are the
@@ -194,15 +226,20 @@ inline std::uint32_t TCrossingDemodulator::DecodePeriod(TState &State, std::uint
 // unfinished period of a buffer goes one sample at a time.
 const std::vector<TCrossingPeriod> &TCrossingDemodulator::DemodulateFast(const std::uint8_t *Bytes,
                                                                          std::uint32_t Count) {
-    FPeriods.clear();
     for (std::vector<std::uint8_t> &Map : FCandidates)
         Map.resize(MapBytes(Count));
     std::uint8_t *Maps[2] = {FCandidates[0].data(), FCandidates[1].data()};
     MarkCandidates(Bytes, Count, Maps);
+    // Room for the most periods a buffer can close, written without further checks.
+    FPeriods.resize(Count / (BitPeriod - PhaseAdvanceClock) + 2);
+    TCrossingPeriod *Closed = FPeriods.data();
     TState State = FState;
     std::uint32_t Index = 0;
-    while (Index + BitPeriod <= Count)
-        Index = DecodePeriod(State, Index);
+    while (Index + BitPeriod <= Count) {
+        *Closed = DecodePeriod(State, Maps, Index);
+        Index = Closed++->SampleIndex + 1;
+    }
+    FPeriods.resize(std::size_t(Closed - FPeriods.data()));
     DecodeSamples(State, Bytes, Index, Count);
     FState = State;
     return FPeriods;

@@ -38,13 +38,13 @@ private:
         std::int32_t BitClock = 0;
     };
     static void TakeCandidate(TState &State);
-    void ClosePeriod(TState &State, std::uint32_t SampleIndex);
+    static TCrossingPeriod ClosePeriod(TState &State, std::uint32_t SampleIndex);
     // Samples From to Count one at a time.
     void DecodeSamples(TState &State, const std::uint8_t *Bytes, std::uint32_t From,
                        std::uint32_t Count);
-    // The bit period from sample Start on, which must end within the maps; returns the
-    // sample after the one that closed it.
-    std::uint32_t DecodePeriod(TState &State, std::uint32_t Start);
+    // The bit period from sample Start on, which must end within the candidate maps.
+    static TCrossingPeriod DecodePeriod(TState &State, const std::uint8_t *const Maps[2],
+                                        std::uint32_t Start);
 
     TState FState;
     std::vector<TCrossingPeriod> FPeriods;
