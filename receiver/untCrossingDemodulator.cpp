@@ -27,13 +27,19 @@ struct TPeriodDecision {
     std::int32_t Carry;
 };
 
+constexpr TPeriodDecision NoBit = {-1, '-', 0};
+// By crossing count plus one: a period after a '_' starts counting at -1, as it
+// already lent its first crossing.
+constexpr TPeriodDecision Decisions[] = {
+    NoBit,        // none, after a period that took one of them
+    NoBit,        // none
+    {0, '_', -1}, // a 0 whose second crossing falls into the next period
+    {0, '0', 0},  // a 0
+    {1, '1', 0},  // a 1
+    {1, '^', 1},  // a 1 whose last crossing already belongs to the next period
+};
+
 TPeriodDecision DecidePeriod(std::int32_t Crossings) {
-    // By crossing count plus one: a period after a '_' starts counting at -1, as it
-    // already lent its first crossing.
-    constexpr TPeriodDecision NoBit = {-1, '-', 0};
-    constexpr TPeriodDecision Decisions[] = {
-        NoBit, NoBit, {0, '_', -1}, {0, '0', 0}, {1, '1', 0}, {1, '^', 1},
-    };
     const auto Index = std::uint32_t(Crossings + 1);
     return Index < std::size(Decisions) ? Decisions[Index] : NoBit;
 }
@@ -161,7 +167,7 @@ void TCrossingDemodulator::TakeCandidate(TState &State) {
     State.BitClock = std::max(State.BitClock, PhaseAdvanceClock);
 }
 
-TCrossingPeriod TCrossingDemodulator::ClosePeriod(TState &State, std::uint32_t SampleIndex) {
+inline TCrossingPeriod TCrossingDemodulator::ClosePeriod(TState &State, std::uint32_t SampleIndex) {
     const TPeriodDecision Decision = DecidePeriod(State.Crossings);
     State.Crossings = Decision.Carry;
     State.BitClock = 0;
@@ -196,25 +202,25 @@ void TCrossingDemodulator::DecodeSamples(TState &State, const std::uint8_t *Byte
 
 TCrossingPeriod TCrossingDemodulator::DecodePeriod(TState &State, const std::uint8_t *const Maps[2],
                                                    std::uint32_t Start) {
-    const std::uint64_t Window[2] = {MapWindow(Maps[0], Start), MapWindow(Maps[1], Start)};
+    std::uint64_t Awaited = MapWindow(Maps[State.Polarity], Start);
     // Positions from Start; the last crossing may lie before it (SinceCrossing saturates,
     // so it may as well be taken as the longest gap that counts).
     std::int32_t Last = BitPeriod - 1 - State.BitClock;
+    std::int32_t LastCrossing = -State.SinceCrossing - 1;
     if (State.BitClock < PhaseAdvanceClock) {
-        const std::uint64_t Early =
-            Window[State.Polarity] & BitRange(0, PhaseAdvanceClock - State.BitClock - 1);
+        const std::uint64_t Early = Awaited & BitRange(0, PhaseAdvanceClock - State.BitClock - 1);
         if (Early)
             Last = std::countr_zero(Early) + BitPeriod - 1 - PhaseAdvanceClock;
     }
-    std::int32_t LastCrossing = -State.SinceCrossing - 1;
     for (std::int32_t From = std::max(0, LastCrossing + MinCrossingSpacing); From <= Last;
          From = LastCrossing + MinCrossingSpacing) {
-        const std::uint64_t Found = Window[State.Polarity] & BitRange(From, Last);
+        const std::uint64_t Found = Awaited & BitRange(From, Last);
         if (!Found)
             break;
         LastCrossing = std::countr_zero(Found);
         ++State.Crossings;
         State.Polarity = !State.Polarity;
+        Awaited = MapWindow(Maps[State.Polarity], Start);
     }
     State.SinceCrossing = std::min(MinCrossingSpacing, Last - LastCrossing);
     return ClosePeriod(State, Start + std::uint32_t(Last));
@@ -236,7 +242,14 @@ const std::vector<TCrossingPeriod> &TCrossingDemodulator::DemodulateFast(const s
     TState State = FState;
     std::uint32_t Index = 0;
     while (Index + BitPeriod <= Count) {
-        *Closed = DecodePeriod(State, Maps, Index);
+        const std::int32_t Last = BitPeriod - 1 - State.BitClock;
+        // As in silence, nothing comes that the period waits for: it just ends.
+        if (!(MapWindow(Maps[State.Polarity], Index) & BitRange(0, Last))) {
+            State.SinceCrossing = std::min(MinCrossingSpacing, State.SinceCrossing + Last + 1);
+            *Closed = ClosePeriod(State, Index + std::uint32_t(Last));
+        } else {
+            *Closed = DecodePeriod(State, Maps, Index);
+        }
         Index = Closed++->SampleIndex + 1;
     }
     FPeriods.resize(std::size_t(Closed - FPeriods.data()));
