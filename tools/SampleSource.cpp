@@ -24,6 +24,9 @@ constexpr std::size_t ChunkSamples = 65536;
 // Raw samples come in reads of this size (262 KiB): fewer system calls, still little
 // memory, and a whole number of the receiver's 9 600-sample buffers, so none is copied.
 constexpr std::size_t RawReadBytes = 14 * 9600 * sizeof(std::int16_t);
+// A pipe this large hands over a whole read at once (the most an unprivileged
+// process may ask for).
+constexpr int PipeBytes = 1 << 20;
 // Beyond these, a header is more likely damaged than a real recording.
 constexpr int MinimumSampleRate = 1000;
 constexpr int MaximumSampleRate = 1000000;
@@ -173,6 +176,18 @@ int OpenReadable(const std::string &Path) {
     return Descriptor;
 }
 
+// A recording is read once from start to end: a file's read-ahead can go further, and
+// a pipe holds more per read. Where either is refused, reading works as before.
+void PrepareSequentialReading(int Descriptor) {
+    struct stat Status {};
+    if (fstat(Descriptor, &Status) != 0)
+        return;
+    if (S_ISREG(Status.st_mode))
+        posix_fadvise(Descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+    else if (S_ISFIFO(Status.st_mode))
+        fcntl(Descriptor, F_SETPIPE_SZ, PipeBytes);
+}
+
 std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
     const int Descriptor = OpenReadable(Path);
     if (const auto Plain = FindPlainWavData(Descriptor);
@@ -204,7 +219,9 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
 TRawSampleSource::TRawSampleSource(int Descriptor, std::string Name, std::uint64_t Limit,
                                    bool Owned)
     : FDescriptor(Descriptor), FName(std::move(Name)), FRemaining(Limit), FOwned(Owned),
-      FSamples(RawReadBytes / sizeof(std::int16_t)) {}
+      FSamples(RawReadBytes / sizeof(std::int16_t)) {
+    PrepareSequentialReading(FDescriptor);
+}
 
 TRawSampleSource::~TRawSampleSource() {
     if (FOwned)
