@@ -13,7 +13,9 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <optional>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -216,10 +218,22 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
 
 } // namespace
 
+TBlockMemory::TBlockMemory(std::size_t Bytes)
+    : FSize(Bytes),
+      FBytes(static_cast<char *>(mmap(nullptr, Bytes, PROT_READ | PROT_WRITE,
+                                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0))) {
+    if (FBytes == MAP_FAILED)
+        throw std::bad_alloc();
+}
+
+TBlockMemory::~TBlockMemory() {
+    munmap(FBytes, FSize);
+}
+
 TRawSampleSource::TRawSampleSource(int Descriptor, std::string Name, std::uint64_t Limit,
                                    bool Owned)
     : FDescriptor(Descriptor), FName(std::move(Name)), FRemaining(Limit), FOwned(Owned),
-      FSamples(RawReadBytes / sizeof(std::int16_t)) {
+      FBlock(RawReadBytes) {
     PrepareSequentialReading(FDescriptor);
 }
 
@@ -230,7 +244,7 @@ TRawSampleSource::~TRawSampleSource() {
 
 // One read: a pipe hands over what it has rather than keep the decoder waiting.
 std::span<const std::int16_t> TRawSampleSource::Next() {
-    auto *Bytes = reinterpret_cast<char *>(FSamples.data());
+    char *Bytes = FBlock.Bytes();
     std::size_t Filled = 0;
     if (FOddByte)
         Bytes[Filled++] = *std::exchange(FOddByte, std::nullopt);
@@ -238,7 +252,7 @@ std::span<const std::int16_t> TRawSampleSource::Next() {
         Got = Read(Bytes + Filled, RawReadBytes - Filled);
     if (Filled % 2)
         FOddByte = Bytes[--Filled];
-    return {FSamples.data(), Filled / 2};
+    return {reinterpret_cast<const std::int16_t *>(Bytes), Filled / 2};
 }
 
 std::size_t TRawSampleSource::Read(char *Bytes, std::size_t Count) {
