@@ -26,6 +26,12 @@ char SymbolOf(const TMatchedPeriod &Period) {
     return Period.Bit < 0 ? '-' : char('0' + Period.Bit);
 }
 
+// One 80-bit number in two words: the oldest bit leaves at the top.
+void ShiftIn(std::uint16_t &High, std::uint64_t &Low, int Bit) {
+    High = static_cast<std::uint16_t>((High << 1) | (Low >> 63));
+    Low = (Low << 1) | std::uint64_t(Bit);
+}
+
 bool HasHeader(const TRxString &Text, const char *Header) {
     return Text.compare(0, HeaderLength, Header) == 0;
 }
@@ -111,8 +117,7 @@ std::size_t TFFSKReceiver::ShiftUntilSync(const TPeriods &Periods, std::size_t F
     for (; Index < Periods.size(); ++Index) {
         if (Periods[Index].Bit < 0)
             continue;
-        High = static_cast<std::uint16_t>((High << 1) | (Low >> 63));
-        Low = (Low << 1) | std::uint64_t(Periods[Index].Bit);
+        ShiftIn(High, Low, Periods[Index].Bit);
         if (High == SyncWord)
             break;
     }
@@ -146,11 +151,9 @@ void TFFSKReceiver::AddBitSymbol(char Symbol) {
     OnBitReceive(this, FBitTrace);
 }
 
-// One 80-bit number: the oldest bit leaves at the top. True when it holds a sync word
-// and a frame.
+// True when the register then holds a sync word and a frame.
 bool TFFSKReceiver::ShiftBit(int Bit) {
-    FShiftHigh = static_cast<std::uint16_t>((FShiftHigh << 1) | (FShiftLow >> 63));
-    FShiftLow = (FShiftLow << 1) | std::uint64_t(Bit);
+    ShiftIn(FShiftHigh, FShiftLow, Bit);
     return FShiftHigh == SyncWord;
 }
 
