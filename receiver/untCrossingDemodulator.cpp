@@ -97,9 +97,9 @@ std::uint32_t MarkCandidatesSse2(const std::uint8_t *Bytes, std::uint32_t Index,
     }
     return Index;
 }
+#endif
 
 #if defined(__x86_64__) && defined(__GNUC__)
-#define ZEL_MARK_WITH_AVX2
 constexpr std::uint32_t WideVectorSamples = 32;
 
 // The same 32 samples at a time, on processors that have AVX2 (most since 2013).
@@ -122,25 +122,26 @@ MarkCandidatesAvx2(const std::uint8_t *Bytes, std::uint32_t Count, std::uint8_t 
     }
     return Index;
 }
+
+bool HasAvx2() {
+    static const bool Has = __builtin_cpu_supports("avx2");
+    return Has;
+}
 #endif
 
+// The widest vector path the processor has, then one sample at a time for the rest.
 void MarkCandidates(const std::uint8_t *Bytes, std::uint32_t Count, std::uint8_t *Maps[2]) {
     std::uint32_t Index = 0;
-#if defined(ZEL_MARK_WITH_AVX2)
-    static const bool HasAvx2 = __builtin_cpu_supports("avx2");
-    if (HasAvx2)
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (HasAvx2())
         Index = MarkCandidatesAvx2(Bytes, Count, Maps);
 #endif
+#if defined(__SSE2__)
     Index = MarkCandidatesSse2(Bytes, Index, Count, Maps);
+#endif
     ClearMapsFrom(Index, Count, Maps);
     MarkCandidatesPlain(Bytes, Index, Count, Maps);
 }
-#else
-void MarkCandidates(const std::uint8_t *Bytes, std::uint32_t Count, std::uint8_t *Maps[2]) {
-    ClearMapsFrom(0, Count, Maps);
-    MarkCandidatesPlain(Bytes, 0, Count, Maps);
-}
-#endif
 
 // Bit k: whether sample From + k is a candidate, valid for k below 57.
 std::uint64_t MapWindow(const std::uint8_t *Map, std::uint32_t From) {
