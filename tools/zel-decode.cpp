@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -88,6 +89,14 @@ std::unique_ptr<TSampleSource> OpenInput(const TDecodeArguments &Arguments) {
     return std::make_unique<TRawSampleSource>(STDIN_FILENO, "standard input");
 }
 
+// A stored file is decoded at full speed and its lines are written in blocks; only a
+// decode that waits for its input (a pipe, a terminal, a device) is watched live.
+bool InputMayWait(const std::string &File) {
+    struct stat Status {};
+    const int Result = File == "-" ? fstat(STDIN_FILENO, &Status) : stat(File.c_str(), &Status);
+    return Result != 0 || !S_ISREG(Status.st_mode);
+}
+
 int Decode(int ArgCount, char **Args) {
     const TDecodeArguments Arguments = ParseArguments(ArgCount, Args);
     if (Arguments.Help)
@@ -95,8 +104,10 @@ int Decode(int ArgCount, char **Args) {
     if (Arguments.Version)
         return ShowVersion("zel-decode");
     const std::unique_ptr<TSampleSource> Input = OpenInput(Arguments);
+    TDriverOptions Options = Arguments.Options;
+    Options.FlushEachMessage = InputMayWait(Arguments.File);
     TLineWriter Output(stdout);
-    TReceiverDriver Driver(Arguments.Options, Output);
+    TReceiverDriver Driver(Options, Output);
     // Stopped by a signal, the decode ends as at the end of the input: a pending
     // message is still delivered and everything written.
     CatchStopSignals();
