@@ -24,7 +24,9 @@ traffic() { # FILE COUNT
 traffic "$WORK/traffic.wav" 1400
 traffic "$WORK/short.wav" 140
 "$BIN/zel-bench-to-raw" "$WORK/traffic.wav" "$WORK/traffic22050.raw" 22050
-tail -c +45 "$WORK/traffic.wav" >"$WORK/traffic.raw"
+# Written in large blocks, as the WAV is: a file written a few KiB at a time (as tail
+# does) sits in the page cache in small pieces and costs a third more to read.
+dd if="$WORK/traffic.wav" of="$WORK/traffic.raw" bs=1M iflag=skip_bytes skip=44 status=none
 
 measure() { # NAME COMMAND...: appends "cpu-seconds peak-KiB" to $WORK/NAME
     local name=$1

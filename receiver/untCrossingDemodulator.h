@@ -22,9 +22,9 @@ public:
     // path the processor has.
     const std::vector<TCrossingPeriod> &Demodulate(const std::uint8_t *Bytes, std::uint32_t Count);
 
-    // The same decisions one sample at a time, and jumping from one candidate crossing
-    // or period end to the next in a map of candidates made with vector compares (one
-    // sample at a time where the processor has none).
+    // The same decisions one sample at a time, and a whole bit period at a time from
+    // maps of the candidates made with vector compares (made one sample at a time where
+    // the processor has none).
     const std::vector<TCrossingPeriod> &DemodulatePlain(const std::uint8_t *Bytes,
                                                         std::uint32_t Count);
     const std::vector<TCrossingPeriod> &DemodulateFast(const std::uint8_t *Bytes,
@@ -38,10 +38,16 @@ private:
         std::int32_t BitClock = 0;
     };
     static void TakeCandidate(TState &State);
-    void ClosePeriod(TState &State, std::uint32_t SampleIndex);
+    static TCrossingPeriod ClosePeriod(TState &State, std::uint32_t SampleIndex);
+    // Samples From to Count one at a time.
+    void DecodeSamples(TState &State, const std::uint8_t *Bytes, std::uint32_t From,
+                       std::uint32_t Count);
+    // The bit period from sample Start on, which must end within the candidate maps.
+    static TCrossingPeriod DecodePeriod(TState &State, const std::uint8_t *const Maps[2],
+                                        std::uint32_t Start);
 
     TState FState;
     std::vector<TCrossingPeriod> FPeriods;
     // Per awaited side (index: Polarity), bit k set where sample k is a candidate.
-    std::vector<std::uint64_t> FCandidates[2];
+    std::vector<std::uint8_t> FCandidates[2];
 };

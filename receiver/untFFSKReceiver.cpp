@@ -26,6 +26,12 @@ char SymbolOf(const TMatchedPeriod &Period) {
     return Period.Bit < 0 ? '-' : char('0' + Period.Bit);
 }
 
+// One 80-bit number in two words: the oldest bit leaves at the top.
+void ShiftIn(std::uint16_t &High, std::uint64_t &Low, int Bit) {
+    High = static_cast<std::uint16_t>((High << 1) | (Low >> 63));
+    Low = (Low << 1) | std::uint64_t(Bit);
+}
+
 bool HasHeader(const TRxString &Text, const char *Header) {
     return Text.compare(0, HeaderLength, Header) == 0;
 }
@@ -77,22 +83,66 @@ void TFFSKReceiver::RecorderLevel(TObject *, std::int32_t Level) {
 }
 
 // The bit, if any, then the symbol of each period, at the sample that closed it.
+// Until someone asks for the bit trace, only a completed sync word needs attention
+// between periods: the register runs in locals up to it, and the ring takes the
+// symbols before it in one go.
 template <typename TPeriods> void TFFSKReceiver::TakePeriods(const TPeriods &Periods) {
     const std::uint64_t BufferStart = FSamplePosition;
-    for (const auto &Period : Periods) {
+    std::size_t Next = 0;
+    while (Next < Periods.size() && !OnBitReceive) {
+        const std::size_t Synced = ShiftUntilSync(Periods, Next);
+        TraceSymbols(Periods, Next, Synced);
+        if (Synced == Periods.size())
+            return;
+        FSamplePosition = BufferStart + Periods[Synced].SampleIndex + 1;
+        TakeSyncedFrame();
+        AddBitSymbol(SymbolOf(Periods[Synced]));
+        Next = Synced + 1;
+    }
+    for (; Next < Periods.size(); ++Next) {
+        const auto &Period = Periods[Next];
         FSamplePosition = BufferStart + Period.SampleIndex + 1;
-        if (Period.Bit >= 0)
-            PushBit(Period.Bit);
+        if (Period.Bit >= 0 && ShiftBit(Period.Bit))
+            TakeSyncedFrame();
         AddBitSymbol(SymbolOf(Period));
     }
 }
 
-void TFFSKReceiver::AddBitSymbol(char Symbol) {
+// The index of the period whose bit completes a sync word, or the number of periods.
+template <typename TPeriods>
+std::size_t TFFSKReceiver::ShiftUntilSync(const TPeriods &Periods, std::size_t From) {
+    std::uint64_t Low = FShiftLow;
+    std::uint16_t High = FShiftHigh;
+    std::size_t Index = From;
+    for (; Index < Periods.size(); ++Index) {
+        if (Periods[Index].Bit < 0)
+            continue;
+        ShiftIn(High, Low, Periods[Index].Bit);
+        if (High == SyncWord)
+            break;
+    }
+    FShiftLow = Low;
+    FShiftHigh = High;
+    return Index;
+}
+
+// Only the newest TraceLength symbols can still be seen.
+template <typename TPeriods>
+void TFFSKReceiver::TraceSymbols(const TPeriods &Periods, std::size_t From, std::size_t To) {
+    for (std::size_t Index = std::max(From, To - std::min(To, TraceLength)); Index < To; ++Index)
+        TraceSymbol(SymbolOf(Periods[Index]));
+}
+
+void TFFSKReceiver::TraceSymbol(char Symbol) {
     FTraceRing[FTraceNext++] = Symbol;
     if (FTraceNext == TraceLength) {
         FTraceNext = 0;
         FTraceFull = true;
     }
+}
+
+void TFFSKReceiver::AddBitSymbol(char Symbol) {
+    TraceSymbol(Symbol);
     if (!OnBitReceive)
         return;
     // Oldest first: the part after the newest symbol, then the part up to it.
@@ -101,12 +151,13 @@ void TFFSKReceiver::AddBitSymbol(char Symbol) {
     OnBitReceive(this, FBitTrace);
 }
 
-void TFFSKReceiver::PushBit(int Bit) {
-    // One 80-bit number: the oldest bit leaves at the top.
-    FShiftHigh = static_cast<std::uint16_t>((FShiftHigh << 1) | (FShiftLow >> 63));
-    FShiftLow = (FShiftLow << 1) | std::uint64_t(Bit);
-    if (FShiftHigh != SyncWord)
-        return;
+// True when the register then holds a sync word and a frame.
+bool TFFSKReceiver::ShiftBit(int Bit) {
+    ShiftIn(FShiftHigh, FShiftLow, Bit);
+    return FShiftHigh == SyncWord;
+}
+
+void TFFSKReceiver::TakeSyncedFrame() {
     FFrameText.clear();
     for (std::size_t Index = PayloadBytes; Index-- > 0;)
         FFrameText.push_back(static_cast<char>(FShiftLow >> (8 * Index)));

@@ -55,8 +55,14 @@ private:
 
     // The bits and trace symbols of a buffer's closed bit periods, in order.
     template <typename TPeriods> void TakePeriods(const TPeriods &Periods);
+    template <typename TPeriods>
+    std::size_t ShiftUntilSync(const TPeriods &Periods, std::size_t From);
+    template <typename TPeriods>
+    void TraceSymbols(const TPeriods &Periods, std::size_t From, std::size_t To);
+    void TraceSymbol(char Symbol);
     void AddBitSymbol(char Symbol);
-    void PushBit(int Bit);
+    bool ShiftBit(int Bit);
+    void TakeSyncedFrame();
     void TakeFrame();
     void FlushMessage();
     void CountQuietBuffer();

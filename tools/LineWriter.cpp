@@ -5,6 +5,13 @@
 #include <cerrno>
 #include <cstring>
 
+TLineWriter::~TLineWriter() {
+    if (FTentative)
+        FBuffer.resize(FKept);
+    std::fwrite(FBuffer.data(), 1, FBuffer.size(), FStream);
+    std::fflush(FStream);
+}
+
 void TLineWriter::Line(std::string_view Text) {
     FBuffer.append(Text);
     FBuffer += '\n';
@@ -33,9 +40,12 @@ void TLineWriter::EndTentative() {
 }
 
 void TLineWriter::Flush() {
-    if (std::fwrite(FBuffer.data(), 1, FBuffer.size(), FStream) != FBuffer.size() ||
-        std::fflush(FStream) != 0)
-        throw EToolError(std::string("cannot write the output: ") + std::strerror(errno));
+    const bool Written =
+        std::fwrite(FBuffer.data(), 1, FBuffer.size(), FStream) == FBuffer.size() &&
+        std::fflush(FStream) == 0;
+    // Refused or not, these lines are done with: nothing is written twice.
     FBuffer.clear();
     FKept = 0;
+    if (!Written)
+        throw EToolError(std::string("cannot write the output: ") + std::strerror(errno));
 }

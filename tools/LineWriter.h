@@ -10,6 +10,12 @@
 class TLineWriter {
 public:
     explicit TLineWriter(std::FILE *Stream) : FStream(Stream) {}
+    // Writes the lines still held (but no tentative line not kept), as when a decode
+    // ends on an error: what was decoded before it is not lost. A write error is
+    // ignored here.
+    ~TLineWriter();
+    TLineWriter(const TLineWriter &) = delete;
+    TLineWriter &operator=(const TLineWriter &) = delete;
 
     void Line(std::string_view Text);
     // A line someone may be waiting for: written at once, with every line before it,

@@ -26,7 +26,7 @@ TReceiverDriver::TReceiverDriver(const TDriverOptions &Options, TLineWriter &Out
     : FOutput(Output),
       FReceiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Options.Demodulator)),
       FTimestamps(Options.Timestamps), FJson(Options.Json),
-      FStation(Options.Json ? DefaultStation() : "") {
+      FFlushEachMessage(Options.FlushEachMessage), FStation(Options.Json ? DefaultStation() : "") {
     AttachHandlers(Options);
 }
 
@@ -61,7 +61,10 @@ void TReceiverDriver::ReceiverMessage(bool MessIsSMS, const TRxString &Text) {
         Line += EscapeBytes(Text);
     }
     // Messages are rare and someone may be watching a live decode for them.
-    FOutput.UrgentLine(Line);
+    if (FFlushEachMessage)
+        FOutput.UrgentLine(Line);
+    else
+        FOutput.Line(Line);
 }
 
 void TReceiverDriver::Feed(std::span<const std::int16_t> Samples) {

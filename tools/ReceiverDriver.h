@@ -15,6 +15,9 @@ struct TDriverOptions {
     bool Timestamps = false; // message lines start with their time in the recording
     TDemodulatorKind Demodulator = TDemodulatorKind::Crossing;
     bool Json = false; // message lines are JSON objects, with the time as "offset"
+    // Each message line is written as soon as it is decoded, for someone watching a
+    // decode that waits for its input; otherwise lines are written in blocks.
+    bool FlushEachMessage = true;
 };
 
 class TReceiverDriver {
@@ -41,6 +44,7 @@ private:
     TFFSKReceiver *FReceiver;
     bool FTimestamps;
     bool FJson;
+    bool FFlushEachMessage;
     std::string FStation;
     std::array<std::int16_t, SamplesPerBuffer> FBuffer{};
     std::size_t FFill = 0;

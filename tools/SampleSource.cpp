@@ -13,10 +13,13 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <optional>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -24,6 +27,9 @@ constexpr std::size_t ChunkSamples = 65536;
 // Raw samples come in reads of this size (262 KiB): fewer system calls, still little
 // memory, and a whole number of the receiver's 9 600-sample buffers, so none is copied.
 constexpr std::size_t RawReadBytes = 14 * 9600 * sizeof(std::int16_t);
+// A pipe this large hands over a whole read at once (the most an unprivileged
+// process may ask for).
+constexpr int PipeBytes = 1 << 20;
 // Beyond these, a header is more likely damaged than a real recording.
 constexpr int MinimumSampleRate = 1000;
 constexpr int MaximumSampleRate = 1000000;
@@ -173,6 +179,18 @@ int OpenReadable(const std::string &Path) {
     return Descriptor;
 }
 
+// A recording is read once from start to end: a file's read-ahead can go further, and
+// a pipe holds more per read. Where either is refused, reading works as before.
+void PrepareSequentialReading(int Descriptor) {
+    struct stat Status {};
+    if (fstat(Descriptor, &Status) != 0)
+        return;
+    if (S_ISREG(Status.st_mode))
+        posix_fadvise(Descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+    else if (S_ISFIFO(Status.st_mode))
+        fcntl(Descriptor, F_SETPIPE_SZ, PipeBytes);
+}
+
 std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
     const int Descriptor = OpenReadable(Path);
     if (const auto Plain = FindPlainWavData(Descriptor);
@@ -201,10 +219,24 @@ std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int
 
 } // namespace
 
+TBlockMemory::TBlockMemory(std::size_t Bytes)
+    : FSize(Bytes),
+      FBytes(static_cast<char *>(mmap(nullptr, Bytes, PROT_READ | PROT_WRITE,
+                                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0))) {
+    if (FBytes == MAP_FAILED)
+        throw std::bad_alloc();
+}
+
+TBlockMemory::~TBlockMemory() {
+    munmap(FBytes, FSize);
+}
+
 TRawSampleSource::TRawSampleSource(int Descriptor, std::string Name, std::uint64_t Limit,
                                    bool Owned)
     : FDescriptor(Descriptor), FName(std::move(Name)), FRemaining(Limit), FOwned(Owned),
-      FSamples(RawReadBytes / sizeof(std::int16_t)) {}
+      FBlock(RawReadBytes) {
+    PrepareSequentialReading(FDescriptor);
+}
 
 TRawSampleSource::~TRawSampleSource() {
     if (FOwned)
@@ -213,7 +245,7 @@ TRawSampleSource::~TRawSampleSource() {
 
 // One read: a pipe hands over what it has rather than keep the decoder waiting.
 std::span<const std::int16_t> TRawSampleSource::Next() {
-    auto *Bytes = reinterpret_cast<char *>(FSamples.data());
+    char *Bytes = FBlock.Bytes();
     std::size_t Filled = 0;
     if (FOddByte)
         Bytes[Filled++] = *std::exchange(FOddByte, std::nullopt);
@@ -221,7 +253,7 @@ std::span<const std::int16_t> TRawSampleSource::Next() {
         Got = Read(Bytes + Filled, RawReadBytes - Filled);
     if (Filled % 2)
         FOddByte = Bytes[--Filled];
-    return {FSamples.data(), Filled / 2};
+    return {reinterpret_cast<const std::int16_t *>(Bytes), Filled / 2};
 }
 
 std::size_t TRawSampleSource::Read(char *Bytes, std::size_t Count) {

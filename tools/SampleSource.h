@@ -8,7 +8,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
 constexpr int ReceiverSampleRate = 48000;
 
@@ -17,6 +16,21 @@ public:
     virtual ~TSampleSource() = default;
     // The next samples; empty only at the end of the input.
     virtual std::span<const std::int16_t> Next() = 0;
+};
+
+// Memory for a reader's blocks, mapped with all its pages in place: touching fresh
+// pages one at a time costs a fault each, dearly so in a virtual machine.
+class TBlockMemory {
+public:
+    explicit TBlockMemory(std::size_t Bytes);
+    ~TBlockMemory();
+    TBlockMemory(const TBlockMemory &) = delete;
+    TBlockMemory &operator=(const TBlockMemory &) = delete;
+    char *Bytes() const { return FBytes; }
+
+private:
+    std::size_t FSize;
+    char *FBytes;
 };
 
 // Raw signed 16-bit little-endian mono at 48 000 Hz from a descriptor, read straight
@@ -39,7 +53,7 @@ private:
     std::string FName;
     std::uint64_t FRemaining;
     bool FOwned;
-    std::vector<std::int16_t> FSamples;
+    TBlockMemory FBlock;
     std::optional<char> FOddByte; // the first half of a sample not yet complete
 };
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -19,8 +20,9 @@ constexpr const char *Usage =
     "Usage: zel-decode [OPTION]... [FILE | -]\n"
     "Decodes the 1 200-baud FFSK messages of a recording (WAV, W64, RF64, AIFF, AU, CAF,\n"
     "FLAC, Ogg or MP3; '-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on\n"
-    "stdin) and prints one line per message, 'SMS <text>' or 'LOC <text>', as soon as it\n"
-    "is decoded. SIGINT or SIGTERM ends the decode as the end of the input would.\n"
+    "stdin) and prints one line per message, 'SMS <text>' or 'LOC <text>': from a pipe,\n"
+    "a terminal or a device as soon as it is decoded, from a stored file in blocks.\n"
+    "SIGINT or SIGTERM ends the decode as the end of the input would.\n"
     "  --events      also print 'level <n>' per buffer and 'bits <trace>' per bit period\n"
     "  --timestamps  start each message line with the time in the recording, in seconds,\n"
     "                at the end of the sample that delivered it\n"
@@ -88,6 +90,14 @@ std::unique_ptr<TSampleSource> OpenInput(const TDecodeArguments &Arguments) {
     return std::make_unique<TRawSampleSource>(STDIN_FILENO, "standard input");
 }
 
+// A stored file is decoded at full speed and its lines are written in blocks; only a
+// decode that waits for its input (a pipe, a terminal, a device) is watched live.
+bool InputMayWait(const std::string &File) {
+    struct stat Status {};
+    const int Result = File == "-" ? fstat(STDIN_FILENO, &Status) : stat(File.c_str(), &Status);
+    return Result != 0 || !S_ISREG(Status.st_mode);
+}
+
 int Decode(int ArgCount, char **Args) {
     const TDecodeArguments Arguments = ParseArguments(ArgCount, Args);
     if (Arguments.Help)
@@ -95,8 +105,10 @@ int Decode(int ArgCount, char **Args) {
     if (Arguments.Version)
         return ShowVersion("zel-decode");
     const std::unique_ptr<TSampleSource> Input = OpenInput(Arguments);
+    TDriverOptions Options = Arguments.Options;
+    Options.FlushEachMessage = InputMayWait(Arguments.File);
     TLineWriter Output(stdout);
-    TReceiverDriver Driver(Arguments.Options, Output);
+    TReceiverDriver Driver(Options, Output);
     // Stopped by a signal, the decode ends as at the end of the input: a pending
     // message is still delivered and everything written.
     CatchStopSignals();

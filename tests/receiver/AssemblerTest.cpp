@@ -172,6 +172,34 @@ TEST(Assembler, OnReceiveComesBeforeTheOnBitReceiveOfTheSamePeriod) {
     EXPECT_EQ((Delivery - 1)->Position + SamplesPerPeriod, Delivery->Position);
 }
 
+// Without a trace handler the trace is kept in bulk; one attached on a delivery in the
+// middle of a buffer still sees every trace as one attached all along, at the same samples.
+TEST(Assembler, ATraceHandlerAttachedOnADeliverySeesTheTracesItWouldHaveSeen) {
+    const TSamples Signal = FramesSignal({"SMS>ABCD", "SMS>EFGH", "EFGHIJKL"});
+    TReceiverProbe Always;
+    Always.FeedStream(Signal);
+    TReceiverProbe Late(false);
+    Late.Receiver->OnReceive = [&Late](TObject *, bool, const TRxString &) {
+        Late.Receiver->OnBitReceive = [&Late](TObject *, const TRxString &Bits) {
+            Late.Events.push_back(
+                {TEventRecord::TKind::Bits, nullptr, false, Bits, 0, Late.SamplePosition()});
+        };
+    };
+    Late.FeedStream(Signal);
+
+    std::vector<std::pair<std::string, std::uint64_t>> Expected, Seen;
+    bool Delivered = false;
+    for (const TEventRecord &Event : Always.Events) {
+        Delivered = Delivered || Event.Kind == TEventRecord::TKind::Receive;
+        if (Delivered && Event.Kind == TEventRecord::TKind::Bits)
+            Expected.emplace_back(Event.Text, Event.Position);
+    }
+    for (const TEventRecord &Event : Late.Events)
+        Seen.emplace_back(Event.Text, Event.Position);
+    ASSERT_GT(Expected.size(), 100u);
+    EXPECT_EQ(Seen, Expected);
+}
+
 TEST(Assembler, AMessageIsDeliveredWithoutWaitingOnceItHolds65536Bytes) {
     TSquareWave Wave;
     Wave.AddQuietPeriods(2);

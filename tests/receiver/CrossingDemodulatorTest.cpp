@@ -54,6 +54,23 @@ TEST(CrossingDemodulatorPaths, AgreeOnRandomAndAdversarialInput) {
         },
         // Long stretches of silence broken by single candidates.
         [](std::mt19937 &Random) { return std::uint8_t(Random() % 97 ? 0 : 0xFF); },
+        // Sides changing after 1 to 12 samples: crossings refused as too close, and
+        // candidates at every offset of a period's early part.
+        [Left = 0u, Negative = false](std::mt19937 &Random) mutable {
+            if (Left-- == 0) {
+                Left = Random() % 12;
+                Negative = !Negative;
+            }
+            return std::uint8_t(Negative ? 0xC0 : 0x40);
+        },
+        // Bursts of tone between quiet stretches of random length.
+        [Left = 0u, Quiet = false, Phase = 0u](std::mt19937 &Random) mutable {
+            if (Left-- == 0) {
+                Left = Random() % 3000;
+                Quiet = !Quiet;
+            }
+            return std::uint8_t(Quiet ? 0 : (++Phase / 17) % 2 ? 0xC0 : 0x40);
+        },
     };
     for (unsigned Seed = 1; Seed <= 3; ++Seed)
         for (const THighByteSource &Source : Sources)

@@ -60,6 +60,23 @@ TEST_F(DecodeTest, RandomMessagesSurviveEncodeAndDecodeExactly) {
     EXPECT_EQ(SplitLines(Decode({Path("traffic.wav")}).Output), Expected);
 }
 
+// A stored file is written in blocks, a pipe message by message: the bytes are the same.
+TEST_F(DecodeTest, AStoredFileAndThePipedSamplesGiveTheSameOutputWithEveryOption) {
+    std::vector<std::string> Arguments{"-o", Path("stored.wav")};
+    Arguments.insert(Arguments.end(), Messages.begin(), Messages.end());
+    ASSERT_EQ(RunTool(ZEL_ENCODE, Arguments).ExitCode, 0);
+    const std::string Samples = Scratch.Read("stored.wav").substr(44); // after the header
+    for (const std::vector<std::string> &Options : std::vector<std::vector<std::string>>{
+             {}, {"--timestamps"}, {"--json"}, {"--events", "--timestamps"}}) {
+        std::vector<std::string> FromFile = Options, FromPipe = Options;
+        FromFile.push_back(Path("stored.wav"));
+        FromPipe.push_back("-");
+        const std::string Stored = Decode(FromFile).Output;
+        EXPECT_GE(SplitLines(Stored).size(), Messages.size());
+        EXPECT_EQ(Stored, Decode(FromPipe, Samples).Output) << FromPipe.front();
+    }
+}
+
 TEST_F(DecodeTest, MatchedDemodulatorDecodesWhatARadioChannelLeaves) {
     std::vector<std::string> Arguments{
         "-o", Path("radio.wav"), "--snr", "12", "--clock", "-1", "--hum", "-10", "--twist",

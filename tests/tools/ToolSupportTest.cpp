@@ -82,6 +82,19 @@ TEST_F(LineWriterTest, TentativeLinesAreKeptOnlyUpToTheLastKeep) {
     EXPECT_EQ(Written(), "sure\na\nafter\n");
 }
 
+// As when a decode ends on an error: what was decoded before it still reaches the output.
+TEST_F(LineWriterTest, LinesStillHeldAreWrittenWhenTheWriterGoesButNotUnkeptTentativeOnes) {
+    {
+        TLineWriter Writer(Stream);
+        Writer.Line("decoded");
+        Writer.BeginTentative();
+        Writer.Line("kept");
+        Writer.KeepTentative();
+        Writer.Line("dropped");
+    }
+    EXPECT_EQ(Written(), "decoded\nkept\n");
+}
+
 TEST_F(LineWriterTest, LongOutputIsNotHeldBackOutsideTentativeMode) {
     TLineWriter Writer(Stream);
     const std::string Line(1000, 'x');
