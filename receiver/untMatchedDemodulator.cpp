@@ -13,7 +13,7 @@ constexpr float HighPassHz = 500.0f;
 // The clock compares windows this many samples early and late.
 constexpr int LookAround = 5;
 // Clock corrections per unit of timing error: quick while seeking a signal, steady on one.
-constexpr float SeekStep = 6.0f, LockedStep = 2.0f;
+constexpr float SeekStep = 6.0f, LockedStep = 1.0f;
 // How far one unit of timing error moves the period: a sample clock that is off is
 // followed, not just corrected bit by bit.
 constexpr float Drift = 0.05f;
@@ -30,6 +30,13 @@ constexpr float OpenAbove = 0.45f, CloseBelow = 0.3f;
 // clearly: early-late alone would dwell there, and the preamble decodes even there.
 constexpr float HalfBitSmoothing = 0.25f, HalfBitJump = 0.4f, LockedHalfBitJump = 0.6f;
 constexpr float LearnAbove = 0.38f;
+// The decided bits keep a phase reference, each bit weighing this much less than the
+// next: longer memories suffer from the small errors of the learnt turns.
+constexpr float ReferenceDecay = 0.5f;
+// A bit whose tones hold less than this share of a decided bit's energy is taken as
+// the carrier gone: the bits before it are decided without it.
+constexpr float CarrierGone = 0.2f;
+constexpr float SignalEnergySmoothing = 0.125f;
 constexpr float TurnLearning = 1.0f / 16.0f;
 constexpr float Tiny = 1e-20f;
 
@@ -142,8 +149,9 @@ void TMatchedDemodulator::AdjustClock(float Error) {
     FFraction = Step - float(FUntilWindow);
 }
 
-// Decides the bit FutureBits back: the past bits as decided, every choice of it and the
-// bits after it, the sequence whose tones add up best wins.
+// Decides the bit FutureBits back: the decided bits give a phase reference, every choice
+// of it and the bits after it is tried against it, the sequence whose tones add up best
+// wins.
 void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     TComplex Turn[2][2];
     for (int From = 0; From < 2; ++From)
@@ -151,41 +159,53 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
             Turn[From][To] = std::conj(FTurn[From][To]) / (std::abs(FTurn[From][To]) + Tiny) *
                              (From ? -1.0f : 1.0f);
 
+    // The decided bits of the quality window, turned back to the oldest one's start.
     TComplex Known = 0, Phase = 1;
     float Energy = 0;
     int Previous = Record(FutureBits + PastBits).Bit;
     for (int Age = FutureBits + PastBits; Age >= 0; --Age) {
-        const TToneCorrelation &Correlation = Record(Age).Correlation;
-        Energy += std::norm(Correlation.Tone[0]) + std::norm(Correlation.Tone[1]);
+        Energy += Record(Age).Energy();
         if (Age <= FutureBits)
             continue;
         const int Bit = Record(Age).Bit;
         if (Age < FutureBits + PastBits)
             Phase *= Turn[Previous][Bit];
-        Known += Phase * Correlation.Tone[Bit];
+        Known += Phase * Record(Age).Correlation.Tone[Bit];
         Previous = Bit;
     }
 
-    float Best = -1;
-    int BestChoice = 0;
-    for (int Choice = 0; Choice < 1 << (FutureBits + 1); ++Choice) {
-        TComplex Sum = Known, Turned = Phase;
-        int Before = Previous;
-        for (int Age = FutureBits; Age >= 0; --Age) {
+    int Last = FutureBits; // the newest bit that still carries the tones
+    while (Last > 0 && Record(Last - 1).Energy() > CarrierGone * FSignalEnergy)
+        --Last;
+    // A choice's bits, turned back to the newest decided bit's start.
+    auto ChoiceSum = [&](int Choice) {
+        TComplex Sum = 0, Turned = 1;
+        for (int Age = FutureBits, Before = Previous; Age >= Last; --Age) {
             const int Bit = (Choice >> Age) & 1;
             Turned *= Turn[Before][Bit];
             Sum += Turned * Record(Age).Correlation.Tone[Bit];
             Before = Bit;
         }
-        if (std::norm(Sum) > Best)
-            Best = std::norm(Sum), BestChoice = Choice;
-    }
+        return Sum;
+    };
+    float BestScore = -1;
+    int BestChoice = 0;
+    for (int Choice = 0; Choice < 1 << (FutureBits + 1); ++Choice)
+        if (const float Score = std::norm(FReference + ChoiceSum(Choice)); Score > BestScore)
+            BestScore = Score, BestChoice = Choice;
     const int Bit = (BestChoice >> FutureBits) & 1;
-    Record(FutureBits).Bit = Bit;
+    TBitRecord &Decided = Record(FutureBits);
+    Decided.Bit = Bit;
+    FReference = ReferenceDecay * FReference * std::conj(Turn[Previous][Bit]) +
+                 Decided.Correlation.Tone[Bit];
 
     constexpr float Window = FutureBits + PastBits + 1;
+    const float Best = std::norm(Known + Phase * ChoiceSum(BestChoice));
     FQuality += QualitySmoothing * (Best / (Window * Energy + Tiny) - FQuality);
     FOpen = FQuality > (FOpen ? CloseBelow : OpenAbove);
+    if (FOpen)
+        FSignalEnergy +=
+            SignalEnergySmoothing * (std::norm(Decided.Correlation.Tone[Bit]) - FSignalEnergy);
     // Learnt on a signal that is not yet clear too: the turns between alternating bits
     // of a preamble are not quite those that the data taught.
     if (FOpen || FQuality > LearnAbove)

@@ -27,7 +27,7 @@ public:
     static constexpr int SamplesPerBit = 40;
     // Bits decided before and after the bit in question.
     static constexpr int PastBits = 3;
-    static constexpr int FutureBits = 2;
+    static constexpr int FutureBits = 3;
 
 private:
     using TComplex = std::complex<float>;
@@ -37,6 +37,9 @@ private:
     struct TBitRecord {
         TToneCorrelation Correlation;
         int Bit = 0;
+        float Energy() const {
+            return std::norm(Correlation.Tone[0]) + std::norm(Correlation.Tone[1]);
+        }
     };
     static constexpr int RingSize = 128;  // samples kept: a bit and the clock's look around it
     static constexpr int HistorySize = 8; // bits kept: at least PastBits + FutureBits + 1
@@ -75,6 +78,9 @@ private:
     // The phase turn from one bit's start to the next, per pair of tones, as learnt
     // from decided bits: it takes up tone offsets, filters and the sample clock.
     TComplex FTurn[2][2];
+    // The decided bits' tones, summed with decay and turned to the newest one's start.
+    TComplex FReference = 0;
+    float FSignalEnergy = 0; // of a decided bit's tone while the squelch is open
     float FQuality = 0;
     bool FOpen = false;
     std::array<TDelayedBit, RunLength> FDelayed{};
