@@ -39,6 +39,8 @@ constexpr float CarrierGone = 0.2f;
 constexpr float SignalEnergySmoothing = 0.125f;
 constexpr float TurnLearning = 1.0f / 16.0f;
 constexpr float Tiny = 1e-20f;
+// Far below one step of 16-bit input.
+constexpr float RestLevel = 1e-4f;
 
 struct TToneTables {
     float Cos[2][TMatchedDemodulator::SamplesPerBit];
@@ -71,28 +73,63 @@ TMatchedDemodulator::TMatchedDemodulator() : FUntilWindow(SamplesPerBit) {
     FB1 = -2.0f * FB0;
     FA1 = -2.0f * Cos / A0;
     FA2 = (1.0f - Alpha) / A0;
-    for (auto &Row : FTurn)
-        for (TComplex &Turn : Row)
-            Turn = 1.0f;
+    for (int From = 0; From < 2; ++From)
+        for (int To = 0; To < 2; ++To) {
+            FTurn[From][To] = 1.0f;
+            SetTurnBack(From, To);
+        }
     FPeriods.reserve(512);
 }
 
 const std::vector<TMatchedPeriod> &TMatchedDemodulator::Demodulate(const std::uint8_t *Bytes,
                                                                    std::uint32_t Count) {
     FPeriods.clear();
+    if (AtRest() && std::all_of(Bytes, Bytes + 2 * std::size_t(Count),
+                                [](std::uint8_t Byte) { return Byte == 0; })) {
+        PassSilence(Count);
+        return FPeriods;
+    }
+    return DemodulatePlain(Bytes, Count);
+}
+
+const std::vector<TMatchedPeriod> &TMatchedDemodulator::DemodulatePlain(const std::uint8_t *Bytes,
+                                                                        std::uint32_t Count) {
+    FPeriods.clear();
     for (std::uint32_t Index = 0; Index < Count; ++Index) {
         const auto Sample = static_cast<std::int16_t>(Bytes[2 * Index] | Bytes[2 * Index + 1] << 8);
         const float Filtered = HighPass(Sample);
         FRing[FWrite] = FRing[FWrite + RingSize] = Filtered;
         FWrite = (FWrite + 1) & (RingSize - 1);
+        FSilentSamples = Filtered == 0.0f ? std::min(FSilentSamples + 1, RingSize) : 0;
         if (--FUntilWindow == 0)
             CloseWindow(Index);
     }
     return FPeriods;
 }
 
+bool TMatchedDemodulator::AtRest() const {
+    return FSilentSamples == RingSize && FX1 == 0.0f && FX2 == 0.0f && FY1 == 0.0f && FY2 == 0.0f;
+}
+
+// Digital silence with the high-pass at rest: every sample of the ring and every
+// correlation stays zero, so only the clock, the squelch and the bits on their way
+// move on, exactly as they would sample by sample.
+void TMatchedDemodulator::PassSilence(std::uint32_t Count) {
+    std::uint32_t Index = 0;
+    while (Count - Index >= std::uint32_t(FUntilWindow)) {
+        Index += std::uint32_t(FUntilWindow);
+        CloseWindow(Index - 1);
+    }
+    FUntilWindow -= int(Count - Index);
+    FWrite = int((std::uint32_t(FWrite) + Count) & (RingSize - 1));
+}
+
 float TMatchedDemodulator::HighPass(float Sample) {
-    const float Out = FB0 * Sample + FB1 * FX1 + FB2 * FX2 - FA1 * FY1 - FA2 * FY2;
+    float Out = FB0 * Sample + FB1 * FX1 + FB2 * FX2 - FA1 * FY1 - FA2 * FY2;
+    // Ringing into digital silence ends once it is far below the input's smallest step,
+    // rather than dwindling through the slow denormal numbers.
+    if (Sample == 0.0f && FX1 == 0.0f && std::abs(Out) < RestLevel)
+        Out = 0.0f;
     FX2 = FX1, FX1 = Sample, FY2 = FY1, FY1 = Out;
     return Out;
 }
@@ -115,10 +152,11 @@ TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::Correlate(int End) co
 // A bit's window closes LookAround samples after its end, so that the late window fits.
 void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
     constexpr int OnTime = RingSize - LookAround;
-    const float Early = Contrast(Correlate(OnTime - LookAround).Tone);
-    const float Late = Contrast(Correlate(OnTime + LookAround).Tone);
+    const bool Silent = FSilentSamples == RingSize; // nothing but zeros to correlate
+    const float Early = Silent ? 0.0f : Contrast(Correlate(OnTime - LookAround).Tone);
+    const float Late = Silent ? 0.0f : Contrast(Correlate(OnTime + LookAround).Tone);
     FNewest = (FNewest + 1) & (HistorySize - 1);
-    Record(0).Correlation = Correlate(OnTime);
+    Record(0).Correlation = Silent ? TToneCorrelation{} : Correlate(OnTime);
     DecideBit(SampleIndex);
     // Late outweighs early where the window sits before the bit: move it on.
     // Noise and near-silence steer the clock no more than they must.
@@ -129,7 +167,8 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
 }
 
 void TMatchedDemodulator::SeekHalfBit(float OnTimeContrast, int OnTime) {
-    const float Half = Contrast(Correlate(OnTime - SamplesPerBit / 2).Tone);
+    const float Half =
+        FSilentSamples == RingSize ? 0.0f : Contrast(Correlate(OnTime - SamplesPerBit / 2).Tone);
     FHalfBitLead += HalfBitSmoothing *
                     ((Half - OnTimeContrast) / (Half + OnTimeContrast + Tiny) - FHalfBitLead);
     if (FHalfBitLead > (FOpen ? LockedHalfBitJump : HalfBitJump)) {
@@ -153,12 +192,6 @@ void TMatchedDemodulator::AdjustClock(float Error) {
 // of it and the bits after it is tried against it, the sequence whose tones add up best
 // wins.
 void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
-    TComplex Turn[2][2];
-    for (int From = 0; From < 2; ++From)
-        for (int To = 0; To < 2; ++To) // turned back; a 1 bit's tone ends half a cycle on
-            Turn[From][To] = std::conj(FTurn[From][To]) / (std::abs(FTurn[From][To]) + Tiny) *
-                             (From ? -1.0f : 1.0f);
-
     // The decided bits of the quality window, turned back to the oldest one's start.
     TComplex Known = 0, Phase = 1;
     float Energy = 0;
@@ -169,38 +202,20 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
             continue;
         const int Bit = Record(Age).Bit;
         if (Age < FutureBits + PastBits)
-            Phase *= Turn[Previous][Bit];
+            Phase *= FTurnBack[Previous][Bit];
         Known += Phase * Record(Age).Correlation.Tone[Bit];
         Previous = Bit;
     }
 
-    int Last = FutureBits; // the newest bit that still carries the tones
-    while (Last > 0 && Record(Last - 1).Energy() > CarrierGone * FSignalEnergy)
-        --Last;
-    // A choice's bits, turned back to the newest decided bit's start.
-    auto ChoiceSum = [&](int Choice) {
-        TComplex Sum = 0, Turned = 1;
-        for (int Age = FutureBits, Before = Previous; Age >= Last; --Age) {
-            const int Bit = (Choice >> Age) & 1;
-            Turned *= Turn[Before][Bit];
-            Sum += Turned * Record(Age).Correlation.Tone[Bit];
-            Before = Bit;
-        }
-        return Sum;
-    };
-    float BestScore = -1;
-    int BestChoice = 0;
-    for (int Choice = 0; Choice < 1 << (FutureBits + 1); ++Choice)
-        if (const float Score = std::norm(FReference + ChoiceSum(Choice)); Score > BestScore)
-            BestScore = Score, BestChoice = Choice;
-    const int Bit = (BestChoice >> FutureBits) & 1;
+    TComplex ChoiceSum = 0;
+    const int Bit = ChooseBit(Previous, ChoiceSum);
     TBitRecord &Decided = Record(FutureBits);
     Decided.Bit = Bit;
-    FReference = ReferenceDecay * FReference * std::conj(Turn[Previous][Bit]) +
+    FReference = ReferenceDecay * FReference * std::conj(FTurnBack[Previous][Bit]) +
                  Decided.Correlation.Tone[Bit];
 
     constexpr float Window = FutureBits + PastBits + 1;
-    const float Best = std::norm(Known + Phase * ChoiceSum(BestChoice));
+    const float Best = std::norm(Known + Phase * ChoiceSum);
     FQuality += QualitySmoothing * (Best / (Window * Energy + Tiny) - FQuality);
     FOpen = FQuality > (FOpen ? CloseBelow : OpenAbove);
     if (FOpen)
@@ -211,6 +226,39 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     if (FOpen || FQuality > LearnAbove)
         LearnRotation(Bit);
     Release(SampleIndex, Bit, FOpen);
+}
+
+// Tries every choice of the bit FutureBits back and of the bits after it against the
+// phase reference; returns the best choice's first bit and, in ChoiceSum, its bits'
+// tones turned back to the start of Previous, the newest decided bit.
+int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
+    int Last = FutureBits; // the newest bit that still carries the tones
+    while (Last > 0 && Record(Last - 1).Energy() > CarrierGone * FSignalEnergy)
+        --Last;
+    // Choices that share their first bits share their partial sums: the tree of them is
+    // grown a bit at a time, each node in place of its parent.
+    constexpr int Choices = 1 << (FutureBits + 1);
+    TComplex Sum[Choices], Turned[Choices];
+    int Newest[Choices];
+    Sum[0] = FReference, Turned[0] = 1, Newest[0] = Previous;
+    int Count = 1;
+    for (int Age = FutureBits; Age >= Last; --Age, Count *= 2)
+        for (int Parent = Count - 1; Parent >= 0; --Parent) {
+            const TComplex ParentSum = Sum[Parent], ParentTurned = Turned[Parent];
+            const int Before = Newest[Parent];
+            for (int Bit = 0; Bit < 2; ++Bit) {
+                const int Child = 2 * Parent + Bit;
+                Turned[Child] = ParentTurned * FTurnBack[Before][Bit];
+                Sum[Child] = ParentSum + Turned[Child] * Record(Age).Correlation.Tone[Bit];
+                Newest[Child] = Bit;
+            }
+        }
+    int Best = 0;
+    for (int Choice = 1; Choice < Count; ++Choice)
+        if (std::norm(Sum[Choice]) > std::norm(Sum[Best]))
+            Best = Choice;
+    ChoiceSum = Sum[Best] - FReference;
+    return Best >> (FutureBits - Last);
 }
 
 // Bits leave RunLength periods after their decision, and only from a run of at least
@@ -240,6 +288,16 @@ void TMatchedDemodulator::LearnRotation(int Bit) {
     const TBitRecord &Before = Record(FutureBits + 1);
     TComplex Step = Record(FutureBits).Correlation.Tone[Bit] *
                     std::conj(Before.Correlation.Tone[Before.Bit]) * (Before.Bit ? -1.0f : 1.0f);
-    Step /= std::abs(Step) + Tiny;
-    FTurn[Before.Bit][Bit] += TurnLearning * (Step - FTurn[Before.Bit][Bit]);
+    Step /= std::sqrt(std::norm(Step)) + Tiny;
+    TComplex &Turn = FTurn[Before.Bit][Bit];
+    Turn += TurnLearning * (Step - Turn);
+    SetTurnBack(Before.Bit, Bit);
+}
+
+// Turned back: from a bit's start to its predecessor's; a 1 bit's tone ends half a
+// cycle on.
+void TMatchedDemodulator::SetTurnBack(int From, int To) {
+    const TComplex Turn = FTurn[From][To];
+    FTurnBack[From][To] =
+        std::conj(Turn) / (std::sqrt(std::norm(Turn)) + Tiny) * (From ? -1.0f : 1.0f);
 }

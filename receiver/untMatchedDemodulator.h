@@ -14,6 +14,7 @@
 struct TMatchedPeriod {
     std::uint32_t SampleIndex; // the buffer's sample (from 0) that closed it
     std::int8_t Bit;           // 0 or 1; -1 where no FFSK is heard
+    bool operator==(const TMatchedPeriod &) const = default;
 };
 
 class TMatchedDemodulator {
@@ -22,7 +23,12 @@ public:
 
     // Decodes Count little-endian 16-bit samples at 48 000 Hz, carrying on from the
     // previous call; returns the periods closed in them, in order.
+    // Digital silence after the high-pass has come to rest is passed over without
+    // correlating it.
     const std::vector<TMatchedPeriod> &Demodulate(const std::uint8_t *Bytes, std::uint32_t Count);
+    // The same, sample by sample however quiet.
+    const std::vector<TMatchedPeriod> &DemodulatePlain(const std::uint8_t *Bytes,
+                                                       std::uint32_t Count);
 
     static constexpr int SamplesPerBit = 40;
     // Bits decided before and after the bit in question.
@@ -51,15 +57,22 @@ private:
         bool Confirmed = false;
     };
 
+    bool AtRest() const;
+    void PassSilence(std::uint32_t Count);
     float HighPass(float Sample);
     void CloseWindow(std::uint32_t SampleIndex);
     TToneCorrelation Correlate(int End) const;
     void AdjustClock(float Error);
     void SeekHalfBit(float OnTimeContrast, int OnTime);
     void DecideBit(std::uint32_t SampleIndex);
+    int ChooseBit(int Previous, TComplex &ChoiceSum) const;
     void LearnRotation(int Bit);
+    void SetTurnBack(int From, int To);
     void Release(std::uint32_t SampleIndex, int Bit, bool Open);
     TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }
+    const TBitRecord &Record(int Age) const {
+        return FHistory[(FNewest - Age) & (HistorySize - 1)];
+    }
 
     // High-pass against DC and mains hum: one biquad.
     float FB0, FB1, FB2, FA1, FA2;
@@ -67,6 +80,7 @@ private:
     // The last RingSize samples, stored twice so that any span of them is contiguous.
     std::array<float, 2 * RingSize> FRing{};
     int FWrite = 0;
+    int FSilentSamples = 0; // the newest samples of the ring that are zero, to RingSize
     // Bit clock: samples until the next window closes, the fraction carried, the period.
     int FUntilWindow;
     float FFraction = 0;
@@ -78,6 +92,7 @@ private:
     // The phase turn from one bit's start to the next, per pair of tones, as learnt
     // from decided bits: it takes up tone offsets, filters and the sample clock.
     TComplex FTurn[2][2];
+    TComplex FTurnBack[2][2]; // the learnt turns as a decision applies them
     // The decided bits' tones, summed with decay and turned to the newest one's start.
     TComplex FReference = 0;
     float FSignalEnergy = 0; // of a decided bit's tone while the squelch is open
