@@ -33,9 +33,9 @@ constexpr float LearnAbove = 0.38f;
 // The decided bits keep a phase reference, each bit weighing this much less than the
 // next: longer memories suffer from the small errors of the learnt turns.
 constexpr float ReferenceDecay = 0.5f;
-// A bit whose tones hold less than this share of a decided bit's energy is taken as
-// the carrier gone: the bits before it are decided without it.
-constexpr float CarrierGone = 0.2f;
+// The newest bits whose tones hold, on average, less than this share of a decided bit's
+// energy are taken as the carrier gone: the bits before them are decided without them.
+constexpr float CarrierGone = 0.4f;
 constexpr float SignalEnergySmoothing = 0.125f;
 constexpr float TurnLearning = 1.0f / 16.0f;
 constexpr float Tiny = 1e-20f;
@@ -232,9 +232,14 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
 // phase reference; returns the best choice's first bit and, in ChoiceSum, its bits'
 // tones turned back to the start of Previous, the newest decided bit.
 int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
-    int Last = FutureBits; // the newest bit that still carries the tones
-    while (Last > 0 && Record(Last - 1).Energy() > CarrierGone * FSignalEnergy)
-        --Last;
+    // The newest bits that hold too little energy, taken together, are after the carrier.
+    int Last = 0;
+    float Trailing = 0;
+    for (int Age = 0; Age < FutureBits; ++Age) {
+        Trailing += Record(Age).Energy();
+        if (Trailing < CarrierGone * FSignalEnergy * float(Age + 1))
+            Last = Age + 1;
+    }
     // Choices that share their first bits share their partial sums: the tree of them is
     // grown a bit at a time, each node in place of its parent.
     constexpr int Choices = 1 << (FutureBits + 1);
