@@ -4,6 +4,10 @@
 #include <cmath>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr float SampleRate = 48000.0f;
@@ -42,15 +46,16 @@ constexpr float Tiny = 1e-20f;
 // Far below one step of 16-bit input.
 constexpr float RestLevel = 1e-4f;
 
+// Per tone, the cosine and the negated sine of each sample of a bit, so that a window's
+// correlation is four sums of products: real and imaginary part against each tone.
 struct TToneTables {
-    float Cos[2][TMatchedDemodulator::SamplesPerBit];
-    float Sin[2][TMatchedDemodulator::SamplesPerBit];
+    alignas(16) float Wave[4][TMatchedDemodulator::SamplesPerBit];
     TToneTables() {
         for (int Tone = 0; Tone < 2; ++Tone)
             for (int Index = 0; Index < TMatchedDemodulator::SamplesPerBit; ++Index) {
                 const double Phase = 2.0 * std::numbers::pi * ToneHz[Tone] * Index / SampleRate;
-                Cos[Tone][Index] = float(std::cos(Phase));
-                Sin[Tone][Index] = float(std::sin(Phase));
+                Wave[2 * Tone][Index] = float(std::cos(Phase));
+                Wave[2 * Tone + 1][Index] = float(-std::sin(Phase));
             }
     }
 };
@@ -134,19 +139,46 @@ float TMatchedDemodulator::HighPass(float Sample) {
     return Out;
 }
 
+// Each of the four sums is taken in four lanes, every fourth product to a lane, and the
+// lanes are added as (0 + 2) + (1 + 3): the plain and the vector way give the same bits.
+static_assert(TMatchedDemodulator::SamplesPerBit % 4 == 0);
+
+TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelatePlain(const float *Samples) {
+    float Sums[4];
+    for (int Wave = 0; Wave < 4; ++Wave) {
+        float Lanes[4] = {};
+        for (int Index = 0; Index < SamplesPerBit; ++Index)
+            Lanes[Index % 4] += Samples[Index] * Tables.Wave[Wave][Index];
+        Sums[Wave] = (Lanes[0] + Lanes[2]) + (Lanes[1] + Lanes[3]);
+    }
+    return {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+}
+
+#if defined(__SSE2__)
+TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelateVector(const float *Samples) {
+    __m128 Lanes[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+    for (int Index = 0; Index < SamplesPerBit; Index += 4) {
+        const __m128 Four = _mm_loadu_ps(Samples + Index);
+        for (int Wave = 0; Wave < 4; ++Wave)
+            Lanes[Wave] =
+                _mm_add_ps(Lanes[Wave], _mm_mul_ps(Four, _mm_load_ps(Tables.Wave[Wave] + Index)));
+    }
+    float Sums[4];
+    for (int Wave = 0; Wave < 4; ++Wave) {
+        const __m128 Halves = _mm_add_ps(Lanes[Wave], _mm_movehl_ps(Lanes[Wave], Lanes[Wave]));
+        Sums[Wave] = _mm_cvtss_f32(_mm_add_ss(Halves, _mm_shuffle_ps(Halves, Halves, 1)));
+    }
+    return {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+}
+#else
+TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelateVector(const float *Samples) {
+    return CorrelatePlain(Samples);
+}
+#endif
+
 // The correlations of the bit that ends End samples into the ring, oldest first.
 TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::Correlate(int End) const {
-    const float *Samples = FRing.data() + FWrite + End - SamplesPerBit;
-    TToneCorrelation Result;
-    for (int Tone = 0; Tone < 2; ++Tone) {
-        float Real = 0, Imag = 0;
-        for (int Index = 0; Index < SamplesPerBit; ++Index) {
-            Real += Samples[Index] * Tables.Cos[Tone][Index];
-            Imag -= Samples[Index] * Tables.Sin[Tone][Index];
-        }
-        Result.Tone[Tone] = {Real, Imag};
-    }
-    return Result;
+    return CorrelateVector(FRing.data() + FWrite + End - SamplesPerBit);
 }
 
 // A bit's window closes LookAround samples after its end, so that the late window fits.

@@ -35,11 +35,17 @@ public:
     static constexpr int PastBits = 3;
     static constexpr int FutureBits = 3;
 
-private:
     using TComplex = std::complex<float>;
     struct TToneCorrelation {
         TComplex Tone[2]; // against the 0 bit's and the 1 bit's tone, phase from the bit's start
     };
+    // One bit's SamplesPerBit samples against the tones: one at a time, and four at a
+    // time with the processor's vector instructions (one at a time where it has none).
+    // Both give exactly the same result.
+    static TToneCorrelation CorrelatePlain(const float *Samples);
+    static TToneCorrelation CorrelateVector(const float *Samples);
+
+private:
     struct TBitRecord {
         TToneCorrelation Correlation;
         int Bit = 0;

@@ -109,4 +109,21 @@ TEST(MatchedDemodulator, PassesOverSilenceExactlyAsSampleBySample) {
     }
 }
 
+// The vector correlation is the plain one, bit for bit, whatever the level.
+TEST(MatchedDemodulator, CorrelatesTheSameFourAtATimeAsOneAtATime) {
+    std::mt19937 Random(3);
+    for (const float Scale : {1e-3f, 1.0f, 3e4f, 3e6f}) {
+        std::normal_distribution<float> Gaussian(0.0f, Scale);
+        std::vector<float> Window(TMatchedDemodulator::SamplesPerBit + 3);
+        for (float &Sample : Window)
+            Sample = Gaussian(Random);
+        for (int Offset = 0; Offset < 4; ++Offset) { // aligned or not
+            const auto Plain = TMatchedDemodulator::CorrelatePlain(Window.data() + Offset);
+            const auto Vector = TMatchedDemodulator::CorrelateVector(Window.data() + Offset);
+            for (int Tone = 0; Tone < 2; ++Tone)
+                EXPECT_EQ(Plain.Tone[Tone], Vector.Tone[Tone]) << Scale << " " << Offset;
+        }
+    }
+}
+
 } // namespace
