@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #if defined(__SSE2__)
@@ -61,6 +62,19 @@ struct TToneTables {
 };
 const TToneTables Tables;
 
+bool AllZero(const std::uint8_t *Bytes, std::size_t Count) {
+    std::uint64_t Any = 0; // eight bytes at a time, without an early exit
+    std::size_t Index = 0;
+    for (; Index + sizeof Any <= Count; Index += sizeof Any) {
+        std::uint64_t Word;
+        std::memcpy(&Word, Bytes + Index, sizeof Word);
+        Any |= Word;
+    }
+    for (; Index < Count; ++Index)
+        Any |= Bytes[Index];
+    return Any == 0;
+}
+
 // How clearly a window holds one tone rather than the other: largest when it covers
 // one bit exactly, least when it straddles two different ones.
 float Contrast(const std::complex<float> (&Tone)[2]) {
@@ -89,8 +103,7 @@ TMatchedDemodulator::TMatchedDemodulator() : FUntilWindow(SamplesPerBit) {
 const std::vector<TMatchedPeriod> &TMatchedDemodulator::Demodulate(const std::uint8_t *Bytes,
                                                                    std::uint32_t Count) {
     FPeriods.clear();
-    if (AtRest() && std::all_of(Bytes, Bytes + 2 * std::size_t(Count),
-                                [](std::uint8_t Byte) { return Byte == 0; })) {
+    if (AtRest() && AllZero(Bytes, 2 * std::size_t(Count))) {
         PassSilence(Count);
         return FPeriods;
     }
@@ -260,6 +273,14 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     Release(SampleIndex, Bit, FOpen);
 }
 
+// No tones at all in the bits from FutureBits back to Last: silence.
+bool TMatchedDemodulator::NothingFrom(int Last) const {
+    for (int Age = FutureBits; Age >= Last; --Age)
+        if (Record(Age).Energy() != 0.0f)
+            return false;
+    return true;
+}
+
 // Tries every choice of the bit FutureBits back and of the bits after it against the
 // phase reference; returns the best choice's first bit and, in ChoiceSum, its bits'
 // tones turned back to the start of Previous, the newest decided bit.
@@ -271,6 +292,10 @@ int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
         Trailing += Record(Age).Energy();
         if (Trailing < CarrierGone * FSignalEnergy * float(Age + 1))
             Last = Age + 1;
+    }
+    if (FReference == TComplex(0) && NothingFrom(Last)) { // every choice scores 0
+        ChoiceSum = 0;
+        return 0;
     }
     // Choices that share their first bits share their partial sums: the tree of them is
     // grown a bit at a time, each node in place of its parent.

@@ -72,6 +72,7 @@ private:
     void SeekHalfBit(float OnTimeContrast, int OnTime);
     void DecideBit(std::uint32_t SampleIndex);
     int ChooseBit(int Previous, TComplex &ChoiceSum) const;
+    bool NothingFrom(int Last) const;
     void LearnRotation(int Bit);
     void SetTurnBack(int From, int To);
     void Release(std::uint32_t SampleIndex, int Bit, bool Open);
