@@ -83,15 +83,32 @@ float Contrast(const std::complex<float> (&Tone)[2]) {
 
 } // namespace
 
-TMatchedDemodulator::TMatchedDemodulator() : FUntilWindow(SamplesPerBit) {
-    // Second-order Butterworth high-pass, audio-EQ cookbook design.
+// Second-order Butterworth high-pass, audio-EQ cookbook design.
+TMatchedDemodulator::THighPass::THighPass() {
     const float W = 2.0f * std::numbers::pi_v<float> * HighPassHz / SampleRate;
     const float Alpha = std::sin(W) / std::numbers::sqrt2_v<float>, Cos = std::cos(W);
     const float A0 = 1.0f + Alpha;
-    FB0 = FB2 = (1.0f + Cos) / 2.0f / A0;
-    FB1 = -2.0f * FB0;
-    FA1 = -2.0f * Cos / A0;
-    FA2 = (1.0f - Alpha) / A0;
+    B0 = B2 = (1.0f + Cos) / 2.0f / A0;
+    B1 = -2.0f * B0;
+    A1 = -2.0f * Cos / A0;
+    A2 = (1.0f - Alpha) / A0;
+}
+
+float TMatchedDemodulator::THighPass::Step(float Sample) {
+    float Out = B0 * Sample + B1 * X1 + B2 * X2 - A1 * Y1 - A2 * Y2;
+    // Ringing into digital silence ends once it is far below the input's smallest step,
+    // rather than dwindling through the slow denormal numbers.
+    if (Sample == 0.0f && X1 == 0.0f && std::abs(Out) < RestLevel)
+        Out = 0.0f;
+    X2 = X1, X1 = Sample, Y2 = Y1, Y1 = Out;
+    return Out;
+}
+
+bool TMatchedDemodulator::THighPass::AtRest() const {
+    return X1 == 0.0f && X2 == 0.0f && Y1 == 0.0f && Y2 == 0.0f;
+}
+
+TMatchedDemodulator::TMatchedDemodulator() : FUntilWindow(SamplesPerBit) {
     for (int From = 0; From < 2; ++From)
         for (int To = 0; To < 2; ++To) {
             FTurn[From][To] = 1.0f;
@@ -113,20 +130,30 @@ const std::vector<TMatchedPeriod> &TMatchedDemodulator::Demodulate(const std::ui
 const std::vector<TMatchedPeriod> &TMatchedDemodulator::DemodulatePlain(const std::uint8_t *Bytes,
                                                                         std::uint32_t Count) {
     FPeriods.clear();
-    for (std::uint32_t Index = 0; Index < Count; ++Index) {
-        const auto Sample = static_cast<std::int16_t>(Bytes[2 * Index] | Bytes[2 * Index + 1] << 8);
-        const float Filtered = HighPass(Sample);
-        FRing[FWrite] = FRing[FWrite + RingSize] = Filtered;
-        FWrite = (FWrite + 1) & (RingSize - 1);
-        FSilentSamples = Filtered == 0.0f ? std::min(FSilentSamples + 1, RingSize) : 0;
-        if (--FUntilWindow == 0)
-            CloseWindow(Index);
+    // Sample by sample up to each window's close, with the state in local copies that
+    // the compiler can keep in registers.
+    for (std::uint32_t Index = 0; Index < Count;) {
+        const std::uint32_t End = Index + std::min(Count - Index, std::uint32_t(FUntilWindow));
+        FUntilWindow -= int(End - Index);
+        THighPass Filter = FHighPass;
+        int Write = FWrite, Silent = FSilentSamples;
+        for (; Index < End; ++Index) {
+            const auto Sample =
+                static_cast<std::int16_t>(Bytes[2 * Index] | Bytes[2 * Index + 1] << 8);
+            const float Filtered = Filter.Step(Sample);
+            FRing[std::size_t(Write)] = FRing[std::size_t(Write + RingSize)] = Filtered;
+            Write = (Write + 1) & (RingSize - 1);
+            Silent = Filtered == 0.0f ? std::min(Silent + 1, RingSize) : 0;
+        }
+        FHighPass = Filter, FWrite = Write, FSilentSamples = Silent;
+        if (FUntilWindow == 0)
+            CloseWindow(Index - 1);
     }
     return FPeriods;
 }
 
 bool TMatchedDemodulator::AtRest() const {
-    return FSilentSamples == RingSize && FX1 == 0.0f && FX2 == 0.0f && FY1 == 0.0f && FY2 == 0.0f;
+    return FSilentSamples == RingSize && FHighPass.AtRest();
 }
 
 // Digital silence with the high-pass at rest: every sample of the ring and every
@@ -140,16 +167,6 @@ void TMatchedDemodulator::PassSilence(std::uint32_t Count) {
     }
     FUntilWindow -= int(Count - Index);
     FWrite = int((std::uint32_t(FWrite) + Count) & (RingSize - 1));
-}
-
-float TMatchedDemodulator::HighPass(float Sample) {
-    float Out = FB0 * Sample + FB1 * FX1 + FB2 * FX2 - FA1 * FY1 - FA2 * FY2;
-    // Ringing into digital silence ends once it is far below the input's smallest step,
-    // rather than dwindling through the slow denormal numbers.
-    if (Sample == 0.0f && FX1 == 0.0f && std::abs(Out) < RestLevel)
-        Out = 0.0f;
-    FX2 = FX1, FX1 = Sample, FY2 = FY1, FY1 = Out;
-    return Out;
 }
 
 // Each of the four sums is taken in four lanes, every fourth product to a lane, and the

@@ -65,7 +65,6 @@ private:
 
     bool AtRest() const;
     void PassSilence(std::uint32_t Count);
-    float HighPass(float Sample);
     void CloseWindow(std::uint32_t SampleIndex);
     TToneCorrelation Correlate(int End) const;
     void AdjustClock(float Error);
@@ -82,8 +81,14 @@ private:
     }
 
     // High-pass against DC and mains hum: one biquad.
-    float FB0, FB1, FB2, FA1, FA2;
-    float FX1 = 0, FX2 = 0, FY1 = 0, FY2 = 0;
+    struct THighPass {
+        THighPass();
+        float Step(float Sample);
+        bool AtRest() const;
+        float B0, B1, B2, A1, A2;
+        float X1 = 0, X2 = 0, Y1 = 0, Y2 = 0;
+    };
+    THighPass FHighPass;
     // The last RingSize samples, stored twice so that any span of them is contiguous.
     std::array<float, 2 * RingSize> FRing{};
     int FWrite = 0;
