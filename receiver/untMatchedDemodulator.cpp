@@ -62,6 +62,20 @@ struct TToneTables {
 };
 const TToneTables Tables;
 
+// How far each tone turns back over a window that starts Shift samples from where it
+// would have: windows MaxShift samples off either way are covered.
+constexpr int MaxShift = 2 * TMatchedDemodulator::SamplesPerBit;
+struct TShiftTables {
+    std::complex<float> Back[2 * MaxShift + 1][2];
+    TShiftTables() {
+        for (int Shift = -MaxShift; Shift <= MaxShift; ++Shift)
+            for (int Tone = 0; Tone < 2; ++Tone)
+                Back[Shift + MaxShift][Tone] = std::polar(
+                    1.0f, float(-2.0 * std::numbers::pi * ToneHz[Tone] * Shift / SampleRate));
+    }
+};
+const TShiftTables Shifts;
+
 bool AllZero(const std::uint8_t *Bytes, std::size_t Count) {
     std::uint64_t Any = 0; // eight bytes at a time, without an early exit
     std::size_t Index = 0;
@@ -219,6 +233,9 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
     const float Late = Silent ? 0.0f : Contrast(Correlate(OnTime + LookAround).Tone);
     FNewest = (FNewest + 1) & (HistorySize - 1);
     Record(0).Correlation = Silent ? TToneCorrelation{} : Correlate(OnTime);
+    const int Shift = std::clamp(FWindowLength - SamplesPerBit, -MaxShift, MaxShift);
+    Record(0).Back[0] = Shifts.Back[Shift + MaxShift][0];
+    Record(0).Back[1] = Shifts.Back[Shift + MaxShift][1];
     DecideBit(SampleIndex);
     // Late outweighs early where the window sits before the bit: move it on.
     // Noise and near-silence steer the clock no more than they must.
@@ -226,6 +243,7 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
         std::clamp((FQuality - NoiseQuality) / (OpenAbove - NoiseQuality), 0.0f, 1.0f);
     AdjustClock(Signal * (Late - Early) / (Late + Early + Tiny));
     SeekHalfBit(Contrast(Record(0).Correlation.Tone), OnTime);
+    FWindowLength = FUntilWindow;
 }
 
 void TMatchedDemodulator::SeekHalfBit(float OnTimeContrast, int OnTime) {
@@ -264,7 +282,7 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
             continue;
         const int Bit = Record(Age).Bit;
         if (Age < FutureBits + PastBits)
-            Phase *= FTurnBack[Previous][Bit];
+            Phase *= TurnBack(Previous, Age, Bit);
         Known += Phase * Record(Age).Correlation.Tone[Bit];
         Previous = Bit;
     }
@@ -273,7 +291,7 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     const int Bit = ChooseBit(Previous, ChoiceSum);
     TBitRecord &Decided = Record(FutureBits);
     Decided.Bit = Bit;
-    FReference = ReferenceDecay * FReference * std::conj(FTurnBack[Previous][Bit]) +
+    FReference = ReferenceDecay * FReference * std::conj(TurnBack(Previous, FutureBits, Bit)) +
                  Decided.Correlation.Tone[Bit];
 
     constexpr float Window = FutureBits + PastBits + 1;
@@ -327,7 +345,7 @@ int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
             const int Before = Newest[Parent];
             for (int Bit = 0; Bit < 2; ++Bit) {
                 const int Child = 2 * Parent + Bit;
-                Turned[Child] = ParentTurned * FTurnBack[Before][Bit];
+                Turned[Child] = ParentTurned * TurnBack(Before, Age, Bit);
                 Sum[Child] = ParentSum + Turned[Child] * Record(Age).Correlation.Tone[Bit];
                 Newest[Child] = Bit;
             }
@@ -367,6 +385,7 @@ void TMatchedDemodulator::LearnRotation(int Bit) {
     const TBitRecord &Before = Record(FutureBits + 1);
     TComplex Step = Record(FutureBits).Correlation.Tone[Bit] *
                     std::conj(Before.Correlation.Tone[Before.Bit]) * (Before.Bit ? -1.0f : 1.0f);
+    Step *= Record(FutureBits).Back[Bit];
     Step /= std::sqrt(std::norm(Step)) + Tiny;
     TComplex &Turn = FTurn[Before.Bit][Bit];
     Turn += TurnLearning * (Step - Turn);

@@ -48,6 +48,8 @@ public:
 private:
     struct TBitRecord {
         TToneCorrelation Correlation;
+        // Per tone, the turn back by which its window started off the bit grid.
+        TComplex Back[2] = {1.0f, 1.0f};
         int Bit = 0;
         float Energy() const {
             return std::norm(Correlation.Tone[0]) + std::norm(Correlation.Tone[1]);
@@ -74,6 +76,10 @@ private:
     bool NothingFrom(int Last) const;
     void LearnRotation(int Bit);
     void SetTurnBack(int From, int To);
+    // From the start of the bit at Age, of the given bit, back to its predecessor's.
+    TComplex TurnBack(int From, int Age, int To) const {
+        return FTurnBack[From][To] * Record(Age).Back[To];
+    }
     void Release(std::uint32_t SampleIndex, int Bit, bool Open);
     TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }
     const TBitRecord &Record(int Age) const {
@@ -95,6 +101,7 @@ private:
     int FSilentSamples = 0; // the newest samples of the ring that are zero, to RingSize
     // Bit clock: samples until the next window closes, the fraction carried, the period.
     int FUntilWindow;
+    int FWindowLength = SamplesPerBit; // samples from the last window's close to the next
     float FFraction = 0;
     float FPeriod = SamplesPerBit;
     float FHalfBitLead = 0;
