@@ -86,15 +86,19 @@ TDecoded Decode(std::size_t Buffers, const TAudioSource &Source, TDemodulatorKin
         Source(Buffer.data());
         TFFSKReceiverFeed::Data(*Receiver, Buffer.data(), BufferSamples * 2);
     }
+    // Two buffers of silence deliver a message still pending: every frame is counted.
+    std::fill(Buffer.begin(), Buffer.end(), 0);
+    for (int Quiet = 0; Quiet < 2; ++Quiet)
+        TFFSKReceiverFeed::Data(*Receiver, Buffer.data(), BufferSamples * 2);
     Receiver->Free();
     return Result;
 }
 
-// Samples, then silence for the rest of their last buffer and for three more.
+// Samples, then silence for the rest of their last buffer.
 TDecoded Decode(const TSamples &Samples, TDemodulatorKind Kind) {
     std::size_t Next = 0;
     return Decode(
-        Samples.size() / BufferSamples + 3,
+        Samples.size() / BufferSamples + 1,
         [&](std::int16_t *Buffer) {
             const std::size_t Count = std::min(BufferSamples, Samples.size() - Next);
             std::copy_n(Samples.begin() + std::ptrdiff_t(Next), Count, Buffer);
