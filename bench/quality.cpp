@@ -175,21 +175,33 @@ std::string TheorySnr() {
     return Text;
 }
 
+// What a receiver gets back from a 16-bit recording of Samples made at RecordingRate,
+// resampled a second at a time so that long traffic needs little memory.
 TSamples ThroughRecording(const TSamples &Samples, double RecordingRate) {
-    std::vector<float> Floats(Samples.begin(), Samples.end()), Recorded, Back;
-    for (float &Value : Floats)
-        Value /= 32768.0f;
-    TResampler Down(ReceiverSampleRate, RecordingRate);
-    Down.Process(Floats, Recorded);
-    Down.Finish(Recorded);
-    for (float &Value : Recorded) // stored as 16-bit samples
-        Value = float(FloatToSample16(Value)) / 32768.0f;
-    TResampler Up(RecordingRate, ReceiverSampleRate);
-    Up.Process(Recorded, Back);
-    Up.Finish(Back);
+    TResampler Down(ReceiverSampleRate, RecordingRate), Up(RecordingRate, ReceiverSampleRate);
     TSamples Result;
-    for (float Value : Back)
-        Result.push_back(FloatToSample16(Value));
+    std::vector<float> Chunk, Recorded, Back;
+    auto PlayBack = [&](bool Last) {
+        for (float &Value : Recorded) // stored as 16-bit samples
+            Value = float(FloatToSample16(Value)) / 32768.0f;
+        Up.Process(Recorded, Back);
+        if (Last)
+            Up.Finish(Back);
+        for (float Value : Back)
+            Result.push_back(FloatToSample16(Value));
+        Recorded.clear(), Back.clear();
+    };
+    for (std::size_t Start = 0; Start < Samples.size(); Start += ffsk::SampleRate) {
+        const std::size_t End = std::min(Samples.size(), Start + ffsk::SampleRate);
+        Chunk.assign(Samples.begin() + std::ptrdiff_t(Start),
+                     Samples.begin() + std::ptrdiff_t(End));
+        for (float &Value : Chunk)
+            Value /= 32768.0f;
+        Down.Process(Chunk, Recorded);
+        PlayBack(false);
+    }
+    Down.Finish(Recorded);
+    PlayBack(true);
     return Result;
 }
 
@@ -218,7 +230,9 @@ void SuccessRow(const std::string &Condition, int Messages,
             std::string Cell;
             for (const TChannelSettings &Channel : Channels) {
                 const TTraffic Traffic = MakeTraffic(Messages, ChannelKeying(Channel), 7);
-                TSamples Received = PassThroughChannel(Traffic.Clean, Amplitude, Channel);
+                TSamples Received = Channel == TChannelSettings{}
+                                        ? Traffic.Clean // the channel leaves it as it is
+                                        : PassThroughChannel(Traffic.Clean, Amplitude, Channel);
                 if (Rate > 0)
                     Received = ThroughRecording(Received, Rate);
                 Cell += (Cell.empty() ? "" : " / ") + Percent(SuccessRate(Traffic, Received, Kind));
