@@ -31,8 +31,11 @@ std::vector<std::uint8_t> ContinuousTraffic() {
     return Bytes;
 }
 
-void Decode(benchmark::State &State, TDemodulatorKind Demodulator, bool AllHandlers = true) {
-    const std::vector<std::uint8_t> Traffic = ContinuousTraffic();
+void Decode(benchmark::State &State, TDemodulatorKind Demodulator, bool AllHandlers = true,
+            bool Silent = false) {
+    const std::vector<std::uint8_t> Traffic =
+        Silent ? std::vector<std::uint8_t>(TrafficBuffers * SamplesPerBuffer * 2)
+               : ContinuousTraffic();
     constexpr std::uint32_t BufferBytes = SamplesPerBuffer * 2;
     auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Demodulator);
     Receiver->OnReceive = [](TObject *, bool, const TRxString &) {};
@@ -60,8 +63,14 @@ void DecodeContinuousTrafficMatched(benchmark::State &State) {
     Decode(State, TDemodulatorKind::Matched);
 }
 
+// A live receiver on a silent input: every sample zero.
+void DecodeSilenceMatched(benchmark::State &State) {
+    Decode(State, TDemodulatorKind::Matched, true, true);
+}
+
 } // namespace
 
 BENCHMARK(DecodeContinuousTraffic)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeContinuousTrafficMessagesOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeContinuousTrafficMatched)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeSilenceMatched)->Unit(benchmark::kMillisecond);

@@ -11,10 +11,12 @@
 #include "tools/Resampler.h"
 #include "tools/SampleSource.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <string>
@@ -33,12 +35,17 @@ constexpr TDemodulatorKind Kinds[] = {TDemodulatorKind::Crossing, TDemodulatorKi
 struct TTraffic {
     TSamples Clean;
     std::vector<std::string> Texts; // as they should be delivered
+    std::vector<std::size_t> Ends;  // the sample after each message's last
 };
 
 struct TDecoded {
     std::vector<std::string> Texts;
+    std::vector<std::uint64_t> Positions; // the sample count at each delivery
     std::uint64_t Bits = 0;
 };
+
+// Fills the next buffer of audio, so that hours of it need no more memory than one.
+using TAudioSource = std::function<void(std::int16_t *Buffer)>;
 
 TTraffic MakeTraffic(int Messages, const ffsk::TToneKeying &Keying, std::uint32_t Seed) {
     std::mt19937 Random(Seed);
@@ -58,38 +65,64 @@ TTraffic MakeTraffic(int Messages, const ffsk::TToneKeying &Keying, std::uint32_
         Traffic.Clean.insert(Traffic.Clean.end(), Encoder.Samples().begin(),
                              Encoder.Samples().end());
         Traffic.Texts.push_back(Message);
+        Traffic.Ends.push_back(Traffic.Clean.size());
     }
     Traffic.Clean.resize(Traffic.Clean.size() + ffsk::SampleRate / 2, 0);
     return Traffic;
 }
 
-TDecoded Decode(TSamples Samples, TDemodulatorKind Kind) {
+TDecoded Decode(std::size_t Buffers, const TAudioSource &Source, TDemodulatorKind Kind) {
     TDecoded Result;
     auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Kind);
     Receiver->OnReceive = [&](TObject *, bool MessIsSMS, const TRxString &Text) {
         Result.Texts.push_back((MessIsSMS ? "SMS>" : "LOC>") + Text);
+        Result.Positions.push_back(TFFSKReceiverFeed::SamplePosition(*Receiver));
     };
     Receiver->OnBitReceive = [&](TObject *, const TRxString &Bits) {
         Result.Bits += Bits.back() != '-';
     };
-    Samples.resize((Samples.size() / BufferSamples + 3) * BufferSamples, 0);
-    for (std::size_t Start = 0; Start < Samples.size(); Start += BufferSamples)
-        TFFSKReceiverFeed::Data(*Receiver, Samples.data() + Start, BufferSamples * 2);
+    TSamples Buffer(BufferSamples);
+    for (std::size_t Index = 0; Index < Buffers; ++Index) {
+        Source(Buffer.data());
+        TFFSKReceiverFeed::Data(*Receiver, Buffer.data(), BufferSamples * 2);
+    }
+    // Two buffers of silence deliver a message still pending: every frame is counted.
+    std::fill(Buffer.begin(), Buffer.end(), 0);
+    for (int Quiet = 0; Quiet < 2; ++Quiet)
+        TFFSKReceiverFeed::Data(*Receiver, Buffer.data(), BufferSamples * 2);
     Receiver->Free();
     return Result;
 }
 
-// The share of sent messages that come out exactly, in order.
+// Samples, then silence for the rest of their last buffer.
+TDecoded Decode(const TSamples &Samples, TDemodulatorKind Kind) {
+    std::size_t Next = 0;
+    return Decode(
+        Samples.size() / BufferSamples + 1,
+        [&](std::int16_t *Buffer) {
+            const std::size_t Count = std::min(BufferSamples, Samples.size() - Next);
+            std::copy_n(Samples.begin() + std::ptrdiff_t(Next), Count, Buffer);
+            std::fill(Buffer + Count, Buffer + BufferSamples, 0);
+            Next += Count;
+        },
+        Kind);
+}
+
+// The share of sent messages that come out exactly. A delivery belongs to the last
+// message that ended before it: a message is delivered within 400 ms of its end, and
+// the next one ends later than that.
 double SuccessRate(const TTraffic &Traffic, const TSamples &Received, TDemodulatorKind Kind) {
     const TDecoded Decoded = Decode(Received, Kind);
-    std::size_t Next = 0, Good = 0;
-    for (const std::string &Text : Decoded.Texts)
-        for (std::size_t Sent = Next; Sent < Traffic.Texts.size() && Sent < Next + 4; ++Sent)
-            if (Traffic.Texts[Sent] == Text) {
-                ++Good, Next = Sent + 1;
-                break;
-            }
-    return double(Good) / double(Traffic.Texts.size());
+    std::vector<bool> Good(Traffic.Texts.size());
+    for (std::size_t Index = 0; Index < Decoded.Texts.size(); ++Index) {
+        const auto After =
+            std::upper_bound(Traffic.Ends.begin(), Traffic.Ends.end(), Decoded.Positions[Index]);
+        if (After == Traffic.Ends.begin())
+            continue;
+        const auto Sent = std::size_t(After - Traffic.Ends.begin() - 1);
+        Good[Sent] = Good[Sent] || Traffic.Texts[Sent] == Decoded.Texts[Index];
+    }
+    return double(std::count(Good.begin(), Good.end(), true)) / double(Good.size());
 }
 
 std::string Percent(double Rate) {
@@ -142,21 +175,33 @@ std::string TheorySnr() {
     return Text;
 }
 
+// What a receiver gets back from a 16-bit recording of Samples made at RecordingRate,
+// resampled a second at a time so that long traffic needs little memory.
 TSamples ThroughRecording(const TSamples &Samples, double RecordingRate) {
-    std::vector<float> Floats(Samples.begin(), Samples.end()), Recorded, Back;
-    for (float &Value : Floats)
-        Value /= 32768.0f;
-    TResampler Down(ReceiverSampleRate, RecordingRate);
-    Down.Process(Floats, Recorded);
-    Down.Finish(Recorded);
-    for (float &Value : Recorded) // stored as 16-bit samples
-        Value = float(FloatToSample16(Value)) / 32768.0f;
-    TResampler Up(RecordingRate, ReceiverSampleRate);
-    Up.Process(Recorded, Back);
-    Up.Finish(Back);
+    TResampler Down(ReceiverSampleRate, RecordingRate), Up(RecordingRate, ReceiverSampleRate);
     TSamples Result;
-    for (float Value : Back)
-        Result.push_back(FloatToSample16(Value));
+    std::vector<float> Chunk, Recorded, Back;
+    auto PlayBack = [&](bool Last) {
+        for (float &Value : Recorded) // stored as 16-bit samples
+            Value = float(FloatToSample16(Value)) / 32768.0f;
+        Up.Process(Recorded, Back);
+        if (Last)
+            Up.Finish(Back);
+        for (float Value : Back)
+            Result.push_back(FloatToSample16(Value));
+        Recorded.clear(), Back.clear();
+    };
+    for (std::size_t Start = 0; Start < Samples.size(); Start += ffsk::SampleRate) {
+        const std::size_t End = std::min(Samples.size(), Start + ffsk::SampleRate);
+        Chunk.assign(Samples.begin() + std::ptrdiff_t(Start),
+                     Samples.begin() + std::ptrdiff_t(End));
+        for (float &Value : Chunk)
+            Value /= 32768.0f;
+        Down.Process(Chunk, Recorded);
+        PlayBack(false);
+    }
+    Down.Finish(Recorded);
+    PlayBack(true);
     return Result;
 }
 
@@ -185,7 +230,9 @@ void SuccessRow(const std::string &Condition, int Messages,
             std::string Cell;
             for (const TChannelSettings &Channel : Channels) {
                 const TTraffic Traffic = MakeTraffic(Messages, ChannelKeying(Channel), 7);
-                TSamples Received = PassThroughChannel(Traffic.Clean, Amplitude, Channel);
+                TSamples Received = Channel == TChannelSettings{}
+                                        ? Traffic.Clean // the channel leaves it as it is
+                                        : PassThroughChannel(Traffic.Clean, Amplitude, Channel);
                 if (Rate > 0)
                     Received = ThroughRecording(Received, Rate);
                 Cell += (Cell.empty() ? "" : " / ") + Percent(SuccessRate(Traffic, Received, Kind));
@@ -197,53 +244,86 @@ void SuccessRow(const std::string &Condition, int Messages,
 
 // Audio without FFSK, shaped like speech: a voice's pulses at a wandering pitch through
 // two wandering formants, in syllables.
-TSamples SpeechLike(std::size_t Count, std::mt19937 &Random) {
-    std::uniform_real_distribution<double> Uniform(0.0, 1.0);
-    TSamples Result(Count);
-    double Pitch = 140, Formant[2] = {500, 1500}, Phase = 0, State[2][2] = {};
-    for (std::size_t Index = 0; Index < Count; ++Index) {
-        if (Index % 480 == 0) { // every 10 ms the voice moves on
-            Pitch = std::clamp(Pitch + 20 * (Uniform(Random) - 0.5), 80.0, 260.0);
-            Formant[0] = std::clamp(Formant[0] + 120 * (Uniform(Random) - 0.5), 250.0, 900.0);
-            Formant[1] = std::clamp(Formant[1] + 300 * (Uniform(Random) - 0.5), 800.0, 2600.0);
+TAudioSource SpeechLike(std::uint32_t Seed) {
+    struct TVoice {
+        explicit TVoice(std::uint32_t Seed) : Random(Seed) {}
+        std::mt19937 Random;
+        std::uniform_real_distribution<double> Uniform{0.0, 1.0};
+        double Pitch = 140, Formant[2] = {500, 1500}, Phase = 0, State[2][2] = {};
+        std::size_t Index = 0;
+    };
+    return [Voice = std::make_shared<TVoice>(Seed)](std::int16_t *Buffer) {
+        TVoice &V = *Voice;
+        for (std::size_t Count = 0; Count < BufferSamples; ++Count, ++V.Index) {
+            if (V.Index % 480 == 0) { // every 10 ms the voice moves on
+                V.Pitch = std::clamp(V.Pitch + 20 * (V.Uniform(V.Random) - 0.5), 80.0, 260.0);
+                V.Formant[0] =
+                    std::clamp(V.Formant[0] + 120 * (V.Uniform(V.Random) - 0.5), 250.0, 900.0);
+                V.Formant[1] =
+                    std::clamp(V.Formant[1] + 300 * (V.Uniform(V.Random) - 0.5), 800.0, 2600.0);
+            }
+            V.Phase += V.Pitch / ffsk::SampleRate;
+            double Value = V.Phase >= 1.0 ? 1.0 : 0.02 * (V.Uniform(V.Random) - 0.5);
+            V.Phase -= std::floor(V.Phase);
+            for (int Which = 0; Which < 2; ++Which) { // a two-pole resonator per formant
+                const double Radius = 0.995,
+                             Angle = 2 * std::numbers::pi * V.Formant[Which] / ffsk::SampleRate;
+                double(&State)[2] = V.State[Which];
+                const double Out =
+                    Value + 2 * Radius * std::cos(Angle) * State[0] - Radius * Radius * State[1];
+                State[1] = State[0], State[0] = Out;
+                Value = Out;
+            }
+            const double Syllable = std::sin(std::numbers::pi * double(V.Index % 12000) / 12000.0);
+            Buffer[Count] = FloatToSample16(
+                float(std::clamp(Value * 20 * Syllable, -30000.0, 30000.0) / 32768.0));
         }
-        Phase += Pitch / ffsk::SampleRate;
-        double Value = Phase >= 1.0 ? 1.0 : 0.02 * (Uniform(Random) - 0.5);
-        Phase -= std::floor(Phase);
-        for (int Which = 0; Which < 2; ++Which) { // a two-pole resonator per formant
-            const double Radius = 0.995,
-                         Angle = 2 * std::numbers::pi * Formant[Which] / ffsk::SampleRate;
-            const double Out = Value + 2 * Radius * std::cos(Angle) * State[Which][0] -
-                               Radius * Radius * State[Which][1];
-            State[Which][1] = State[Which][0], State[Which][0] = Out;
-            Value = Out;
-        }
-        const double Syllable = std::sin(std::numbers::pi * double(Index % 12000) / 12000.0);
-        Result[Index] =
-            FloatToSample16(float(std::clamp(Value * 20 * Syllable, -30000.0, 30000.0) / 32768.0));
-    }
-    return Result;
+    };
 }
 
-TSamples PinkNoise(std::size_t Count, std::mt19937 &Random) {
-    std::normal_distribution<double> Gaussian;
-    TSamples Result(Count);
-    double B[3] = {};
-    for (std::size_t Index = 0; Index < Count; ++Index) {
-        const double White = Gaussian(Random); // three poles spread over the audio band
-        B[0] = 0.99765 * B[0] + White * 0.0990460;
-        B[1] = 0.96300 * B[1] + White * 0.2965164;
-        B[2] = 0.57000 * B[2] + White * 1.0526913;
-        Result[Index] = FloatToSample16(float((B[0] + B[1] + B[2] + White * 0.1848) * 0.05));
-    }
-    return Result;
+TAudioSource PinkNoise(std::uint32_t Seed) {
+    struct TPink {
+        explicit TPink(std::uint32_t Seed) : Random(Seed) {}
+        std::mt19937 Random;
+        std::normal_distribution<double> Gaussian;
+        double B[3] = {};
+    };
+    return [Pink = std::make_shared<TPink>(Seed)](std::int16_t *Buffer) {
+        TPink &P = *Pink;
+        for (std::size_t Count = 0; Count < BufferSamples; ++Count) {
+            const double White = P.Gaussian(P.Random); // three poles spread over the audio band
+            P.B[0] = 0.99765 * P.B[0] + White * 0.0990460;
+            P.B[1] = 0.96300 * P.B[1] + White * 0.2965164;
+            P.B[2] = 0.57000 * P.B[2] + White * 1.0526913;
+            Buffer[Count] =
+                FloatToSample16(float((P.B[0] + P.B[1] + P.B[2] + White * 0.1848) * 0.05));
+        }
+    };
 }
 
-void NoFrameRow(const std::string &Condition, const TSamples &Audio) {
+// White noise as loud as the tones at 0 dB SNR, each buffer from a seed of its own.
+TAudioSource WhiteNoise(std::uint32_t Seed) {
+    TChannelSettings Channel;
+    Channel.SnrDb = 0.0;
+    Channel.Seed = Seed;
+    return [Channel](std::int16_t *Buffer) mutable {
+        const TSamples Noise = PassThroughChannel(TSamples(BufferSamples), Amplitude, Channel);
+        std::copy(Noise.begin(), Noise.end(), Buffer);
+        ++Channel.Seed;
+    };
+}
+
+TAudioSource Silence(std::uint32_t) {
+    return [](std::int16_t *Buffer) { std::fill_n(Buffer, BufferSamples, 0); };
+}
+
+// Each demodulator hears the same audio: a source made afresh from the same seed.
+void NoFrameRow(const std::string &Condition, std::size_t Buffers,
+                TAudioSource (*MakeSource)(std::uint32_t)) {
     Row(
         Condition,
         [&](TDemodulatorKind Kind) {
-            const TDecoded Decoded = Decode(Audio, Kind);
+            const TDecoded Decoded = Decode(Buffers, MakeSource(5), Kind);
             return std::to_string(Decoded.Texts.size()) + " messages, " +
                    std::to_string(Decoded.Bits) + " bits";
         },
@@ -311,14 +391,11 @@ int main(int ArgCount, char **Args) {
     SuccessRow("recording at 44 100 Hz (clean)", Messages * 4, {TChannelSettings{}}, 44100);
     SuccessRow("recording at 22 050 Hz (clean)", Messages * 4, {TChannelSettings{}}, 22050);
 
-    const auto Length = std::size_t(Minutes * 60 * ffsk::SampleRate);
-    std::mt19937 Random(5);
+    const auto Buffers = std::size_t(Minutes * 60 * ffsk::SampleRate / BufferSamples);
     const std::string For = " (" + std::to_string(int(Minutes * 60)) + " s)";
-    TChannelSettings White;
-    White.SnrDb = 0;
-    NoFrameRow("white noise" + For, PassThroughChannel(TSamples(Length), Amplitude, White));
-    NoFrameRow("pink noise" + For, PinkNoise(Length, Random));
-    NoFrameRow("silence" + For, TSamples(Length));
-    NoFrameRow("speech-like audio" + For, SpeechLike(Length, Random));
+    NoFrameRow("white noise" + For, Buffers, WhiteNoise);
+    NoFrameRow("pink noise" + For, Buffers, PinkNoise);
+    NoFrameRow("silence" + For, Buffers, Silence);
+    NoFrameRow("speech-like audio" + For, Buffers, SpeechLike);
     return 0;
 }

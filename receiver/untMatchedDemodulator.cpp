@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -13,7 +18,7 @@ constexpr float HighPassHz = 500.0f;
 // The clock compares windows this many samples early and late.
 constexpr int LookAround = 5;
 // Clock corrections per unit of timing error: quick while seeking a signal, steady on one.
-constexpr float SeekStep = 6.0f, LockedStep = 2.0f;
+constexpr float SeekStep = 6.0f, LockedStep = 1.0f;
 // How far one unit of timing error moves the period: a sample clock that is off is
 // followed, not just corrected bit by bit.
 constexpr float Drift = 0.05f;
@@ -30,22 +35,59 @@ constexpr float OpenAbove = 0.45f, CloseBelow = 0.3f;
 // clearly: early-late alone would dwell there, and the preamble decodes even there.
 constexpr float HalfBitSmoothing = 0.25f, HalfBitJump = 0.4f, LockedHalfBitJump = 0.6f;
 constexpr float LearnAbove = 0.38f;
+// The decided bits keep a phase reference, each bit weighing this much less than the
+// next: longer memories suffer from the small errors of the learnt turns.
+constexpr float ReferenceDecay = 0.5f;
+// The newest bits whose tones hold, on average, less than this share of a decided bit's
+// energy are taken as the carrier gone: the bits before them are decided without them.
+constexpr float CarrierGone = 0.4f;
+constexpr float SignalEnergySmoothing = 0.125f;
 constexpr float TurnLearning = 1.0f / 16.0f;
 constexpr float Tiny = 1e-20f;
+// Far below one step of 16-bit input.
+constexpr float RestLevel = 1e-4f;
 
+// Per tone, the cosine and the negated sine of each sample of a bit, so that a window's
+// correlation is four sums of products: real and imaginary part against each tone.
 struct TToneTables {
-    float Cos[2][TMatchedDemodulator::SamplesPerBit];
-    float Sin[2][TMatchedDemodulator::SamplesPerBit];
+    alignas(16) float Wave[4][TMatchedDemodulator::SamplesPerBit];
     TToneTables() {
         for (int Tone = 0; Tone < 2; ++Tone)
             for (int Index = 0; Index < TMatchedDemodulator::SamplesPerBit; ++Index) {
                 const double Phase = 2.0 * std::numbers::pi * ToneHz[Tone] * Index / SampleRate;
-                Cos[Tone][Index] = float(std::cos(Phase));
-                Sin[Tone][Index] = float(std::sin(Phase));
+                Wave[2 * Tone][Index] = float(std::cos(Phase));
+                Wave[2 * Tone + 1][Index] = float(-std::sin(Phase));
             }
     }
 };
 const TToneTables Tables;
+
+// How far each tone turns back over a window that starts Shift samples from where it
+// would have: windows MaxShift samples off either way are covered.
+constexpr int MaxShift = 2 * TMatchedDemodulator::SamplesPerBit;
+struct TShiftTables {
+    std::complex<float> Back[2 * MaxShift + 1][2];
+    TShiftTables() {
+        for (int Shift = -MaxShift; Shift <= MaxShift; ++Shift)
+            for (int Tone = 0; Tone < 2; ++Tone)
+                Back[Shift + MaxShift][Tone] = std::polar(
+                    1.0f, float(-2.0 * std::numbers::pi * ToneHz[Tone] * Shift / SampleRate));
+    }
+};
+const TShiftTables Shifts;
+
+bool AllZero(const std::uint8_t *Bytes, std::size_t Count) {
+    std::uint64_t Any = 0; // eight bytes at a time, without an early exit
+    std::size_t Index = 0;
+    for (; Index + sizeof Any <= Count; Index += sizeof Any) {
+        std::uint64_t Word;
+        std::memcpy(&Word, Bytes + Index, sizeof Word);
+        Any |= Word;
+    }
+    for (; Index < Count; ++Index)
+        Any |= Bytes[Index];
+    return Any == 0;
+}
 
 // How clearly a window holds one tone rather than the other: largest when it covers
 // one bit exactly, least when it straddles two different ones.
@@ -55,63 +97,145 @@ float Contrast(const std::complex<float> (&Tone)[2]) {
 
 } // namespace
 
-TMatchedDemodulator::TMatchedDemodulator() : FUntilWindow(SamplesPerBit) {
-    // Second-order Butterworth high-pass, audio-EQ cookbook design.
+// Second-order Butterworth high-pass, audio-EQ cookbook design.
+TMatchedDemodulator::THighPass::THighPass() {
     const float W = 2.0f * std::numbers::pi_v<float> * HighPassHz / SampleRate;
     const float Alpha = std::sin(W) / std::numbers::sqrt2_v<float>, Cos = std::cos(W);
     const float A0 = 1.0f + Alpha;
-    FB0 = FB2 = (1.0f + Cos) / 2.0f / A0;
-    FB1 = -2.0f * FB0;
-    FA1 = -2.0f * Cos / A0;
-    FA2 = (1.0f - Alpha) / A0;
-    for (auto &Row : FTurn)
-        for (TComplex &Turn : Row)
-            Turn = 1.0f;
+    B0 = B2 = (1.0f + Cos) / 2.0f / A0;
+    B1 = -2.0f * B0;
+    A1 = -2.0f * Cos / A0;
+    A2 = (1.0f - Alpha) / A0;
+}
+
+float TMatchedDemodulator::THighPass::Step(float Sample) {
+    float Out = B0 * Sample + B1 * X1 + B2 * X2 - A1 * Y1 - A2 * Y2;
+    // Ringing into digital silence ends once it is far below the input's smallest step,
+    // rather than dwindling through the slow denormal numbers.
+    if (Sample == 0.0f && X1 == 0.0f && std::abs(Out) < RestLevel)
+        Out = 0.0f;
+    X2 = X1, X1 = Sample, Y2 = Y1, Y1 = Out;
+    return Out;
+}
+
+bool TMatchedDemodulator::THighPass::AtRest() const {
+    return X1 == 0.0f && X2 == 0.0f && Y1 == 0.0f && Y2 == 0.0f;
+}
+
+TMatchedDemodulator::TMatchedDemodulator() : FUntilWindow(SamplesPerBit) {
+    for (int From = 0; From < 2; ++From)
+        for (int To = 0; To < 2; ++To) {
+            FTurn[From][To] = 1.0f;
+            SetTurnBack(From, To);
+        }
     FPeriods.reserve(512);
 }
 
 const std::vector<TMatchedPeriod> &TMatchedDemodulator::Demodulate(const std::uint8_t *Bytes,
                                                                    std::uint32_t Count) {
     FPeriods.clear();
-    for (std::uint32_t Index = 0; Index < Count; ++Index) {
-        const auto Sample = static_cast<std::int16_t>(Bytes[2 * Index] | Bytes[2 * Index + 1] << 8);
-        const float Filtered = HighPass(Sample);
-        FRing[FWrite] = FRing[FWrite + RingSize] = Filtered;
-        FWrite = (FWrite + 1) & (RingSize - 1);
-        if (--FUntilWindow == 0)
-            CloseWindow(Index);
+    if (AtRest() && AllZero(Bytes, 2 * std::size_t(Count))) {
+        PassSilence(Count);
+        return FPeriods;
+    }
+    return DemodulatePlain(Bytes, Count);
+}
+
+const std::vector<TMatchedPeriod> &TMatchedDemodulator::DemodulatePlain(const std::uint8_t *Bytes,
+                                                                        std::uint32_t Count) {
+    FPeriods.clear();
+    // Sample by sample up to each window's close, with the state in local copies that
+    // the compiler can keep in registers.
+    for (std::uint32_t Index = 0; Index < Count;) {
+        const std::uint32_t End = Index + std::min(Count - Index, std::uint32_t(FUntilWindow));
+        FUntilWindow -= int(End - Index);
+        THighPass Filter = FHighPass;
+        int Write = FWrite, Silent = FSilentSamples;
+        for (; Index < End; ++Index) {
+            const auto Sample =
+                static_cast<std::int16_t>(Bytes[2 * Index] | Bytes[2 * Index + 1] << 8);
+            const float Filtered = Filter.Step(Sample);
+            FRing[std::size_t(Write)] = FRing[std::size_t(Write + RingSize)] = Filtered;
+            Write = (Write + 1) & (RingSize - 1);
+            Silent = Filtered == 0.0f ? std::min(Silent + 1, RingSize) : 0;
+        }
+        FHighPass = Filter, FWrite = Write, FSilentSamples = Silent;
+        if (FUntilWindow == 0)
+            CloseWindow(Index - 1);
     }
     return FPeriods;
 }
 
-float TMatchedDemodulator::HighPass(float Sample) {
-    const float Out = FB0 * Sample + FB1 * FX1 + FB2 * FX2 - FA1 * FY1 - FA2 * FY2;
-    FX2 = FX1, FX1 = Sample, FY2 = FY1, FY1 = Out;
-    return Out;
+bool TMatchedDemodulator::AtRest() const {
+    return FSilentSamples == RingSize && FHighPass.AtRest();
 }
+
+// Digital silence with the high-pass at rest: every sample of the ring and every
+// correlation stays zero, so only the clock, the squelch and the bits on their way
+// move on, exactly as they would sample by sample.
+void TMatchedDemodulator::PassSilence(std::uint32_t Count) {
+    std::uint32_t Index = 0;
+    while (Count - Index >= std::uint32_t(FUntilWindow)) {
+        Index += std::uint32_t(FUntilWindow);
+        CloseWindow(Index - 1);
+    }
+    FUntilWindow -= int(Count - Index);
+    FWrite = int((std::uint32_t(FWrite) + Count) & (RingSize - 1));
+}
+
+// Each of the four sums is taken in four lanes, every fourth product to a lane, and the
+// lanes are added as (0 + 2) + (1 + 3): the plain and the vector way give the same bits.
+static_assert(TMatchedDemodulator::SamplesPerBit % 4 == 0);
+
+TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelatePlain(const float *Samples) {
+    float Sums[4];
+    for (int Wave = 0; Wave < 4; ++Wave) {
+        float Lanes[4] = {};
+        for (int Index = 0; Index < SamplesPerBit; ++Index)
+            Lanes[Index % 4] += Samples[Index] * Tables.Wave[Wave][Index];
+        Sums[Wave] = (Lanes[0] + Lanes[2]) + (Lanes[1] + Lanes[3]);
+    }
+    return {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+}
+
+#if defined(__SSE2__)
+TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelateVector(const float *Samples) {
+    __m128 Lanes[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+    for (int Index = 0; Index < SamplesPerBit; Index += 4) {
+        const __m128 Four = _mm_loadu_ps(Samples + Index);
+        for (int Wave = 0; Wave < 4; ++Wave)
+            Lanes[Wave] =
+                _mm_add_ps(Lanes[Wave], _mm_mul_ps(Four, _mm_load_ps(Tables.Wave[Wave] + Index)));
+    }
+    float Sums[4];
+    for (int Wave = 0; Wave < 4; ++Wave) {
+        const __m128 Halves = _mm_add_ps(Lanes[Wave], _mm_movehl_ps(Lanes[Wave], Lanes[Wave]));
+        Sums[Wave] = _mm_cvtss_f32(_mm_add_ss(Halves, _mm_shuffle_ps(Halves, Halves, 1)));
+    }
+    return {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+}
+#else
+TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelateVector(const float *Samples) {
+    return CorrelatePlain(Samples);
+}
+#endif
 
 // The correlations of the bit that ends End samples into the ring, oldest first.
 TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::Correlate(int End) const {
-    const float *Samples = FRing.data() + FWrite + End - SamplesPerBit;
-    TToneCorrelation Result;
-    for (int Tone = 0; Tone < 2; ++Tone) {
-        float Real = 0, Imag = 0;
-        for (int Index = 0; Index < SamplesPerBit; ++Index) {
-            Real += Samples[Index] * Tables.Cos[Tone][Index];
-            Imag -= Samples[Index] * Tables.Sin[Tone][Index];
-        }
-        Result.Tone[Tone] = {Real, Imag};
-    }
-    return Result;
+    return CorrelateVector(FRing.data() + FWrite + End - SamplesPerBit);
 }
 
 // A bit's window closes LookAround samples after its end, so that the late window fits.
 void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
     constexpr int OnTime = RingSize - LookAround;
-    const float Early = Contrast(Correlate(OnTime - LookAround).Tone);
-    const float Late = Contrast(Correlate(OnTime + LookAround).Tone);
+    const bool Silent = FSilentSamples == RingSize; // nothing but zeros to correlate
+    const float Early = Silent ? 0.0f : Contrast(Correlate(OnTime - LookAround).Tone);
+    const float Late = Silent ? 0.0f : Contrast(Correlate(OnTime + LookAround).Tone);
     FNewest = (FNewest + 1) & (HistorySize - 1);
-    Record(0).Correlation = Correlate(OnTime);
+    Record(0).Correlation = Silent ? TToneCorrelation{} : Correlate(OnTime);
+    const int Shift = std::clamp(FWindowLength - SamplesPerBit, -MaxShift, MaxShift);
+    Record(0).Back[0] = Shifts.Back[Shift + MaxShift][0];
+    Record(0).Back[1] = Shifts.Back[Shift + MaxShift][1];
     DecideBit(SampleIndex);
     // Late outweighs early where the window sits before the bit: move it on.
     // Noise and near-silence steer the clock no more than they must.
@@ -119,10 +243,12 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
         std::clamp((FQuality - NoiseQuality) / (OpenAbove - NoiseQuality), 0.0f, 1.0f);
     AdjustClock(Signal * (Late - Early) / (Late + Early + Tiny));
     SeekHalfBit(Contrast(Record(0).Correlation.Tone), OnTime);
+    FWindowLength = FUntilWindow;
 }
 
 void TMatchedDemodulator::SeekHalfBit(float OnTimeContrast, int OnTime) {
-    const float Half = Contrast(Correlate(OnTime - SamplesPerBit / 2).Tone);
+    const float Half =
+        FSilentSamples == RingSize ? 0.0f : Contrast(Correlate(OnTime - SamplesPerBit / 2).Tone);
     FHalfBitLead += HalfBitSmoothing *
                     ((Half - OnTimeContrast) / (Half + OnTimeContrast + Tiny) - FHalfBitLead);
     if (FHalfBitLead > (FOpen ? LockedHalfBitJump : HalfBitJump)) {
@@ -142,55 +268,94 @@ void TMatchedDemodulator::AdjustClock(float Error) {
     FFraction = Step - float(FUntilWindow);
 }
 
-// Decides the bit FutureBits back: the past bits as decided, every choice of it and the
-// bits after it, the sequence whose tones add up best wins.
+// Decides the bit FutureBits back: the decided bits give a phase reference, every choice
+// of it and the bits after it is tried against it, the sequence whose tones add up best
+// wins.
 void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
-    TComplex Turn[2][2];
-    for (int From = 0; From < 2; ++From)
-        for (int To = 0; To < 2; ++To) // turned back; a 1 bit's tone ends half a cycle on
-            Turn[From][To] = std::conj(FTurn[From][To]) / (std::abs(FTurn[From][To]) + Tiny) *
-                             (From ? -1.0f : 1.0f);
-
+    // The decided bits of the quality window, turned back to the oldest one's start.
     TComplex Known = 0, Phase = 1;
     float Energy = 0;
     int Previous = Record(FutureBits + PastBits).Bit;
     for (int Age = FutureBits + PastBits; Age >= 0; --Age) {
-        const TToneCorrelation &Correlation = Record(Age).Correlation;
-        Energy += std::norm(Correlation.Tone[0]) + std::norm(Correlation.Tone[1]);
+        Energy += Record(Age).Energy();
         if (Age <= FutureBits)
             continue;
         const int Bit = Record(Age).Bit;
         if (Age < FutureBits + PastBits)
-            Phase *= Turn[Previous][Bit];
-        Known += Phase * Correlation.Tone[Bit];
+            Phase *= TurnBack(Previous, Age, Bit);
+        Known += Phase * Record(Age).Correlation.Tone[Bit];
         Previous = Bit;
     }
 
-    float Best = -1;
-    int BestChoice = 0;
-    for (int Choice = 0; Choice < 1 << (FutureBits + 1); ++Choice) {
-        TComplex Sum = Known, Turned = Phase;
-        int Before = Previous;
-        for (int Age = FutureBits; Age >= 0; --Age) {
-            const int Bit = (Choice >> Age) & 1;
-            Turned *= Turn[Before][Bit];
-            Sum += Turned * Record(Age).Correlation.Tone[Bit];
-            Before = Bit;
-        }
-        if (std::norm(Sum) > Best)
-            Best = std::norm(Sum), BestChoice = Choice;
-    }
-    const int Bit = (BestChoice >> FutureBits) & 1;
-    Record(FutureBits).Bit = Bit;
+    TComplex ChoiceSum = 0;
+    const int Bit = ChooseBit(Previous, ChoiceSum);
+    TBitRecord &Decided = Record(FutureBits);
+    Decided.Bit = Bit;
+    FReference = ReferenceDecay * FReference * std::conj(TurnBack(Previous, FutureBits, Bit)) +
+                 Decided.Correlation.Tone[Bit];
 
     constexpr float Window = FutureBits + PastBits + 1;
+    const float Best = std::norm(Known + Phase * ChoiceSum);
     FQuality += QualitySmoothing * (Best / (Window * Energy + Tiny) - FQuality);
     FOpen = FQuality > (FOpen ? CloseBelow : OpenAbove);
+    if (FOpen)
+        FSignalEnergy +=
+            SignalEnergySmoothing * (std::norm(Decided.Correlation.Tone[Bit]) - FSignalEnergy);
     // Learnt on a signal that is not yet clear too: the turns between alternating bits
     // of a preamble are not quite those that the data taught.
     if (FOpen || FQuality > LearnAbove)
         LearnRotation(Bit);
     Release(SampleIndex, Bit, FOpen);
+}
+
+// No tones at all in the bits from FutureBits back to Last: silence.
+bool TMatchedDemodulator::NothingFrom(int Last) const {
+    for (int Age = FutureBits; Age >= Last; --Age)
+        if (Record(Age).Energy() != 0.0f)
+            return false;
+    return true;
+}
+
+// Tries every choice of the bit FutureBits back and of the bits after it against the
+// phase reference; returns the best choice's first bit and, in ChoiceSum, its bits'
+// tones turned back to the start of Previous, the newest decided bit.
+int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
+    // The newest bits that hold too little energy, taken together, are after the carrier.
+    int Last = 0;
+    float Trailing = 0;
+    for (int Age = 0; Age < FutureBits; ++Age) {
+        Trailing += Record(Age).Energy();
+        if (Trailing < CarrierGone * FSignalEnergy * float(Age + 1))
+            Last = Age + 1;
+    }
+    if (FReference == TComplex(0) && NothingFrom(Last)) { // every choice scores 0
+        ChoiceSum = 0;
+        return 0;
+    }
+    // Choices that share their first bits share their partial sums: the tree of them is
+    // grown a bit at a time, each node in place of its parent.
+    constexpr int Choices = 1 << (FutureBits + 1);
+    TComplex Sum[Choices], Turned[Choices];
+    int Newest[Choices];
+    Sum[0] = FReference, Turned[0] = 1, Newest[0] = Previous;
+    int Count = 1;
+    for (int Age = FutureBits; Age >= Last; --Age, Count *= 2)
+        for (int Parent = Count - 1; Parent >= 0; --Parent) {
+            const TComplex ParentSum = Sum[Parent], ParentTurned = Turned[Parent];
+            const int Before = Newest[Parent];
+            for (int Bit = 0; Bit < 2; ++Bit) {
+                const int Child = 2 * Parent + Bit;
+                Turned[Child] = ParentTurned * TurnBack(Before, Age, Bit);
+                Sum[Child] = ParentSum + Turned[Child] * Record(Age).Correlation.Tone[Bit];
+                Newest[Child] = Bit;
+            }
+        }
+    int Best = 0;
+    for (int Choice = 1; Choice < Count; ++Choice)
+        if (std::norm(Sum[Choice]) > std::norm(Sum[Best]))
+            Best = Choice;
+    ChoiceSum = Sum[Best] - FReference;
+    return Best >> (FutureBits - Last);
 }
 
 // Bits leave RunLength periods after their decision, and only from a run of at least
@@ -220,6 +385,17 @@ void TMatchedDemodulator::LearnRotation(int Bit) {
     const TBitRecord &Before = Record(FutureBits + 1);
     TComplex Step = Record(FutureBits).Correlation.Tone[Bit] *
                     std::conj(Before.Correlation.Tone[Before.Bit]) * (Before.Bit ? -1.0f : 1.0f);
-    Step /= std::abs(Step) + Tiny;
-    FTurn[Before.Bit][Bit] += TurnLearning * (Step - FTurn[Before.Bit][Bit]);
+    Step *= Record(FutureBits).Back[Bit];
+    Step /= std::sqrt(std::norm(Step)) + Tiny;
+    TComplex &Turn = FTurn[Before.Bit][Bit];
+    Turn += TurnLearning * (Step - Turn);
+    SetTurnBack(Before.Bit, Bit);
+}
+
+// Turned back: from a bit's start to its predecessor's; a 1 bit's tone ends half a
+// cycle on.
+void TMatchedDemodulator::SetTurnBack(int From, int To) {
+    const TComplex Turn = FTurn[From][To];
+    FTurnBack[From][To] =
+        std::conj(Turn) / (std::sqrt(std::norm(Turn)) + Tiny) * (From ? -1.0f : 1.0f);
 }

@@ -14,6 +14,7 @@
 struct TMatchedPeriod {
     std::uint32_t SampleIndex; // the buffer's sample (from 0) that closed it
     std::int8_t Bit;           // 0 or 1; -1 where no FFSK is heard
+    bool operator==(const TMatchedPeriod &) const = default;
 };
 
 class TMatchedDemodulator {
@@ -22,21 +23,37 @@ public:
 
     // Decodes Count little-endian 16-bit samples at 48 000 Hz, carrying on from the
     // previous call; returns the periods closed in them, in order.
+    // Digital silence after the high-pass has come to rest is passed over without
+    // correlating it.
     const std::vector<TMatchedPeriod> &Demodulate(const std::uint8_t *Bytes, std::uint32_t Count);
+    // The same, sample by sample however quiet.
+    const std::vector<TMatchedPeriod> &DemodulatePlain(const std::uint8_t *Bytes,
+                                                       std::uint32_t Count);
 
     static constexpr int SamplesPerBit = 40;
     // Bits decided before and after the bit in question.
     static constexpr int PastBits = 3;
-    static constexpr int FutureBits = 2;
+    static constexpr int FutureBits = 3;
 
-private:
     using TComplex = std::complex<float>;
     struct TToneCorrelation {
         TComplex Tone[2]; // against the 0 bit's and the 1 bit's tone, phase from the bit's start
     };
+    // One bit's SamplesPerBit samples against the tones: one at a time, and four at a
+    // time with the processor's vector instructions (one at a time where it has none).
+    // Both give exactly the same result.
+    static TToneCorrelation CorrelatePlain(const float *Samples);
+    static TToneCorrelation CorrelateVector(const float *Samples);
+
+private:
     struct TBitRecord {
         TToneCorrelation Correlation;
+        // Per tone, the turn back by which its window started off the bit grid.
+        TComplex Back[2] = {1.0f, 1.0f};
         int Bit = 0;
+        float Energy() const {
+            return std::norm(Correlation.Tone[0]) + std::norm(Correlation.Tone[1]);
+        }
     };
     static constexpr int RingSize = 128;  // samples kept: a bit and the clock's look around it
     static constexpr int HistorySize = 8; // bits kept: at least PastBits + FutureBits + 1
@@ -48,24 +65,43 @@ private:
         bool Confirmed = false;
     };
 
-    float HighPass(float Sample);
+    bool AtRest() const;
+    void PassSilence(std::uint32_t Count);
     void CloseWindow(std::uint32_t SampleIndex);
     TToneCorrelation Correlate(int End) const;
     void AdjustClock(float Error);
     void SeekHalfBit(float OnTimeContrast, int OnTime);
     void DecideBit(std::uint32_t SampleIndex);
+    int ChooseBit(int Previous, TComplex &ChoiceSum) const;
+    bool NothingFrom(int Last) const;
     void LearnRotation(int Bit);
+    void SetTurnBack(int From, int To);
+    // From the start of the bit at Age, of the given bit, back to its predecessor's.
+    TComplex TurnBack(int From, int Age, int To) const {
+        return FTurnBack[From][To] * Record(Age).Back[To];
+    }
     void Release(std::uint32_t SampleIndex, int Bit, bool Open);
     TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }
+    const TBitRecord &Record(int Age) const {
+        return FHistory[(FNewest - Age) & (HistorySize - 1)];
+    }
 
     // High-pass against DC and mains hum: one biquad.
-    float FB0, FB1, FB2, FA1, FA2;
-    float FX1 = 0, FX2 = 0, FY1 = 0, FY2 = 0;
+    struct THighPass {
+        THighPass();
+        float Step(float Sample);
+        bool AtRest() const;
+        float B0, B1, B2, A1, A2;
+        float X1 = 0, X2 = 0, Y1 = 0, Y2 = 0;
+    };
+    THighPass FHighPass;
     // The last RingSize samples, stored twice so that any span of them is contiguous.
     std::array<float, 2 * RingSize> FRing{};
     int FWrite = 0;
+    int FSilentSamples = 0; // the newest samples of the ring that are zero, to RingSize
     // Bit clock: samples until the next window closes, the fraction carried, the period.
     int FUntilWindow;
+    int FWindowLength = SamplesPerBit; // samples from the last window's close to the next
     float FFraction = 0;
     float FPeriod = SamplesPerBit;
     float FHalfBitLead = 0;
@@ -75,6 +111,10 @@ private:
     // The phase turn from one bit's start to the next, per pair of tones, as learnt
     // from decided bits: it takes up tone offsets, filters and the sample clock.
     TComplex FTurn[2][2];
+    TComplex FTurnBack[2][2]; // the learnt turns as a decision applies them
+    // The decided bits' tones, summed with decay and turned to the newest one's start.
+    TComplex FReference = 0;
+    float FSignalEnergy = 0; // of a decided bit's tone while the squelch is open
     float FQuality = 0;
     bool FOpen = false;
     std::array<TDelayedBit, RunLength> FDelayed{};

@@ -1,5 +1,6 @@
 // The matched demodulator on simulated radio channels, at points with a clear margin.
 #include "ReceiverProbe.h"
+#include "receiver/untMatchedDemodulator.h"
 #include "tools/ChannelSimulator.h"
 
 #include <gtest/gtest.h>
@@ -83,6 +84,46 @@ TEST(MatchedDemodulator, HearsNoFFSKInNoiseOrSilence) {
     EXPECT_EQ(Symbols.substr(0, 10 * PeriodsPerBuffer).find_first_not_of('-'), std::string::npos);
     EXPECT_LT(std::count_if(Symbols.begin(), Symbols.end(), [](char S) { return S != '-'; }),
               std::ptrdiff_t(Symbols.size() / 50));
+}
+
+// Digital silence is passed over without correlating it, and nothing comes out
+// differently for it: messages that end into silence, silence long enough for the
+// filter to come to rest, a message that starts within a buffer after it.
+TEST(MatchedDemodulator, PassesOverSilenceExactlyAsSampleBySample) {
+    TSamples Stream;
+    for (int Index = 0; Index < 3; ++Index) {
+        ffsk::TFFSKEncoder Encoder(Amplitude, 1.0 + Index);
+        Encoder.AddSilence(Index == 1 ? 5 * SamplesPerBuffer + 1234 : 7000);
+        Encoder.AddPreamble(32);
+        Encoder.AddMessage("SMS>pass over silence");
+        Encoder.AddSilence(Index * 3 * SamplesPerBuffer);
+        Stream.insert(Stream.end(), Encoder.Samples().begin(), Encoder.Samples().end());
+    }
+    Stream.resize((Stream.size() / SamplesPerBuffer + 2) * SamplesPerBuffer, 0);
+    const std::vector<std::uint8_t> Bytes = PcmBytes(Stream);
+    TMatchedDemodulator Fast, Plain;
+    for (std::size_t Start = 0; Start < Bytes.size(); Start += 2 * SamplesPerBuffer) {
+        const auto &FastPeriods = Fast.Demodulate(Bytes.data() + Start, SamplesPerBuffer);
+        ASSERT_EQ(FastPeriods, Plain.DemodulatePlain(Bytes.data() + Start, SamplesPerBuffer))
+            << "buffer " << Start / (2 * SamplesPerBuffer);
+    }
+}
+
+// The vector correlation is the plain one, bit for bit, whatever the level.
+TEST(MatchedDemodulator, CorrelatesTheSameFourAtATimeAsOneAtATime) {
+    std::mt19937 Random(3);
+    for (const float Scale : {1e-3f, 1.0f, 3e4f, 3e6f}) {
+        std::normal_distribution<float> Gaussian(0.0f, Scale);
+        std::vector<float> Window(TMatchedDemodulator::SamplesPerBit + 3);
+        for (float &Sample : Window)
+            Sample = Gaussian(Random);
+        for (int Offset = 0; Offset < 4; ++Offset) { // aligned or not
+            const auto Plain = TMatchedDemodulator::CorrelatePlain(Window.data() + Offset);
+            const auto Vector = TMatchedDemodulator::CorrelateVector(Window.data() + Offset);
+            for (int Tone = 0; Tone < 2; ++Tone)
+                EXPECT_EQ(Plain.Tone[Tone], Vector.Tone[Tone]) << Scale << " " << Offset;
+        }
+    }
 }
 
 } // namespace
