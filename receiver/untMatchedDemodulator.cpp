@@ -89,6 +89,16 @@ bool AllZero(const std::uint8_t *Bytes, std::size_t Count) {
     return Any == 0;
 }
 
+} // namespace
+
+// The product as the compiler forms it, (ac - bd) + (ad + bc)i, without its recovery of
+// infinities and NaNs, which these finite sums never reach: the same bits, quicker.
+TMatchedDemodulator::TComplex TMatchedDemodulator::Times(TComplex A, TComplex B) {
+    return {A.real() * B.real() - A.imag() * B.imag(), A.real() * B.imag() + A.imag() * B.real()};
+}
+
+namespace {
+
 // How clearly a window holds one tone rather than the other: largest when it covers
 // one bit exactly, least when it straddles two different ones.
 float Contrast(const std::complex<float> (&Tone)[2]) {
@@ -199,40 +209,69 @@ TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelatePlain(const 
 }
 
 #if defined(__SSE2__)
-TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelateVector(const float *Samples) {
-    __m128 Lanes[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
-    for (int Index = 0; Index < SamplesPerBit; Index += 4) {
-        const __m128 Four = _mm_loadu_ps(Samples + Index);
-        for (int Wave = 0; Wave < 4; ++Wave)
-            Lanes[Wave] =
-                _mm_add_ps(Lanes[Wave], _mm_mul_ps(Four, _mm_load_ps(Tables.Wave[Wave] + Index)));
+// Two windows at a time: their eight sums fill the registers and overlap in the processor.
+TMatchedDemodulator::TWindowCorrelations
+TMatchedDemodulator::CorrelateVector(const TWindowStarts &Starts) {
+    static_assert(WindowsPerBit % 2 == 0);
+    TWindowCorrelations Result;
+    for (int Pair = 0; Pair < WindowsPerBit; Pair += 2) {
+        __m128 Lanes[2][4];
+#pragma GCC unroll 8
+        for (int Window = 0; Window < 2; ++Window)
+            for (int Wave = 0; Wave < 4; ++Wave)
+                Lanes[Window][Wave] = _mm_setzero_ps();
+#pragma GCC unroll 10
+        for (int Index = 0; Index < SamplesPerBit; Index += 4)
+#pragma GCC unroll 2
+            for (int Window = 0; Window < 2; ++Window) {
+                const __m128 Four = _mm_loadu_ps(Starts[Pair + Window] + Index);
+#pragma GCC unroll 4
+                for (int Wave = 0; Wave < 4; ++Wave)
+                    Lanes[Window][Wave] =
+                        _mm_add_ps(Lanes[Window][Wave],
+                                   _mm_mul_ps(Four, _mm_load_ps(Tables.Wave[Wave] + Index)));
+            }
+#pragma GCC unroll 2
+        for (int Window = 0; Window < 2; ++Window) {
+            float Sums[4];
+#pragma GCC unroll 4
+            for (int Wave = 0; Wave < 4; ++Wave) {
+                const __m128 Sum = Lanes[Window][Wave];
+                const __m128 Halves = _mm_add_ps(Sum, _mm_movehl_ps(Sum, Sum));
+                Sums[Wave] = _mm_cvtss_f32(_mm_add_ss(Halves, _mm_shuffle_ps(Halves, Halves, 1)));
+            }
+            Result[std::size_t(Pair + Window)] = {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+        }
     }
-    float Sums[4];
-    for (int Wave = 0; Wave < 4; ++Wave) {
-        const __m128 Halves = _mm_add_ps(Lanes[Wave], _mm_movehl_ps(Lanes[Wave], Lanes[Wave]));
-        Sums[Wave] = _mm_cvtss_f32(_mm_add_ss(Halves, _mm_shuffle_ps(Halves, Halves, 1)));
-    }
-    return {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+    return Result;
 }
 #else
-TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::CorrelateVector(const float *Samples) {
-    return CorrelatePlain(Samples);
+TMatchedDemodulator::TWindowCorrelations
+TMatchedDemodulator::CorrelateVector(const TWindowStarts &Starts) {
+    TWindowCorrelations Result;
+    for (std::size_t Window = 0; Window < Starts.size(); ++Window)
+        Result[Window] = CorrelatePlain(Starts[Window]);
+    return Result;
 }
 #endif
 
-// The correlations of the bit that ends End samples into the ring, oldest first.
-TMatchedDemodulator::TToneCorrelation TMatchedDemodulator::Correlate(int End) const {
-    return CorrelateVector(FRing.data() + FWrite + End - SamplesPerBit);
-}
-
 // A bit's window closes LookAround samples after its end, so that the late window fits.
 void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
+    // Early, late, on time and half a bit early; silence leaves nothing but zeros to
+    // correlate.
     constexpr int OnTime = RingSize - LookAround;
-    const bool Silent = FSilentSamples == RingSize; // nothing but zeros to correlate
-    const float Early = Silent ? 0.0f : Contrast(Correlate(OnTime - LookAround).Tone);
-    const float Late = Silent ? 0.0f : Contrast(Correlate(OnTime + LookAround).Tone);
+    constexpr int Ends[WindowsPerBit] = {OnTime - LookAround, OnTime + LookAround, OnTime,
+                                         OnTime - SamplesPerBit / 2};
+    TWindowCorrelations Windows{};
+    if (FSilentSamples != RingSize) {
+        TWindowStarts Starts;
+        for (std::size_t Window = 0; Window < Starts.size(); ++Window)
+            Starts[Window] = FRing.data() + FWrite + Ends[Window] - SamplesPerBit;
+        Windows = CorrelateVector(Starts);
+    }
+    const float Early = Contrast(Windows[0].Tone), Late = Contrast(Windows[1].Tone);
     FNewest = (FNewest + 1) & (HistorySize - 1);
-    Record(0).Correlation = Silent ? TToneCorrelation{} : Correlate(OnTime);
+    Record(0).Correlation = Windows[2];
     const int Shift = std::clamp(FWindowLength - SamplesPerBit, -MaxShift, MaxShift);
     Record(0).Back[0] = Shifts.Back[Shift + MaxShift][0];
     Record(0).Back[1] = Shifts.Back[Shift + MaxShift][1];
@@ -242,13 +281,11 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
     const float Signal =
         std::clamp((FQuality - NoiseQuality) / (OpenAbove - NoiseQuality), 0.0f, 1.0f);
     AdjustClock(Signal * (Late - Early) / (Late + Early + Tiny));
-    SeekHalfBit(Contrast(Record(0).Correlation.Tone), OnTime);
+    SeekHalfBit(Contrast(Windows[3].Tone), Contrast(Windows[2].Tone));
     FWindowLength = FUntilWindow;
 }
 
-void TMatchedDemodulator::SeekHalfBit(float OnTimeContrast, int OnTime) {
-    const float Half =
-        FSilentSamples == RingSize ? 0.0f : Contrast(Correlate(OnTime - SamplesPerBit / 2).Tone);
+void TMatchedDemodulator::SeekHalfBit(float Half, float OnTimeContrast) {
     FHalfBitLead += HalfBitSmoothing *
                     ((Half - OnTimeContrast) / (Half + OnTimeContrast + Tiny) - FHalfBitLead);
     if (FHalfBitLead > (FOpen ? LockedHalfBitJump : HalfBitJump)) {
@@ -282,8 +319,8 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
             continue;
         const int Bit = Record(Age).Bit;
         if (Age < FutureBits + PastBits)
-            Phase *= TurnBack(Previous, Age, Bit);
-        Known += Phase * Record(Age).Correlation.Tone[Bit];
+            Phase = Times(Phase, TurnBack(Previous, Age, Bit));
+        Known += Times(Phase, Record(Age).Correlation.Tone[Bit]);
         Previous = Bit;
     }
 
@@ -291,11 +328,12 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     const int Bit = ChooseBit(Previous, ChoiceSum);
     TBitRecord &Decided = Record(FutureBits);
     Decided.Bit = Bit;
-    FReference = ReferenceDecay * FReference * std::conj(TurnBack(Previous, FutureBits, Bit)) +
-                 Decided.Correlation.Tone[Bit];
+    FReference =
+        Times(ReferenceDecay * FReference, std::conj(TurnBack(Previous, FutureBits, Bit))) +
+        Decided.Correlation.Tone[Bit];
 
     constexpr float Window = FutureBits + PastBits + 1;
-    const float Best = std::norm(Known + Phase * ChoiceSum);
+    const float Best = std::norm(Known + Times(Phase, ChoiceSum));
     FQuality += QualitySmoothing * (Best / (Window * Energy + Tiny) - FQuality);
     FOpen = FQuality > (FOpen ? CloseBelow : OpenAbove);
     if (FOpen)
@@ -336,24 +374,29 @@ int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
     // grown a bit at a time, each node in place of its parent.
     constexpr int Choices = 1 << (FutureBits + 1);
     TComplex Sum[Choices], Turned[Choices];
-    int Newest[Choices];
-    Sum[0] = FReference, Turned[0] = 1, Newest[0] = Previous;
+    Sum[0] = FReference, Turned[0] = 1;
     int Count = 1;
-    for (int Age = FutureBits; Age >= Last; --Age, Count *= 2)
+    for (int Age = FutureBits; Age >= Last; --Age, Count *= 2) {
+        const TBitRecord &Bits = Record(Age);
+        TComplex Back[2][2]; // per bit before and bit
+        for (int Before = 0; Before < 2; ++Before)
+            for (int Bit = 0; Bit < 2; ++Bit)
+                Back[Before][Bit] = TurnBack(Before, Age, Bit);
         for (int Parent = Count - 1; Parent >= 0; --Parent) {
             const TComplex ParentSum = Sum[Parent], ParentTurned = Turned[Parent];
-            const int Before = Newest[Parent];
+            const int Before = Count == 1 ? Previous : Parent & 1; // a node's newest bit
             for (int Bit = 0; Bit < 2; ++Bit) {
                 const int Child = 2 * Parent + Bit;
-                Turned[Child] = ParentTurned * TurnBack(Before, Age, Bit);
-                Sum[Child] = ParentSum + Turned[Child] * Record(Age).Correlation.Tone[Bit];
-                Newest[Child] = Bit;
+                Turned[Child] = Times(ParentTurned, Back[Before][Bit]);
+                Sum[Child] = ParentSum + Times(Turned[Child], Bits.Correlation.Tone[Bit]);
             }
         }
+    }
     int Best = 0;
+    float BestNorm = std::norm(Sum[0]);
     for (int Choice = 1; Choice < Count; ++Choice)
-        if (std::norm(Sum[Choice]) > std::norm(Sum[Best]))
-            Best = Choice;
+        if (const float Norm = std::norm(Sum[Choice]); Norm > BestNorm)
+            Best = Choice, BestNorm = Norm;
     ChoiceSum = Sum[Best] - FReference;
     return Best >> (FutureBits - Last);
 }
@@ -383,9 +426,10 @@ void TMatchedDemodulator::Release(std::uint32_t SampleIndex, int Bit, bool Open)
 
 void TMatchedDemodulator::LearnRotation(int Bit) {
     const TBitRecord &Before = Record(FutureBits + 1);
-    TComplex Step = Record(FutureBits).Correlation.Tone[Bit] *
-                    std::conj(Before.Correlation.Tone[Before.Bit]) * (Before.Bit ? -1.0f : 1.0f);
-    Step *= Record(FutureBits).Back[Bit];
+    TComplex Step = Times(Record(FutureBits).Correlation.Tone[Bit],
+                          std::conj(Before.Correlation.Tone[Before.Bit])) *
+                    (Before.Bit ? -1.0f : 1.0f);
+    Step = Times(Step, Record(FutureBits).Back[Bit]);
     Step /= std::sqrt(std::norm(Step)) + Tiny;
     TComplex &Turn = FTurn[Before.Bit][Bit];
     Turn += TurnLearning * (Step - Turn);

@@ -39,11 +39,15 @@ public:
     struct TToneCorrelation {
         TComplex Tone[2]; // against the 0 bit's and the 1 bit's tone, phase from the bit's start
     };
-    // One bit's SamplesPerBit samples against the tones: one at a time, and four at a
-    // time with the processor's vector instructions (one at a time where it has none).
-    // Both give exactly the same result.
+    // One bit's SamplesPerBit samples against the tones, one at a time; and the windows
+    // that close a bit (each starting at one of Starts), four at a time with the
+    // processor's vector instructions (one at a time where it has none). Both give
+    // exactly the same result.
+    static constexpr int WindowsPerBit = 4;
+    using TWindowStarts = std::array<const float *, WindowsPerBit>;
+    using TWindowCorrelations = std::array<TToneCorrelation, WindowsPerBit>;
     static TToneCorrelation CorrelatePlain(const float *Samples);
-    static TToneCorrelation CorrelateVector(const float *Samples);
+    static TWindowCorrelations CorrelateVector(const TWindowStarts &Starts);
 
 private:
     struct TBitRecord {
@@ -65,12 +69,12 @@ private:
         bool Confirmed = false;
     };
 
+    static TComplex Times(TComplex A, TComplex B);
     bool AtRest() const;
     void PassSilence(std::uint32_t Count);
     void CloseWindow(std::uint32_t SampleIndex);
-    TToneCorrelation Correlate(int End) const;
     void AdjustClock(float Error);
-    void SeekHalfBit(float OnTimeContrast, int OnTime);
+    void SeekHalfBit(float Half, float OnTimeContrast);
     void DecideBit(std::uint32_t SampleIndex);
     int ChooseBit(int Previous, TComplex &ChoiceSum) const;
     bool NothingFrom(int Last) const;
@@ -78,7 +82,7 @@ private:
     void SetTurnBack(int From, int To);
     // From the start of the bit at Age, of the given bit, back to its predecessor's.
     TComplex TurnBack(int From, int Age, int To) const {
-        return FTurnBack[From][To] * Record(Age).Back[To];
+        return Times(FTurnBack[From][To], Record(Age).Back[To]);
     }
     void Release(std::uint32_t SampleIndex, int Bit, bool Open);
     TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }

@@ -117,11 +117,14 @@ TEST(MatchedDemodulator, CorrelatesTheSameFourAtATimeAsOneAtATime) {
         std::vector<float> Window(TMatchedDemodulator::SamplesPerBit + 3);
         for (float &Sample : Window)
             Sample = Gaussian(Random);
-        for (int Offset = 0; Offset < 4; ++Offset) { // aligned or not
-            const auto Plain = TMatchedDemodulator::CorrelatePlain(Window.data() + Offset);
-            const auto Vector = TMatchedDemodulator::CorrelateVector(Window.data() + Offset);
+        TMatchedDemodulator::TWindowStarts Starts; // aligned or not
+        for (std::size_t Offset = 0; Offset < Starts.size(); ++Offset)
+            Starts[Offset] = Window.data() + (Offset + 1) % 4;
+        const auto Vector = TMatchedDemodulator::CorrelateVector(Starts);
+        for (std::size_t Offset = 0; Offset < Starts.size(); ++Offset) {
+            const auto Plain = TMatchedDemodulator::CorrelatePlain(Starts[Offset]);
             for (int Tone = 0; Tone < 2; ++Tone)
-                EXPECT_EQ(Plain.Tone[Tone], Vector.Tone[Tone]) << Scale << " " << Offset;
+                EXPECT_EQ(Plain.Tone[Tone], Vector[Offset].Tone[Tone]) << Scale << " " << Offset;
         }
     }
 }
