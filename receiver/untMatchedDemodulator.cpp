@@ -370,36 +370,116 @@ int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
         ChoiceSum = 0;
         return 0;
     }
-    // Choices that share their first bits share their partial sums: the tree of them is
-    // grown a bit at a time, each node in place of its parent.
-    constexpr int Choices = 1 << (FutureBits + 1);
-    TComplex Sum[Choices], Turned[Choices];
-    Sum[0] = FReference, Turned[0] = 1;
-    int Count = 1;
-    for (int Age = FutureBits; Age >= Last; --Age, Count *= 2) {
-        const TBitRecord &Bits = Record(Age);
-        TComplex Back[2][2]; // per bit before and bit
-        for (int Before = 0; Before < 2; ++Before)
-            for (int Bit = 0; Bit < 2; ++Bit)
-                Back[Before][Bit] = TurnBack(Before, Age, Bit);
-        for (int Parent = Count - 1; Parent >= 0; --Parent) {
-            const TComplex ParentSum = Sum[Parent], ParentTurned = Turned[Parent];
-            const int Before = Count == 1 ? Previous : Parent & 1; // a node's newest bit
-            for (int Bit = 0; Bit < 2; ++Bit) {
-                const int Child = 2 * Parent + Bit;
-                Turned[Child] = Times(ParentTurned, Back[Before][Bit]);
-                Sum[Child] = ParentSum + Times(Turned[Child], Bits.Correlation.Tone[Bit]);
-            }
+    TChoiceTerms Terms{FReference, Previous, {}, {}};
+    for (int Level = 0; Level <= FutureBits; ++Level) {
+        const int Age = FutureBits - Level;
+        for (int Bit = 0; Bit < 2; ++Bit) {
+            Terms.Tone[Level][Bit] = Record(Age).Correlation.Tone[Bit];
+            for (int Before = 0; Before < 2; ++Before)
+                Terms.Back[Level][Before][Bit] = TurnBack(Before, Age, Bit);
         }
     }
-    int Best = 0;
-    float BestNorm = std::norm(Sum[0]);
-    for (int Choice = 1; Choice < Count; ++Choice)
-        if (const float Norm = std::norm(Sum[Choice]); Norm > BestNorm)
-            Best = Choice, BestNorm = Norm;
-    ChoiceSum = Sum[Best] - FReference;
-    return Best >> (FutureBits - Last);
+    TChoiceSums Sums;
+    SumChoicesVector(Terms, Sums);
+    // The first of the best choices with the bits before Last, in the order in which the
+    // oldest bit counts most.
+    constexpr int Reversed[Choices] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+    static_assert(FutureBits == 3);
+    const int Levels = FutureBits + 1 - Last, First = (1 << Levels) - 2;
+    int Best = First;
+    float BestNorm = -1;
+    for (int Order = 0; Order < 1 << Levels; ++Order) {
+        const int Node = First + (Reversed[Order] >> (FutureBits + 1 - Levels));
+        if (const float Norm = Sums.Re[Node] * Sums.Re[Node] + Sums.Im[Node] * Sums.Im[Node];
+            Norm > BestNorm)
+            Best = Node, BestNorm = Norm;
+    }
+    ChoiceSum = TComplex(Sums.Re[Best], Sums.Im[Best]) - FReference;
+    return (Best - First) & 1;
 }
+
+// Grown a bit at a time, each choice from the one that shares all but its newest bit.
+void TMatchedDemodulator::SumChoicesPlain(const TChoiceTerms &Terms, TChoiceSums &Sums) {
+    TComplex Turned[2 * Choices - 2];
+    for (int Level = 0; Level <= FutureBits; ++Level) {
+        const int Nodes = 2 << Level, First = Nodes - 2, ParentFirst = Nodes / 2 - 2;
+        for (int Node = 0; Node < Nodes; ++Node) {
+            const int Bit = Node >> Level, Parent = ParentFirst + (Node & (Nodes / 2 - 1));
+            const int Before = Level == 0 ? Terms.Previous : Node >> (Level - 1) & 1;
+            const TComplex ParentTurned = Level == 0 ? TComplex(1) : Turned[Parent];
+            const TComplex ParentSum =
+                Level == 0 ? Terms.Reference : TComplex(Sums.Re[Parent], Sums.Im[Parent]);
+            Turned[First + Node] = Times(ParentTurned, Terms.Back[Level][Before][Bit]);
+            const TComplex Sum = ParentSum + Times(Turned[First + Node], Terms.Tone[Level][Bit]);
+            Sums.Re[First + Node] = Sum.real(), Sums.Im[First + Node] = Sum.imag();
+        }
+    }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// Four complex numbers, one in each lane.
+struct TLanes {
+    __m128 Re, Im;
+    static TLanes Of(std::complex<float> A, std::complex<float> B, std::complex<float> C,
+                     std::complex<float> D) {
+        return {_mm_setr_ps(A.real(), B.real(), C.real(), D.real()),
+                _mm_setr_ps(A.imag(), B.imag(), C.imag(), D.imag())};
+    }
+    static TLanes Load(const float *Re, const float *Im) {
+        return {_mm_loadu_ps(Re), _mm_loadu_ps(Im)};
+    }
+    void Store(float *ToRe, float *ToIm) const { _mm_storeu_ps(ToRe, Re), _mm_storeu_ps(ToIm, Im); }
+    TLanes operator*(TLanes B) const { // as TMatchedDemodulator::Times, lane by lane
+        return {_mm_sub_ps(_mm_mul_ps(Re, B.Re), _mm_mul_ps(Im, B.Im)),
+                _mm_add_ps(_mm_mul_ps(Re, B.Im), _mm_mul_ps(Im, B.Re))};
+    }
+    TLanes operator+(TLanes B) const { return {_mm_add_ps(Re, B.Re), _mm_add_ps(Im, B.Im)}; }
+};
+
+} // namespace
+
+// The same sums four choices at a time: the first bit's two plainly, then one vector of
+// the second bit's four, two of the third's and four of the fourth's.
+void TMatchedDemodulator::SumChoicesVector(const TChoiceTerms &Terms, TChoiceSums &Sums) {
+    static_assert(FutureBits == 3);
+    const auto &Back = Terms.Back;
+    const auto &Tone = Terms.Tone;
+    TComplex First[2], FirstTurned[2];
+    for (int Bit = 0; Bit < 2; ++Bit) {
+        FirstTurned[Bit] = Times(TComplex(1), Back[0][Terms.Previous][Bit]);
+        First[Bit] = Terms.Reference + Times(FirstTurned[Bit], Tone[0][Bit]);
+        Sums.Re[Bit] = First[Bit].real(), Sums.Im[Bit] = First[Bit].imag();
+    }
+    const TLanes SecondTurned =
+        TLanes::Of(FirstTurned[0], FirstTurned[1], FirstTurned[0], FirstTurned[1]) *
+        TLanes::Of(Back[1][0][0], Back[1][1][0], Back[1][0][1], Back[1][1][1]);
+    const TLanes Second = TLanes::Of(First[0], First[1], First[0], First[1]) +
+                          SecondTurned * TLanes::Of(Tone[1][0], Tone[1][0], Tone[1][1], Tone[1][1]);
+    Second.Store(Sums.Re + 2, Sums.Im + 2);
+    TLanes ThirdTurned[2], Third[2];
+    for (int Bit = 0; Bit < 2; ++Bit) {
+        const TComplex Early = Back[2][0][Bit], Late = Back[2][1][Bit];
+        ThirdTurned[Bit] = SecondTurned * TLanes::Of(Early, Early, Late, Late);
+        const TComplex Wave = Tone[2][Bit];
+        Third[Bit] = Second + ThirdTurned[Bit] * TLanes::Of(Wave, Wave, Wave, Wave);
+        Third[Bit].Store(Sums.Re + 6 + 4 * Bit, Sums.Im + 6 + 4 * Bit);
+    }
+    for (int Quarter = 0; Quarter < 4; ++Quarter) {
+        const int Before = Quarter & 1, Bit = Quarter >> 1;
+        const TComplex Turn = Back[3][Before][Bit], Wave = Tone[3][Bit];
+        const TLanes Fourth = Third[Before] + ThirdTurned[Before] *
+                                                  TLanes::Of(Turn, Turn, Turn, Turn) *
+                                                  TLanes::Of(Wave, Wave, Wave, Wave);
+        Fourth.Store(Sums.Re + 14 + 4 * Quarter, Sums.Im + 14 + 4 * Quarter);
+    }
+}
+#else
+void TMatchedDemodulator::SumChoicesVector(const TChoiceTerms &Terms, TChoiceSums &Sums) {
+    SumChoicesPlain(Terms, Sums);
+}
+#endif
 
 // Bits leave RunLength periods after their decision, and only from a run of at least
 // RunLength open periods: noise that opens the squelch for a moment gives no bits. A

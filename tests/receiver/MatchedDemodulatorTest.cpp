@@ -129,4 +129,29 @@ TEST(MatchedDemodulator, CorrelatesTheSameFourAtATimeAsOneAtATime) {
     }
 }
 
+// The choices' sums four at a time are the plain ones, bit for bit.
+TEST(MatchedDemodulator, SumsChoicesTheSameFourAtATimeAsOneAtATime) {
+    std::mt19937 Random(5);
+    std::normal_distribution<float> Gaussian(0.0f, 1e4f);
+    const auto Any = [&] {
+        return TMatchedDemodulator::TComplex(Gaussian(Random), Gaussian(Random));
+    };
+    for (int Trial = 0; Trial < 20; ++Trial) {
+        TMatchedDemodulator::TChoiceTerms Terms{Any(), Trial % 2, {}, {}};
+        for (auto &Level : Terms.Tone)
+            Level[0] = Any(), Level[1] = Any();
+        for (auto &Level : Terms.Back)
+            for (auto &Before : Level)
+                Before[0] = std::polar(1.0f, Gaussian(Random)),
+                Before[1] = std::polar(1.0f, Gaussian(Random));
+        TMatchedDemodulator::TChoiceSums Plain, Vector;
+        TMatchedDemodulator::SumChoicesPlain(Terms, Plain);
+        TMatchedDemodulator::SumChoicesVector(Terms, Vector);
+        for (int Node = 0; Node < 2 * TMatchedDemodulator::Choices - 2; ++Node) {
+            EXPECT_EQ(Plain.Re[Node], Vector.Re[Node]) << Trial << " " << Node;
+            EXPECT_EQ(Plain.Im[Node], Vector.Im[Node]) << Trial << " " << Node;
+        }
+    }
+}
+
 } // namespace
