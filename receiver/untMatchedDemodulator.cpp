@@ -1,6 +1,7 @@
 #include "receiver/untMatchedDemodulator.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -75,6 +76,16 @@ struct TShiftTables {
     }
 };
 const TShiftTables Shifts;
+
+// The little-endian 16-bit sample at Index.
+std::int16_t SampleAt(const std::uint8_t *Bytes, std::uint32_t Index) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::int16_t Sample;
+        std::memcpy(&Sample, Bytes + 2 * std::size_t(Index), sizeof Sample);
+        return Sample;
+    }
+    return static_cast<std::int16_t>(Bytes[2 * Index] | Bytes[2 * Index + 1] << 8);
+}
 
 bool AllZero(const std::uint8_t *Bytes, std::size_t Count) {
     std::uint64_t Any = 0; // eight bytes at a time, without an early exit
@@ -157,19 +168,23 @@ const std::vector<TMatchedPeriod> &TMatchedDemodulator::DemodulatePlain(const st
     // Sample by sample up to each window's close, with the state in local copies that
     // the compiler can keep in registers.
     for (std::uint32_t Index = 0; Index < Count;) {
-        const std::uint32_t End = Index + std::min(Count - Index, std::uint32_t(FUntilWindow));
+        if (FWrite == int(FSamples.size())) { // keep the newest RingSize, move them to the front
+            std::copy(FSamples.end() - RingSize, FSamples.end(), FSamples.begin());
+            FWrite = RingSize;
+        }
+        const std::uint32_t End =
+            Index + std::min({Count - Index, std::uint32_t(FUntilWindow),
+                              std::uint32_t(FSamples.size()) - std::uint32_t(FWrite)});
         FUntilWindow -= int(End - Index);
         THighPass Filter = FHighPass;
-        int Write = FWrite, Silent = FSilentSamples;
+        float *Write = FSamples.data() + FWrite;
+        int Silent = FSilentSamples;
         for (; Index < End; ++Index) {
-            const auto Sample =
-                static_cast<std::int16_t>(Bytes[2 * Index] | Bytes[2 * Index + 1] << 8);
-            const float Filtered = Filter.Step(Sample);
-            FRing[std::size_t(Write)] = FRing[std::size_t(Write + RingSize)] = Filtered;
-            Write = (Write + 1) & (RingSize - 1);
+            const float Filtered = Filter.Step(SampleAt(Bytes, Index));
+            *Write++ = Filtered;
             Silent = Filtered == 0.0f ? std::min(Silent + 1, RingSize) : 0;
         }
-        FHighPass = Filter, FWrite = Write, FSilentSamples = Silent;
+        FHighPass = Filter, FWrite = int(Write - FSamples.data()), FSilentSamples = Silent;
         if (FUntilWindow == 0)
             CloseWindow(Index - 1);
     }
@@ -189,8 +204,7 @@ void TMatchedDemodulator::PassSilence(std::uint32_t Count) {
         Index += std::uint32_t(FUntilWindow);
         CloseWindow(Index - 1);
     }
-    FUntilWindow -= int(Count - Index);
-    FWrite = int((std::uint32_t(FWrite) + Count) & (RingSize - 1));
+    FUntilWindow -= int(Count - Index); // the newest samples stay the zeros they are
 }
 
 // Each of the four sums is taken in four lanes, every fourth product to a lane, and the
@@ -266,7 +280,7 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
     if (FSilentSamples != RingSize) {
         TWindowStarts Starts;
         for (std::size_t Window = 0; Window < Starts.size(); ++Window)
-            Starts[Window] = FRing.data() + FWrite + Ends[Window] - SamplesPerBit;
+            Starts[Window] = FSamples.data() + FWrite - RingSize + Ends[Window] - SamplesPerBit;
         Windows = CorrelateVector(Starts);
     }
     const float Early = Contrast(Windows[0].Tone), Late = Contrast(Windows[1].Tone);
@@ -370,7 +384,8 @@ int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
         ChoiceSum = 0;
         return 0;
     }
-    TChoiceTerms Terms{FReference, Previous, {}, {}};
+    TChoiceTerms Terms; // every term set below
+    Terms.Reference = FReference, Terms.Previous = Previous;
     for (int Level = 0; Level <= FutureBits; ++Level) {
         const int Age = FutureBits - Level;
         for (int Bit = 0; Bit < 2; ++Bit) {

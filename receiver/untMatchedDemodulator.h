@@ -118,9 +118,10 @@ private:
         float X1 = 0, X2 = 0, Y1 = 0, Y2 = 0;
     };
     THighPass FHighPass;
-    // The last RingSize samples, stored twice so that any span of them is contiguous.
-    std::array<float, 2 * RingSize> FRing{};
-    int FWrite = 0;
+    // The filtered samples, the newest RingSize before FWrite; moved to the front when
+    // the end is reached, so that any span of them is contiguous.
+    std::array<float, 16 * RingSize> FSamples{};
+    int FWrite = RingSize;
     int FSilentSamples = 0; // the newest samples of the ring that are zero, to RingSize
     // Bit clock: samples until the next window closes, the fraction carried, the period.
     int FUntilWindow;
