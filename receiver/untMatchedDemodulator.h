@@ -41,13 +41,14 @@ public:
     };
     // One bit's SamplesPerBit samples against the tones, one at a time; and the windows
     // that close a bit (each starting at one of Starts), four at a time with the
-    // processor's vector instructions (one at a time where it has none). Both give
-    // exactly the same result.
+    // processor's vector instructions (one at a time where it has none), and eight at a
+    // time where it has wider ones. All give exactly the same result.
     static constexpr int WindowsPerBit = 4;
     using TWindowStarts = std::array<const float *, WindowsPerBit>;
     using TWindowCorrelations = std::array<TToneCorrelation, WindowsPerBit>;
     static TToneCorrelation CorrelatePlain(const float *Samples);
     static TWindowCorrelations CorrelateVector(const TWindowStarts &Starts);
+    static TWindowCorrelations CorrelateWide(const TWindowStarts &Starts);
 
     // The terms of a decision's choices, for each of its bits (level 0 the oldest, the
     // one decided): the tones and the turns back from either bit before it.

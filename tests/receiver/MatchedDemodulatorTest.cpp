@@ -121,10 +121,13 @@ TEST(MatchedDemodulator, CorrelatesTheSameFourAtATimeAsOneAtATime) {
         for (std::size_t Offset = 0; Offset < Starts.size(); ++Offset)
             Starts[Offset] = Window.data() + (Offset + 1) % 4;
         const auto Vector = TMatchedDemodulator::CorrelateVector(Starts);
+        const auto Wide = TMatchedDemodulator::CorrelateWide(Starts);
         for (std::size_t Offset = 0; Offset < Starts.size(); ++Offset) {
             const auto Plain = TMatchedDemodulator::CorrelatePlain(Starts[Offset]);
-            for (int Tone = 0; Tone < 2; ++Tone)
+            for (int Tone = 0; Tone < 2; ++Tone) {
                 EXPECT_EQ(Plain.Tone[Tone], Vector[Offset].Tone[Tone]) << Scale << " " << Offset;
+                EXPECT_EQ(Plain.Tone[Tone], Wide[Offset].Tone[Tone]) << Scale << " " << Offset;
+            }
         }
     }
 }
