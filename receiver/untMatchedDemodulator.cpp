@@ -454,13 +454,12 @@ int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
     }
     TChoiceTerms Terms; // every term set below
     Terms.Reference = FReference, Terms.Previous = Previous;
+    std::copy(&FTurnBack[0][0], &FTurnBack[0][0] + 4, &Terms.Turn[0][0]);
     for (int Level = 0; Level <= FutureBits; ++Level) {
-        const int Age = FutureBits - Level;
-        for (int Bit = 0; Bit < 2; ++Bit) {
-            Terms.Tone[Level][Bit] = Record(Age).Correlation.Tone[Bit];
-            for (int Before = 0; Before < 2; ++Before)
-                Terms.Back[Level][Before][Bit] = TurnBack(Before, Age, Bit);
-        }
+        const TBitRecord &Bits = Record(FutureBits - Level);
+        for (int Bit = 0; Bit < 2; ++Bit)
+            Terms.Tone[Level][Bit] = Bits.Correlation.Tone[Bit],
+            Terms.Shift[Level][Bit] = Bits.Back[Bit];
     }
     TChoiceSums Sums;
     SumChoicesVector(Terms, Sums);
@@ -473,9 +472,8 @@ int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
     float BestNorm = -1;
     for (int Order = 0; Order < 1 << Levels; ++Order) {
         const int Node = First + (Reversed[Order] >> (FutureBits + 1 - Levels));
-        if (const float Norm = Sums.Re[Node] * Sums.Re[Node] + Sums.Im[Node] * Sums.Im[Node];
-            Norm > BestNorm)
-            Best = Node, BestNorm = Norm;
+        if (Sums.Norm[Node] > BestNorm)
+            Best = Node, BestNorm = Sums.Norm[Node];
     }
     ChoiceSum = TComplex(Sums.Re[Best], Sums.Im[Best]) - FReference;
     return (Best - First) & 1;
@@ -492,9 +490,11 @@ void TMatchedDemodulator::SumChoicesPlain(const TChoiceTerms &Terms, TChoiceSums
             const TComplex ParentTurned = Level == 0 ? TComplex(1) : Turned[Parent];
             const TComplex ParentSum =
                 Level == 0 ? Terms.Reference : TComplex(Sums.Re[Parent], Sums.Im[Parent]);
-            Turned[First + Node] = Times(ParentTurned, Terms.Back[Level][Before][Bit]);
+            const TComplex Back = Times(Terms.Turn[Before][Bit], Terms.Shift[Level][Bit]);
+            Turned[First + Node] = Times(ParentTurned, Back);
             const TComplex Sum = ParentSum + Times(Turned[First + Node], Terms.Tone[Level][Bit]);
             Sums.Re[First + Node] = Sum.real(), Sums.Im[First + Node] = Sum.imag();
+            Sums.Norm[First + Node] = std::norm(Sum);
         }
     }
 }
@@ -510,10 +510,18 @@ struct TLanes {
         return {_mm_setr_ps(A.real(), B.real(), C.real(), D.real()),
                 _mm_setr_ps(A.imag(), B.imag(), C.imag(), D.imag())};
     }
-    static TLanes Load(const float *Re, const float *Im) {
-        return {_mm_loadu_ps(Re), _mm_loadu_ps(Im)};
+    static TLanes All(std::complex<float> A) {
+        return {_mm_set1_ps(A.real()), _mm_set1_ps(A.imag())};
     }
-    void Store(float *ToRe, float *ToIm) const { _mm_storeu_ps(ToRe, Re), _mm_storeu_ps(ToIm, Im); }
+    template <int A, int B, int C, int D> TLanes Pick() const { // lanes A, B, C and D
+        constexpr int Lanes = _MM_SHUFFLE(D, C, B, A);
+        return {_mm_shuffle_ps(Re, Re, Lanes), _mm_shuffle_ps(Im, Im, Lanes)};
+    }
+    // Stores the four and their norms.
+    void Store(float *ToRe, float *ToIm, float *ToNorm) const {
+        _mm_storeu_ps(ToRe, Re), _mm_storeu_ps(ToIm, Im);
+        _mm_storeu_ps(ToNorm, _mm_add_ps(_mm_mul_ps(Re, Re), _mm_mul_ps(Im, Im)));
+    }
     TLanes operator*(TLanes B) const { // as TMatchedDemodulator::Times, lane by lane
         return {_mm_sub_ps(_mm_mul_ps(Re, B.Re), _mm_mul_ps(Im, B.Im)),
                 _mm_add_ps(_mm_mul_ps(Re, B.Im), _mm_mul_ps(Im, B.Re))};
@@ -524,38 +532,46 @@ struct TLanes {
 } // namespace
 
 // The same sums four choices at a time: the first bit's two plainly, then one vector of
-// the second bit's four, two of the third's and four of the fourth's.
+// the second bit's four, two of the third's and four of the fourth's. The turns back of
+// a level, lane by lane, are those from bit before 0, 1, 0, 1 to bit 0, 0, 1, 1.
 void TMatchedDemodulator::SumChoicesVector(const TChoiceTerms &Terms, TChoiceSums &Sums) {
     static_assert(FutureBits == 3);
-    const auto &Back = Terms.Back;
-    const auto &Tone = Terms.Tone;
+    const auto &Turn = Terms.Turn;
+    const auto &Tone = Terms.Tone, &Shift = Terms.Shift;
+    const TLanes Turns = TLanes::Of(Turn[0][0], Turn[1][0], Turn[0][1], Turn[1][1]);
+    const auto BackAt = [&](int Level) {
+        return Turns *
+               TLanes::Of(Shift[Level][0], Shift[Level][0], Shift[Level][1], Shift[Level][1]);
+    };
     TComplex First[2], FirstTurned[2];
     for (int Bit = 0; Bit < 2; ++Bit) {
-        FirstTurned[Bit] = Times(TComplex(1), Back[0][Terms.Previous][Bit]);
+        FirstTurned[Bit] = Times(TComplex(1), Times(Turn[Terms.Previous][Bit], Shift[0][Bit]));
         First[Bit] = Terms.Reference + Times(FirstTurned[Bit], Tone[0][Bit]);
         Sums.Re[Bit] = First[Bit].real(), Sums.Im[Bit] = First[Bit].imag();
+        Sums.Norm[Bit] = std::norm(First[Bit]);
     }
     const TLanes SecondTurned =
-        TLanes::Of(FirstTurned[0], FirstTurned[1], FirstTurned[0], FirstTurned[1]) *
-        TLanes::Of(Back[1][0][0], Back[1][1][0], Back[1][0][1], Back[1][1][1]);
+        TLanes::Of(FirstTurned[0], FirstTurned[1], FirstTurned[0], FirstTurned[1]) * BackAt(1);
     const TLanes Second = TLanes::Of(First[0], First[1], First[0], First[1]) +
                           SecondTurned * TLanes::Of(Tone[1][0], Tone[1][0], Tone[1][1], Tone[1][1]);
-    Second.Store(Sums.Re + 2, Sums.Im + 2);
-    TLanes ThirdTurned[2], Third[2];
+    Second.Store(Sums.Re + 2, Sums.Im + 2, Sums.Norm + 2);
+    const TLanes ThirdBack = BackAt(2);
+    const TLanes ThirdTurned[2] = {SecondTurned * ThirdBack.Pick<0, 0, 1, 1>(),
+                                   SecondTurned * ThirdBack.Pick<2, 2, 3, 3>()};
+    TLanes Third[2];
     for (int Bit = 0; Bit < 2; ++Bit) {
-        const TComplex Early = Back[2][0][Bit], Late = Back[2][1][Bit];
-        ThirdTurned[Bit] = SecondTurned * TLanes::Of(Early, Early, Late, Late);
-        const TComplex Wave = Tone[2][Bit];
-        Third[Bit] = Second + ThirdTurned[Bit] * TLanes::Of(Wave, Wave, Wave, Wave);
-        Third[Bit].Store(Sums.Re + 6 + 4 * Bit, Sums.Im + 6 + 4 * Bit);
+        Third[Bit] = Second + ThirdTurned[Bit] * TLanes::All(Tone[2][Bit]);
+        Third[Bit].Store(Sums.Re + 6 + 4 * Bit, Sums.Im + 6 + 4 * Bit, Sums.Norm + 6 + 4 * Bit);
     }
+    const TLanes FourthBack = BackAt(3);
+    const TLanes FourthBacks[4] = {FourthBack.Pick<0, 0, 0, 0>(), FourthBack.Pick<1, 1, 1, 1>(),
+                                   FourthBack.Pick<2, 2, 2, 2>(), FourthBack.Pick<3, 3, 3, 3>()};
     for (int Quarter = 0; Quarter < 4; ++Quarter) {
         const int Before = Quarter & 1, Bit = Quarter >> 1;
-        const TComplex Turn = Back[3][Before][Bit], Wave = Tone[3][Bit];
-        const TLanes Fourth = Third[Before] + ThirdTurned[Before] *
-                                                  TLanes::Of(Turn, Turn, Turn, Turn) *
-                                                  TLanes::Of(Wave, Wave, Wave, Wave);
-        Fourth.Store(Sums.Re + 14 + 4 * Quarter, Sums.Im + 14 + 4 * Quarter);
+        const TLanes Fourth =
+            Third[Before] + ThirdTurned[Before] * FourthBacks[Quarter] * TLanes::All(Tone[3][Bit]);
+        Fourth.Store(Sums.Re + 14 + 4 * Quarter, Sums.Im + 14 + 4 * Quarter,
+                     Sums.Norm + 14 + 4 * Quarter);
     }
 }
 #else

@@ -53,16 +53,17 @@ public:
     // The terms of a decision's choices, for each of its bits (level 0 the oldest, the
     // one decided): the tones and the turns back from either bit before it.
     struct TChoiceTerms {
-        TComplex Reference; // the decided bits' tones, turned to the start of the newest
-        int Previous;       // the newest decided bit
+        TComplex Reference;  // the decided bits' tones, turned to the start of the newest
+        int Previous;        // the newest decided bit
+        TComplex Turn[2][2]; // the learnt turns back, per bit before and bit
         TComplex Tone[FutureBits + 1][2];
-        TComplex Back[FutureBits + 1][2][2]; // per level, bit before and bit
+        TComplex Shift[FutureBits + 1][2]; // per level, each tone's turn for its window
     };
     static constexpr int Choices = 1 << (FutureBits + 1);
-    // Every choice's sum for the first level + 1 bits b1, b2, ...: level L's are
-    // elements 2^(L+1) - 2 + (b1 + 2 b2 + 4 b3 ...).
+    // Every choice's sum and its norm for the first level + 1 bits b1, b2, ...: level L's
+    // are elements 2^(L+1) - 2 + (b1 + 2 b2 + 4 b3 ...).
     struct TChoiceSums {
-        float Re[2 * Choices - 2], Im[2 * Choices - 2];
+        float Re[2 * Choices - 2], Im[2 * Choices - 2], Norm[2 * Choices - 2];
     };
     // One at a time, and four at a time with the processor's vector instructions: both
     // give exactly the same result.

@@ -140,19 +140,21 @@ TEST(MatchedDemodulator, SumsChoicesTheSameFourAtATimeAsOneAtATime) {
         return TMatchedDemodulator::TComplex(Gaussian(Random), Gaussian(Random));
     };
     for (int Trial = 0; Trial < 20; ++Trial) {
-        TMatchedDemodulator::TChoiceTerms Terms{Any(), Trial % 2, {}, {}};
+        TMatchedDemodulator::TChoiceTerms Terms{Any(), Trial % 2, {}, {}, {}};
+        for (auto &Before : Terms.Turn)
+            Before[0] = Any(), Before[1] = Any();
         for (auto &Level : Terms.Tone)
             Level[0] = Any(), Level[1] = Any();
-        for (auto &Level : Terms.Back)
-            for (auto &Before : Level)
-                Before[0] = std::polar(1.0f, Gaussian(Random)),
-                Before[1] = std::polar(1.0f, Gaussian(Random));
+        for (auto &Level : Terms.Shift)
+            Level[0] = std::polar(1.0f, Gaussian(Random)),
+            Level[1] = std::polar(1.0f, Gaussian(Random));
         TMatchedDemodulator::TChoiceSums Plain, Vector;
         TMatchedDemodulator::SumChoicesPlain(Terms, Plain);
         TMatchedDemodulator::SumChoicesVector(Terms, Vector);
         for (int Node = 0; Node < 2 * TMatchedDemodulator::Choices - 2; ++Node) {
             EXPECT_EQ(Plain.Re[Node], Vector.Re[Node]) << Trial << " " << Node;
             EXPECT_EQ(Plain.Im[Node], Vector.Im[Node]) << Trial << " " << Node;
+            EXPECT_EQ(Plain.Norm[Node], Vector.Norm[Node]) << Trial << " " << Node;
         }
     }
 }
