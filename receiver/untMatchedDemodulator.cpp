@@ -184,46 +184,70 @@ const std::vector<TMatchedPeriod> &TMatchedDemodulator::Demodulate(const std::ui
 const std::vector<TMatchedPeriod> &TMatchedDemodulator::DemodulatePlain(const std::uint8_t *Bytes,
                                                                         std::uint32_t Count) {
     FPeriods.clear();
-    // Sample by sample up to each window's close, with the state in local copies that
-    // the compiler can keep in registers.
-    for (std::uint32_t Index = 0; Index < Count;) {
-        if (FWrite == int(FSamples.size())) { // keep the newest RingSize, move them to the front
-            std::copy(FSamples.end() - RingSize, FSamples.end(), FSamples.begin());
-            FWrite = RingSize;
-        }
-        const std::uint32_t End =
-            Index + std::min({Count - Index, std::uint32_t(FUntilWindow),
-                              std::uint32_t(FSamples.size()) - std::uint32_t(FWrite)});
-        FUntilWindow -= int(End - Index);
-        THighPass Filter = FHighPass;
-        float *Write = FSamples.data() + FWrite;
-        int Silent = FSilentSamples;
-        for (; Index < End; ++Index) {
-            const float Filtered = Filter.Step(SampleAt(Bytes, Index));
-            *Write++ = Filtered;
-            Silent = Filtered == 0.0f ? std::min(Silent + 1, RingSize) : 0;
-        }
-        FHighPass = Filter, FWrite = int(Write - FSamples.data()), FSilentSamples = Silent;
-        if (FUntilWindow == 0)
-            CloseWindow(Index - 1);
+    FInput = Bytes, FInputCount = Count, FFiltered = 0;
+    std::uint32_t Close = std::uint32_t(FUntilWindow) - 1; // the sample that closes the window
+    for (; Close < Count; Close += std::uint32_t(FUntilWindow)) {
+        FilterTo(Close + 1);
+        FSinceClose = FFiltered - (Close + 1);
+        CloseWindow(Close, FSamples.data() + FWrite - FSinceClose);
     }
+    FilterTo(Count);
+    FUntilWindow = int(Close + 1 - Count);
+    FInput = nullptr, FInputCount = FFiltered = 0;
     return FPeriods;
 }
 
-bool TMatchedDemodulator::AtRest() const {
-    return FSilentSamples == RingSize && FHighPass.AtRest();
+// Sample by sample, with the state in local copies that the compiler can keep in
+// registers, up to To but not beyond the end of the line.
+void TMatchedDemodulator::Filter(std::uint32_t To) {
+    To = std::min(To, FFiltered + std::uint32_t(FSamples.size() - std::size_t(FWrite)));
+    THighPass HighPass = FHighPass;
+    float *Write = FSamples.data() + FWrite;
+    for (std::uint32_t Index = FFiltered; Index < To; ++Index)
+        *Write++ = HighPass.Step(SampleAt(FInput, Index));
+    FSinceClose += To - FFiltered;
+    FHighPass = HighPass, FWrite = int(Write - FSamples.data()), FFiltered = To;
 }
 
-// Digital silence with the high-pass at rest: every sample of the ring and every
+void TMatchedDemodulator::FilterTo(std::uint32_t To) {
+    while (FFiltered < To) {
+        if (FWrite == int(FSamples.size())) { // keep what the next window needs
+            const int Keep = RingSize + int(FSinceClose);
+            std::copy(FSamples.end() - Keep, FSamples.end(), FSamples.begin());
+            FWrite = Keep;
+        }
+        Filter(To);
+    }
+}
+
+// Filters a little of the samples after the window in hand, so that the processor can
+// run the high-pass, one sample after the other, beside the window's work.
+void TMatchedDemodulator::FilterAhead(std::uint32_t Close) {
+    constexpr std::uint32_t Part = SamplesPerBit / 4, Farthest = 2 * SamplesPerBit;
+    if (FFiltered < FInputCount)
+        Filter(std::min({FFiltered + Part, FInputCount, Close + 1 + Farthest}));
+}
+
+// The newest RingSize samples before End are zero.
+bool TMatchedDemodulator::Quiet(const float *End) {
+    return std::all_of(End - RingSize, End, [](float Sample) { return Sample == 0.0f; });
+}
+
+bool TMatchedDemodulator::AtRest() const {
+    return FHighPass.AtRest() && Quiet(FSamples.data() + FWrite);
+}
+
+// Digital silence with the high-pass at rest: every sample of the line and every
 // correlation stays zero, so only the clock, the squelch and the bits on their way
 // move on, exactly as they would sample by sample.
 void TMatchedDemodulator::PassSilence(std::uint32_t Count) {
     std::uint32_t Index = 0;
     while (Count - Index >= std::uint32_t(FUntilWindow)) {
         Index += std::uint32_t(FUntilWindow);
-        CloseWindow(Index - 1);
+        CloseWindow(Index - 1, nullptr);
     }
     FUntilWindow -= int(Count - Index); // the newest samples stay the zeros they are
+    FSinceClose = 0;
 }
 
 // Each of the four sums is taken in four lanes, every fourth product to a lane, and the
@@ -338,19 +362,22 @@ TMatchedDemodulator::CorrelateWide(const TWindowStarts &Starts) {
 }
 
 // A bit's window closes LookAround samples after its end, so that the late window fits.
-void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex) {
+// End: just after the closing sample in the line; none in digital silence.
+void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex, const float *End) {
     // Early, late, on time and half a bit early; silence leaves nothing but zeros to
     // correlate.
     constexpr int OnTime = RingSize - LookAround;
     constexpr int Ends[WindowsPerBit] = {OnTime - LookAround, OnTime + LookAround, OnTime,
                                          OnTime - SamplesPerBit / 2};
+    FilterAhead(SampleIndex);
     TWindowCorrelations Windows{};
-    if (FSilentSamples != RingSize) {
+    if (End && !Quiet(End)) {
         TWindowStarts Starts;
         for (std::size_t Window = 0; Window < Starts.size(); ++Window)
-            Starts[Window] = FSamples.data() + FWrite - RingSize + Ends[Window] - SamplesPerBit;
+            Starts[Window] = End - RingSize + Ends[Window] - SamplesPerBit;
         Windows = CorrelateWide(Starts);
     }
+    FilterAhead(SampleIndex);
     const float Early = Contrast(Windows[0].Tone), Late = Contrast(Windows[1].Tone);
     FNewest = (FNewest + 1) & (HistorySize - 1);
     Record(0).Correlation = Windows[2];
@@ -406,8 +433,10 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
         Previous = Bit;
     }
 
+    FilterAhead(SampleIndex);
     TComplex ChoiceSum = 0;
     const int Bit = ChooseBit(Previous, ChoiceSum);
+    FilterAhead(SampleIndex);
     TBitRecord &Decided = Record(FutureBits);
     Decided.Bit = Bit;
     FReference =

@@ -93,7 +93,11 @@ private:
     static TComplex Times(TComplex A, TComplex B);
     bool AtRest() const;
     void PassSilence(std::uint32_t Count);
-    void CloseWindow(std::uint32_t SampleIndex);
+    void Filter(std::uint32_t To);
+    void FilterTo(std::uint32_t To);
+    void FilterAhead(std::uint32_t Close);
+    static bool Quiet(const float *End);
+    void CloseWindow(std::uint32_t SampleIndex, const float *End);
     void AdjustClock(float Error);
     void SeekHalfBit(float Half, float OnTimeContrast);
     void DecideBit(std::uint32_t SampleIndex);
@@ -120,11 +124,14 @@ private:
         float X1 = 0, X2 = 0, Y1 = 0, Y2 = 0;
     };
     THighPass FHighPass;
-    // The filtered samples, the newest RingSize before FWrite; moved to the front when
-    // the end is reached, so that any span of them is contiguous.
+    // The filtered samples, the newest before FWrite; moved to the front when the end is
+    // reached, so that any span of them is contiguous.
     std::array<float, 16 * RingSize> FSamples{};
     int FWrite = RingSize;
-    int FSilentSamples = 0; // the newest samples of the ring that are zero, to RingSize
+    std::uint32_t FSinceClose = 0; // samples filtered after the last window's close
+    // The buffer in hand and how much of it is filtered.
+    const std::uint8_t *FInput = nullptr;
+    std::uint32_t FInputCount = 0, FFiltered = 0;
     // Bit clock: samples until the next window closes, the fraction carried, the period.
     int FUntilWindow;
     int FWindowLength = SamplesPerBit; // samples from the last window's close to the next
