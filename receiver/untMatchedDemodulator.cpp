@@ -380,7 +380,7 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex, const float *En
     FilterAhead(SampleIndex);
     const float Early = Contrast(Windows[0].Tone), Late = Contrast(Windows[1].Tone);
     FNewest = (FNewest + 1) & (HistorySize - 1);
-    Record(0).Correlation = Windows[2];
+    Record(0).Set(Windows[2]);
     const int Shift = std::clamp(FWindowLength - SamplesPerBit, -MaxShift, MaxShift);
     Record(0).Back[0] = Shifts.Back[Shift + MaxShift][0];
     Record(0).Back[1] = Shifts.Back[Shift + MaxShift][1];
@@ -423,7 +423,7 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     float Energy = 0;
     int Previous = Record(FutureBits + PastBits).Bit;
     for (int Age = FutureBits + PastBits; Age >= 0; --Age) {
-        Energy += Record(Age).Energy();
+        Energy += Record(Age).Energy;
         if (Age <= FutureBits)
             continue;
         const int Bit = Record(Age).Bit;
@@ -460,7 +460,7 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
 // No tones at all in the bits from FutureBits back to Last: silence.
 bool TMatchedDemodulator::NothingFrom(int Last) const {
     for (int Age = FutureBits; Age >= Last; --Age)
-        if (Record(Age).Energy() != 0.0f)
+        if (Record(Age).Energy != 0.0f)
             return false;
     return true;
 }
@@ -473,7 +473,7 @@ int TMatchedDemodulator::ChooseBit(int Previous, TComplex &ChoiceSum) const {
     int Last = 0;
     float Trailing = 0;
     for (int Age = 0; Age < FutureBits; ++Age) {
-        Trailing += Record(Age).Energy();
+        Trailing += Record(Age).Energy;
         if (Trailing < CarrierGone * FSignalEnergy * float(Age + 1))
             Last = Age + 1;
     }

@@ -76,8 +76,10 @@ private:
         // Per tone, the turn back by which its window started off the bit grid.
         TComplex Back[2] = {1.0f, 1.0f};
         int Bit = 0;
-        float Energy() const {
-            return std::norm(Correlation.Tone[0]) + std::norm(Correlation.Tone[1]);
+        float Energy = 0; // of both tones
+        void Set(const TToneCorrelation &Tones) {
+            Correlation = Tones;
+            Energy = std::norm(Tones.Tone[0]) + std::norm(Tones.Tone[1]);
         }
     };
     static constexpr int RingSize = 128;  // samples kept: a bit and the clock's look around it
