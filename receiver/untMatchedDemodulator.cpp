@@ -354,7 +354,10 @@ CorrelateEight(const TMatchedDemodulator::TWindowStarts &Starts) {
 TMatchedDemodulator::TWindowCorrelations
 TMatchedDemodulator::CorrelateWide(const TWindowStarts &Starts) {
 #if defined(ZEL_WIDE_VECTORS)
-    static const bool Eight = __builtin_cpu_supports("avx");
+    static const bool Eight = [] { // asked once, whenever the first window closes
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx") != 0;
+    }();
     if (Eight)
         return CorrelateEight(Starts);
 #endif
