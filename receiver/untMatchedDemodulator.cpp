@@ -188,8 +188,7 @@ const std::vector<TMatchedPeriod> &TMatchedDemodulator::DemodulatePlain(const st
     std::uint32_t Close = std::uint32_t(FUntilWindow) - 1; // the sample that closes the window
     for (; Close < Count; Close += std::uint32_t(FUntilWindow)) {
         FilterTo(Close + 1);
-        FSinceClose = FFiltered - (Close + 1);
-        CloseWindow(Close, FSamples.data() + FWrite - FSinceClose);
+        CloseWindow(Close, FSamples.data() + FWrite - (FFiltered - (Close + 1)));
     }
     FilterTo(Count);
     FUntilWindow = int(Close + 1 - Count);
@@ -205,16 +204,14 @@ void TMatchedDemodulator::Filter(std::uint32_t To) {
     float *Write = FSamples.data() + FWrite;
     for (std::uint32_t Index = FFiltered; Index < To; ++Index)
         *Write++ = HighPass.Step(SampleAt(FInput, Index));
-    FSinceClose += To - FFiltered;
     FHighPass = HighPass, FWrite = int(Write - FSamples.data()), FFiltered = To;
 }
 
 void TMatchedDemodulator::FilterTo(std::uint32_t To) {
     while (FFiltered < To) {
-        if (FWrite == int(FSamples.size())) { // keep what the next window needs
-            const int Keep = RingSize + int(FSinceClose);
-            std::copy(FSamples.end() - Keep, FSamples.end(), FSamples.begin());
-            FWrite = Keep;
+        if (FWrite == int(FSamples.size())) { // the next window needs at most the newest RingSize
+            std::copy(FSamples.end() - RingSize, FSamples.end(), FSamples.begin());
+            FWrite = RingSize;
         }
         Filter(To);
     }
@@ -247,7 +244,6 @@ void TMatchedDemodulator::PassSilence(std::uint32_t Count) {
         CloseWindow(Index - 1, nullptr);
     }
     FUntilWindow -= int(Count - Index); // the newest samples stay the zeros they are
-    FSinceClose = 0;
 }
 
 // Each of the four sums is taken in four lanes, every fourth product to a lane, and the

@@ -130,7 +130,6 @@ private:
     // reached, so that any span of them is contiguous.
     std::array<float, 16 * RingSize> FSamples{};
     int FWrite = RingSize;
-    std::uint32_t FSinceClose = 0; // samples filtered after the last window's close
     // The buffer in hand and how much of it is filtered.
     const std::uint8_t *FInput = nullptr;
     std::uint32_t FInputCount = 0, FFiltered = 0;

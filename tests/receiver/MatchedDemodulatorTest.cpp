@@ -109,6 +109,39 @@ TEST(MatchedDemodulator, PassesOverSilenceExactlyAsSampleBySample) {
     }
 }
 
+// However the input is cut into buffers, the same periods close at the same samples
+// with the same bits: short buffers, long ones, and buffers of odd lengths that end
+// inside a window or a stretch of silence.
+TEST(MatchedDemodulator, DecodesTheSameWhateverTheBuffers) {
+    TChannelSettings Channel;
+    Channel.SnrDb = 12;
+    TSamples Stream(3 * SamplesPerBuffer);
+    ffsk::TFFSKEncoder Encoder(Amplitude, 0.7);
+    Encoder.AddPreamble(32);
+    Encoder.AddMessage("SMS>whatever the buffers");
+    Stream.insert(Stream.end(), Encoder.Samples().begin(), Encoder.Samples().end());
+    Stream = PassThroughChannel(Stream, Amplitude, Channel);
+    Stream.resize(Stream.size() + 2 * SamplesPerBuffer, 0);
+    const std::vector<std::uint8_t> Bytes = PcmBytes(Stream);
+    std::vector<std::pair<std::size_t, int>> Expected;
+    for (const std::size_t Length : {std::size_t(SamplesPerBuffer), std::size_t(1), std::size_t(37),
+                                     std::size_t(4099), Stream.size()}) {
+        TMatchedDemodulator Demodulator;
+        std::vector<std::pair<std::size_t, int>> Periods; // closing sample, bit
+        for (std::size_t Start = 0; Start < Stream.size(); Start += Length) {
+            const auto Count = std::uint32_t(std::min(Length, Stream.size() - Start));
+            for (const TMatchedPeriod &Period :
+                 Demodulator.Demodulate(Bytes.data() + 2 * Start, Count))
+                Periods.emplace_back(Start + Period.SampleIndex, Period.Bit);
+        }
+        if (Expected.empty())
+            Expected = Periods;
+        EXPECT_EQ(Periods, Expected) << "buffers of " << Length;
+    }
+    EXPECT_NEAR(double(Expected.size()), double(Stream.size()) / TMatchedDemodulator::SamplesPerBit,
+                5);
+}
+
 // The vector correlation is the plain one, bit for bit, whatever the level.
 TEST(MatchedDemodulator, CorrelatesTheSameFourAtATimeAsOneAtATime) {
     std::mt19937 Random(3);
