@@ -1,6 +1,8 @@
 // Samples per second that the receiver decodes with either demodulator, with every
-// handler assigned, and with only the message handler.
+// handler assigned, and with only the message handler; the matched one also on noise
+// and on silence, as a live receiver hears between messages.
 #include "receiver/untFFSKReceiver.h"
+#include "tools/ChannelSimulator.h"
 #include "tools/FFSKEncoder.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +16,15 @@ namespace {
 constexpr std::size_t SamplesPerBuffer = 9600;
 constexpr int TrafficBuffers = 50; // 10 s of audio
 
+std::vector<std::uint8_t> PcmBytes(const std::vector<std::int16_t> &Samples) {
+    std::vector<std::uint8_t> Bytes;
+    for (const std::int16_t Sample : Samples) {
+        Bytes.push_back(static_cast<std::uint8_t>(std::uint16_t(Sample) & 0xFF));
+        Bytes.push_back(static_cast<std::uint8_t>(std::uint16_t(Sample) >> 8));
+    }
+    return Bytes;
+}
+
 // Back-to-back messages with no pause, cut into whole 200 ms buffers.
 std::vector<std::uint8_t> ContinuousTraffic() {
     ffsk::TFFSKEncoder Encoder(0.5, 0.3);
@@ -22,20 +33,26 @@ std::vector<std::uint8_t> ContinuousTraffic() {
         Encoder.AddMessage((Index % 2 ? "SMS>message " : "LOC>52.1N 4.3E ") +
                            std::to_string(Index));
     }
-    std::vector<std::uint8_t> Bytes;
-    for (std::size_t Index = 0; Index < TrafficBuffers * SamplesPerBuffer; ++Index) {
-        const auto Sample = static_cast<std::uint16_t>(Encoder.Samples()[Index]);
-        Bytes.push_back(static_cast<std::uint8_t>(Sample & 0xFF));
-        Bytes.push_back(static_cast<std::uint8_t>(Sample >> 8));
-    }
-    return Bytes;
+    return PcmBytes(
+        {Encoder.Samples().begin(), Encoder.Samples().begin() + TrafficBuffers * SamplesPerBuffer});
 }
 
+// White noise as loud as the traffic's tones: the squelch stays shut.
+std::vector<std::uint8_t> Noise() {
+    TChannelSettings Channel;
+    Channel.SnrDb = 0;
+    return PcmBytes(PassThroughChannel(std::vector<std::int16_t>(TrafficBuffers * SamplesPerBuffer),
+                                       0.5, Channel));
+}
+
+enum class TInput { Traffic, Noise, Silence };
+
 void Decode(benchmark::State &State, TDemodulatorKind Demodulator, bool AllHandlers = true,
-            bool Silent = false) {
+            TInput Input = TInput::Traffic) {
     const std::vector<std::uint8_t> Traffic =
-        Silent ? std::vector<std::uint8_t>(TrafficBuffers * SamplesPerBuffer * 2)
-               : ContinuousTraffic();
+        Input == TInput::Silence ? std::vector<std::uint8_t>(TrafficBuffers * SamplesPerBuffer * 2)
+        : Input == TInput::Noise ? Noise()
+                                 : ContinuousTraffic();
     constexpr std::uint32_t BufferBytes = SamplesPerBuffer * 2;
     auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Demodulator);
     Receiver->OnReceive = [](TObject *, bool, const TRxString &) {};
@@ -65,7 +82,12 @@ void DecodeContinuousTrafficMatched(benchmark::State &State) {
 
 // A live receiver on a silent input: every sample zero.
 void DecodeSilenceMatched(benchmark::State &State) {
-    Decode(State, TDemodulatorKind::Matched, true, true);
+    Decode(State, TDemodulatorKind::Matched, true, TInput::Silence);
+}
+
+// A live receiver on a radio's noise between messages.
+void DecodeNoiseMatched(benchmark::State &State) {
+    Decode(State, TDemodulatorKind::Matched, true, TInput::Noise);
 }
 
 } // namespace
@@ -73,4 +95,5 @@ void DecodeSilenceMatched(benchmark::State &State) {
 BENCHMARK(DecodeContinuousTraffic)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeContinuousTrafficMessagesOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeContinuousTrafficMatched)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeNoiseMatched)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeSilenceMatched)->Unit(benchmark::kMillisecond);

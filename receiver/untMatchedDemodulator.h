@@ -39,11 +39,36 @@ public:
     struct TToneCorrelation {
         TComplex Tone[2]; // against the 0 bit's and the 1 bit's tone, phase from the bit's start
     };
-    // One bit's SamplesPerBit samples against the tones: one at a time, and four at a
-    // time with the processor's vector instructions (one at a time where it has none).
-    // Both give exactly the same result.
+    // One bit's SamplesPerBit samples against the tones, one at a time; and the windows
+    // that close a bit (each starting at one of Starts), four at a time with the
+    // processor's vector instructions (one at a time where it has none), and eight at a
+    // time where it has wider ones. All give exactly the same result.
+    static constexpr int WindowsPerBit = 4;
+    using TWindowStarts = std::array<const float *, WindowsPerBit>;
+    using TWindowCorrelations = std::array<TToneCorrelation, WindowsPerBit>;
     static TToneCorrelation CorrelatePlain(const float *Samples);
-    static TToneCorrelation CorrelateVector(const float *Samples);
+    static TWindowCorrelations CorrelateVector(const TWindowStarts &Starts);
+    static TWindowCorrelations CorrelateWide(const TWindowStarts &Starts);
+
+    // The terms of a decision's choices, for each of its bits (level 0 the oldest, the
+    // one decided): the tones and the turns back from either bit before it.
+    struct TChoiceTerms {
+        TComplex Reference;  // the decided bits' tones, turned to the start of the newest
+        int Previous;        // the newest decided bit
+        TComplex Turn[2][2]; // the learnt turns back, per bit before and bit
+        TComplex Tone[FutureBits + 1][2];
+        TComplex Shift[FutureBits + 1][2]; // per level, each tone's turn for its window
+    };
+    static constexpr int Choices = 1 << (FutureBits + 1);
+    // Every choice's sum and its norm for the first level + 1 bits b1, b2, ...: level L's
+    // are elements 2^(L+1) - 2 + (b1 + 2 b2 + 4 b3 ...).
+    struct TChoiceSums {
+        float Re[2 * Choices - 2], Im[2 * Choices - 2], Norm[2 * Choices - 2];
+    };
+    // One at a time, and four at a time with the processor's vector instructions: both
+    // give exactly the same result.
+    static void SumChoicesPlain(const TChoiceTerms &Terms, TChoiceSums &Sums);
+    static void SumChoicesVector(const TChoiceTerms &Terms, TChoiceSums &Sums);
 
 private:
     struct TBitRecord {
@@ -51,8 +76,10 @@ private:
         // Per tone, the turn back by which its window started off the bit grid.
         TComplex Back[2] = {1.0f, 1.0f};
         int Bit = 0;
-        float Energy() const {
-            return std::norm(Correlation.Tone[0]) + std::norm(Correlation.Tone[1]);
+        float Energy = 0; // of both tones
+        void Set(const TToneCorrelation &Tones) {
+            Correlation = Tones;
+            Energy = std::norm(Tones.Tone[0]) + std::norm(Tones.Tone[1]);
         }
     };
     static constexpr int RingSize = 128;  // samples kept: a bit and the clock's look around it
@@ -65,12 +92,16 @@ private:
         bool Confirmed = false;
     };
 
+    static TComplex Times(TComplex A, TComplex B);
     bool AtRest() const;
     void PassSilence(std::uint32_t Count);
-    void CloseWindow(std::uint32_t SampleIndex);
-    TToneCorrelation Correlate(int End) const;
+    void Filter(std::uint32_t To);
+    void FilterTo(std::uint32_t To);
+    void FilterAhead(std::uint32_t Close);
+    static bool Quiet(const float *End);
+    void CloseWindow(std::uint32_t SampleIndex, const float *End);
     void AdjustClock(float Error);
-    void SeekHalfBit(float OnTimeContrast, int OnTime);
+    void SeekHalfBit(float Half, float OnTimeContrast);
     void DecideBit(std::uint32_t SampleIndex);
     int ChooseBit(int Previous, TComplex &ChoiceSum) const;
     bool NothingFrom(int Last) const;
@@ -78,7 +109,7 @@ private:
     void SetTurnBack(int From, int To);
     // From the start of the bit at Age, of the given bit, back to its predecessor's.
     TComplex TurnBack(int From, int Age, int To) const {
-        return FTurnBack[From][To] * Record(Age).Back[To];
+        return Times(FTurnBack[From][To], Record(Age).Back[To]);
     }
     void Release(std::uint32_t SampleIndex, int Bit, bool Open);
     TBitRecord &Record(int Age) { return FHistory[(FNewest - Age) & (HistorySize - 1)]; }
@@ -95,10 +126,13 @@ private:
         float X1 = 0, X2 = 0, Y1 = 0, Y2 = 0;
     };
     THighPass FHighPass;
-    // The last RingSize samples, stored twice so that any span of them is contiguous.
-    std::array<float, 2 * RingSize> FRing{};
-    int FWrite = 0;
-    int FSilentSamples = 0; // the newest samples of the ring that are zero, to RingSize
+    // The filtered samples, the newest before FWrite; moved to the front when the end is
+    // reached, so that any span of them is contiguous.
+    std::array<float, 16 * RingSize> FSamples{};
+    int FWrite = RingSize;
+    // The buffer in hand and how much of it is filtered.
+    const std::uint8_t *FInput = nullptr;
+    std::uint32_t FInputCount = 0, FFiltered = 0;
     // Bit clock: samples until the next window closes, the fraction carried, the period.
     int FUntilWindow;
     int FWindowLength = SamplesPerBit; // samples from the last window's close to the next

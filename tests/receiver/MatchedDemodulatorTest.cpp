@@ -109,6 +109,39 @@ TEST(MatchedDemodulator, PassesOverSilenceExactlyAsSampleBySample) {
     }
 }
 
+// However the input is cut into buffers, the same periods close at the same samples
+// with the same bits: short buffers, long ones, and buffers of odd lengths that end
+// inside a window or a stretch of silence.
+TEST(MatchedDemodulator, DecodesTheSameWhateverTheBuffers) {
+    TChannelSettings Channel;
+    Channel.SnrDb = 12;
+    TSamples Stream(3 * SamplesPerBuffer);
+    ffsk::TFFSKEncoder Encoder(Amplitude, 0.7);
+    Encoder.AddPreamble(32);
+    Encoder.AddMessage("SMS>whatever the buffers");
+    Stream.insert(Stream.end(), Encoder.Samples().begin(), Encoder.Samples().end());
+    Stream = PassThroughChannel(Stream, Amplitude, Channel);
+    Stream.resize(Stream.size() + 2 * SamplesPerBuffer, 0);
+    const std::vector<std::uint8_t> Bytes = PcmBytes(Stream);
+    std::vector<std::pair<std::size_t, int>> Expected;
+    for (const std::size_t Length : {std::size_t(SamplesPerBuffer), std::size_t(1), std::size_t(37),
+                                     std::size_t(4099), Stream.size()}) {
+        TMatchedDemodulator Demodulator;
+        std::vector<std::pair<std::size_t, int>> Periods; // closing sample, bit
+        for (std::size_t Start = 0; Start < Stream.size(); Start += Length) {
+            const auto Count = std::uint32_t(std::min(Length, Stream.size() - Start));
+            for (const TMatchedPeriod &Period :
+                 Demodulator.Demodulate(Bytes.data() + 2 * Start, Count))
+                Periods.emplace_back(Start + Period.SampleIndex, Period.Bit);
+        }
+        if (Expected.empty())
+            Expected = Periods;
+        EXPECT_EQ(Periods, Expected) << "buffers of " << Length;
+    }
+    EXPECT_NEAR(double(Expected.size()), double(Stream.size()) / TMatchedDemodulator::SamplesPerBit,
+                5);
+}
+
 // The vector correlation is the plain one, bit for bit, whatever the level.
 TEST(MatchedDemodulator, CorrelatesTheSameFourAtATimeAsOneAtATime) {
     std::mt19937 Random(3);
@@ -117,11 +150,44 @@ TEST(MatchedDemodulator, CorrelatesTheSameFourAtATimeAsOneAtATime) {
         std::vector<float> Window(TMatchedDemodulator::SamplesPerBit + 3);
         for (float &Sample : Window)
             Sample = Gaussian(Random);
-        for (int Offset = 0; Offset < 4; ++Offset) { // aligned or not
-            const auto Plain = TMatchedDemodulator::CorrelatePlain(Window.data() + Offset);
-            const auto Vector = TMatchedDemodulator::CorrelateVector(Window.data() + Offset);
-            for (int Tone = 0; Tone < 2; ++Tone)
-                EXPECT_EQ(Plain.Tone[Tone], Vector.Tone[Tone]) << Scale << " " << Offset;
+        TMatchedDemodulator::TWindowStarts Starts; // aligned or not
+        for (std::size_t Offset = 0; Offset < Starts.size(); ++Offset)
+            Starts[Offset] = Window.data() + (Offset + 1) % 4;
+        const auto Vector = TMatchedDemodulator::CorrelateVector(Starts);
+        const auto Wide = TMatchedDemodulator::CorrelateWide(Starts);
+        for (std::size_t Offset = 0; Offset < Starts.size(); ++Offset) {
+            const auto Plain = TMatchedDemodulator::CorrelatePlain(Starts[Offset]);
+            for (int Tone = 0; Tone < 2; ++Tone) {
+                EXPECT_EQ(Plain.Tone[Tone], Vector[Offset].Tone[Tone]) << Scale << " " << Offset;
+                EXPECT_EQ(Plain.Tone[Tone], Wide[Offset].Tone[Tone]) << Scale << " " << Offset;
+            }
+        }
+    }
+}
+
+// The choices' sums four at a time are the plain ones, bit for bit.
+TEST(MatchedDemodulator, SumsChoicesTheSameFourAtATimeAsOneAtATime) {
+    std::mt19937 Random(5);
+    std::normal_distribution<float> Gaussian(0.0f, 1e4f);
+    const auto Any = [&] {
+        return TMatchedDemodulator::TComplex(Gaussian(Random), Gaussian(Random));
+    };
+    for (int Trial = 0; Trial < 20; ++Trial) {
+        TMatchedDemodulator::TChoiceTerms Terms{Any(), Trial % 2, {}, {}, {}};
+        for (auto &Before : Terms.Turn)
+            Before[0] = Any(), Before[1] = Any();
+        for (auto &Level : Terms.Tone)
+            Level[0] = Any(), Level[1] = Any();
+        for (auto &Level : Terms.Shift)
+            Level[0] = std::polar(1.0f, Gaussian(Random)),
+            Level[1] = std::polar(1.0f, Gaussian(Random));
+        TMatchedDemodulator::TChoiceSums Plain, Vector;
+        TMatchedDemodulator::SumChoicesPlain(Terms, Plain);
+        TMatchedDemodulator::SumChoicesVector(Terms, Vector);
+        for (int Node = 0; Node < 2 * TMatchedDemodulator::Choices - 2; ++Node) {
+            EXPECT_EQ(Plain.Re[Node], Vector.Re[Node]) << Trial << " " << Node;
+            EXPECT_EQ(Plain.Im[Node], Vector.Im[Node]) << Trial << " " << Node;
+            EXPECT_EQ(Plain.Norm[Node], Vector.Norm[Node]) << Trial << " " << Node;
         }
     }
 }
