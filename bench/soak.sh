@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Soak run of the receiver's recovery: for MINUTES (default 30) numbered messages are
 # played back to back into a private sound server while the receiver (the window's units
-# without the window: zel-bench-soak-listener) records through ALSA, and the server is
+# without the window: zel-bench-soak-listener) records from it, and the server is
 # killed and started again every RESTART minutes (default 5). Reports the messages sent
 # and shown, the errors, the recoveries with the time from each server start to the next
 # recorded buffer, the listener's resident memory at the start and the end and its
