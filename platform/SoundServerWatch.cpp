@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <sstream>
 #include <utility>
@@ -58,7 +59,10 @@ std::vector<std::string> LocalServerSockets() {
         }
         return Sockets;
     }
-    std::vector<std::string> Sockets{SystemServerSocket};
+    std::vector<std::string> Sockets;
+    // A system-wide server is set up with the machine, its folder with it.
+    if (std::filesystem::is_directory(std::filesystem::path(SystemServerSocket).parent_path()))
+        Sockets.emplace_back(SystemServerSocket);
     if (const char *Runtime = std::getenv("PULSE_RUNTIME_PATH"); Runtime && *Runtime)
         Sockets.push_back(std::string(Runtime) + "/native");
     else if (const char *User = std::getenv("XDG_RUNTIME_DIR"); User && *User)
@@ -118,12 +122,7 @@ void TSoundServerWatch::Doubt() {
 // so that nothing needs to be looked at while none is there.
 void TSoundServerWatch::WatchFolders() {
     FFolders = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    bool AllWatched = FFolders >= 0 && !FSockets.empty();
-    for (const std::string &Socket : FSockets)
-        AllWatched = AllWatched &&
-                     inotify_add_watch(FFolders, Socket.substr(0, Socket.rfind('/') + 1).c_str(),
-                                       IN_CREATE | IN_MOVED_TO) >= 0;
-    if (!AllWatched)
+    if (FFolders < 0 || FSockets.empty() || !WatchNearestFolders())
         return StopWatchingFolders();
     pa_mainloop_api *Api = pa_threaded_mainloop_get_api(FLoop);
     FFolderEvents = Api->io_new(
@@ -135,6 +134,20 @@ void TSoundServerWatch::WatchFolders() {
             static_cast<TSoundServerWatch *>(Self)->FolderNews();
         },
         this);
+}
+
+// The folder of each socket, or while that is missing (a server that never ran in this
+// session), the nearest one above it that exists, where the missing one will be made.
+bool TSoundServerWatch::WatchNearestFolders() {
+    for (const std::string &Socket : FSockets) {
+        std::filesystem::path Folder = std::filesystem::path(Socket).parent_path();
+        std::error_code Error;
+        while (Folder.has_relative_path() && !std::filesystem::is_directory(Folder, Error))
+            Folder = Folder.parent_path();
+        if (inotify_add_watch(FFolders, Folder.c_str(), IN_CREATE | IN_MOVED_TO) < 0)
+            return false;
+    }
+    return true;
 }
 
 void TSoundServerWatch::StopWatchingFolders() {
@@ -149,6 +162,7 @@ void TSoundServerWatch::StopWatchingFolders() {
 // Something was made where a server's socket would be: if no server answers yet, a
 // look comes soon, and again until the news is old.
 void TSoundServerWatch::FolderNews() {
+    WatchNearestFolders();
     FNewsUntil = TClock::now() + NewsLasts;
     // A context that failed waits for the next look to be given up.
     if (!FContext || !PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext)))

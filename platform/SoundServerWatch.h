@@ -62,6 +62,7 @@ private:
     bool WorthConnecting() const;
     bool SomethingListensAtAll() const;
     void WatchFolders();
+    bool WatchNearestFolders();
     void StopWatchingFolders();
     void FolderNews();
     void Settle(TSoundServerAnswer Answer);
