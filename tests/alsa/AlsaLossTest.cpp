@@ -7,12 +7,15 @@
 
 #include "platform/AlsaWaveIn.h"
 #include "platform/PreferredWaveIn.h"
+#include "platform/SoundServerWatch.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 #include <tuple>
 
 using namespace std::chrono_literals;
@@ -36,7 +39,8 @@ protected:
         setenv("PULSE_SERVER", FShared.c_str(), 1);
     }
     static void Run(const std::string &Command) {
-        const std::string Line = "PID=$(cat $SERVER/runtime/pid); " + Command + " >/dev/null";
+        const std::string Line =
+            "PID=$(cat $SERVER/runtime/pid 2>/dev/null); { " + Command + "; } >/dev/null";
         EXPECT_EQ(std::system(Line.c_str()), 0) << Command;
     }
     // Records through the program's choice of input, or through ALSA.
@@ -170,4 +174,51 @@ TEST_F(SoundServer, ClosingTheReceiverDoesNotWaitForItWhileItIsStopped) {
     const auto Took = std::chrono::steady_clock::now() - Start;
     std::printf("closed in %lld ms\n", static_cast<long long>(Took / 1ms));
     EXPECT_LT(Took, 3s);
+}
+
+namespace {
+
+using platform::TSoundServerState;
+
+// What the server goes through, one step after the other, and what the watch must then
+// say of it, each change announced.
+struct TWatchStep {
+    const char *Command;
+    platform::TSoundServerAnswer Expected;
+    bool Doubted = false; // a recording that failed made the program doubt the server
+};
+
+const TWatchStep WatchSteps[] = {
+    {LossCases[1].Lose, {TSoundServerState::Answering, false}},
+    {LossCases[1].Return, {TSoundServerState::Answering, true}},
+    {"kill -STOP $PID", {TSoundServerState::Silent, false}, true},
+    {"kill -CONT $PID", {TSoundServerState::Answering, true}},
+    {"kill -KILL $PID", {TSoundServerState::Absent, false}},
+    {"bash " ZEL_PULSE_SCRIPT " start $SERVER", {TSoundServerState::Answering, true}},
+    {"bash " ZEL_PULSE_SCRIPT " stop $SERVER", {TSoundServerState::Absent, false}},
+    {"bash " ZEL_PULSE_SCRIPT " start $SERVER", {TSoundServerState::Answering, true}},
+};
+
+} // namespace
+
+TEST_F(SoundServer, TheWatchKnowsWhatTheServerOffersAndTellsOfEachChange) {
+    std::atomic<int> Changes = 0;
+    platform::TSoundServerWatch Watch([&] { ++Changes; });
+    const auto Now = [] { return std::chrono::steady_clock::now(); };
+    ASSERT_EQ(Watch.Answer(Now() + 2s),
+              (platform::TSoundServerAnswer{TSoundServerState::Answering, true}));
+    for (const TWatchStep &Step : WatchSteps) {
+        const int Before = Changes;
+        Run(Step.Command);
+        if (Step.Doubted)
+            Watch.Doubt();
+        const auto Deadline = Now() + 5s;
+        while (Now() < Deadline && !(Watch.Answer(Now()) == Step.Expected && Changes > Before))
+            std::this_thread::sleep_for(20ms);
+        EXPECT_EQ(static_cast<int>(Watch.Answer(Now()).State),
+                  static_cast<int>(Step.Expected.State))
+            << Step.Command;
+        EXPECT_EQ(Watch.Answer(Now()).HasSource, Step.Expected.HasSource) << Step.Command;
+        EXPECT_GT(Changes, Before) << "no news of: " << Step.Command;
+    }
 }
