@@ -91,7 +91,7 @@ bool SomethingListens(const std::string &Path) {
 } // namespace
 
 TSoundServerWatch::TSoundServerWatch(std::function<void()> OnChange)
-    : FOnChange(std::move(OnChange)), FSockets(LocalServerSockets()),
+    : FOnChange(std::move(OnChange)), FSockets(LocalServerSockets()), FBackOff(LookInterval),
       FLoop(pa_threaded_mainloop_new()) {
     if (!FLoop)
         throw std::bad_alloc();

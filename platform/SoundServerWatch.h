@@ -74,7 +74,7 @@ private:
     int FFolders = -1; // inotify, on the folders of FSockets
     std::chrono::steady_clock::time_point FNewsUntil;
     std::chrono::steady_clock::time_point FLastFullAttempt;
-    std::chrono::milliseconds FBackOff{1000};
+    std::chrono::milliseconds FBackOff; // before asking a server that did not let us in
     pa_threaded_mainloop *FLoop = nullptr;
     pa_context *FContext = nullptr;
     pa_time_event *FTimer = nullptr; // the next look, or the end of patience
