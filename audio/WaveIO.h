@@ -98,7 +98,7 @@ public:
     TWaveAudioEvent OnError;
     // The device stopped delivering (Lost() became true): fired on the thread that found
     // out, the notification thread while recording, before the loss is reported.
-    TWaveAudioEvent OnLost; // silent while the device is being destroyed
+    TWaveAudioEvent OnLost;           // silent while the device is being destroyed
     TWaveAudioLevelEvent OnLevel;     // silent while the device is being destroyed
     TWaveAudioRawDataEvent OnRawData; // silent while the device is being destroyed
 
