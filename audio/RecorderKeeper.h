@@ -1,16 +1,19 @@
 #pragma once
 
 // Keeps a recorder recording, unattended: when its input is lost, or when it could not
-// be started, it is closed and started again and again, at growing intervals of up to
-// two and a half seconds, until the input is back. The user hears of the first failure
-// only (the recorder reports a loss once; a failed first start is thrown to the caller);
-// the attempts after it stay quiet. The recorder's own contract is untouched: the
-// keeper only sets Active, as any owner may.
+// be started, it is closed and started again, at growing intervals of up to two seconds
+// and at once whenever the sound input announces a change (a sound server that answers,
+// a new source), until the input is back. The user hears of the first failure only
+// (the recorder reports a loss once; a failed first start is thrown to the caller); the
+// attempts after it stay quiet. The recorder's own contract is untouched: the keeper
+// only sets Active, as any owner may, and listens to OnLost. While the recorder records,
+// the keeper does nothing at all.
 //
 // The keeper lives on the thread that activates the recorder and needs that thread's
 // event loop. It never outlives the recorder it watches: free it first.
 
 #include "audio/WaveIO.h"
+#include "platform/InputChanges.h"
 
 #include <QTimer>
 
@@ -34,13 +37,19 @@ public:
     // Called, with the keeper as sender, when a recorder that lost its input records again.
     std::function<void(TObject *Sender)> OnRecovered;
 
+protected:
+    ~TRecorderKeeper() override;
+
 private:
     void Check();
     void TryStart();
     void Reactivate();
     void SetActiveQuietly(bool Value);
     void Retry();
-    void Watch();
+    // Any thread: a look on the keeper's own thread, as soon as its loop runs.
+    void CheckSoon();
+    void InputChanged();
+    void ListenForLoss(bool Listening);
     static TWaveAudioIO *FindRecorder(TComponent *Owner);
 
     TStartEvent FStart;
@@ -48,4 +57,6 @@ private:
     QTimer FTimer;
     std::chrono::milliseconds FBackOff;
     bool FLost = false;
+    // After the timer, which it posts to.
+    platform::TInputChangeListener FInputChanges;
 };

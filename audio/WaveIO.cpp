@@ -190,6 +190,11 @@ void TWaveAudioIO::DoError() {
     throw EWaveAudioSysError(LastErrorText());
 }
 
+void TWaveAudioIO::DoLost() {
+    if (OnLost && !Destroying())
+        OnLost(this);
+}
+
 std::string TWaveAudioIO::LastErrorText() {
     const MMRESULT Code = FLastError;
     return FLost && Code == MMSYSERR_NODRIVER ? LostInputText : GetErrorText(Code);
@@ -281,7 +286,8 @@ void TWaveAudioIO::HandleNotification(UINT Code, LPARAM Param) {
 
 bool TWaveAudioIO::CheckDeliveryResult(MMRESULT Code) {
     if (Code == MMSYSERR_NODRIVER) {
-        FLost = true;
+        if (!FLost.exchange(true))
+            DoLost();
         if (FLossReported.exchange(true)) {
             FLastError = Code;
             return false;

@@ -96,6 +96,9 @@ public:
     // A device call failed: LastError and LastErrorText tell why. Without a handler
     // the failure raises EWaveAudioSysError.
     TWaveAudioEvent OnError;
+    // The device stopped delivering (Lost() became true): fired on the thread that found
+    // out, the notification thread while recording, before the loss is reported.
+    TWaveAudioEvent OnLost;           // silent while the device is being destroyed
     TWaveAudioLevelEvent OnLevel;     // silent while the device is being destroyed
     TWaveAudioRawDataEvent OnRawData; // silent while the device is being destroyed
 
@@ -130,6 +133,7 @@ protected:
     virtual void DoPause();
     virtual void DoResume();
     virtual void DoError();
+    virtual void DoLost();
     virtual void DoLevel(const void *Buffer, DWORD BufferSize);
     virtual void DoRawData(const void *Buffer, DWORD BufferSize);
 

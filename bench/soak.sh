@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Soak run of the receiver's recovery: for MINUTES (default 30) numbered messages are
 # played back to back into a private sound server while the receiver (the window's units
-# without the window: zel-bench-soak-listener) records through ALSA, and the server is
+# without the window: zel-bench-soak-listener) records from it, and the server is
 # killed and started again every RESTART minutes (default 5). Reports the messages sent
 # and shown, the errors, the recoveries with the time from each server start to the next
 # recorded buffer, the listener's resident memory at the start and the end and its
@@ -40,8 +40,9 @@ until grep -q recording "$work/events.txt"; do sleep 0.1; done
 sleep 5
 rss_start=$(rss_kb)
 
-# One message every 1.5 s or so: each in a file of its own, so that a number sent is a
-# number that can be looked for.
+# One message every 1.7 s or so: each in a file of its own, so that a number sent is a
+# number that can be looked for, with a long preamble, as a sound server drops the first
+# moments of every new stream.
 end=$((SECONDS + minutes * 60))
 next_restart=$((SECONDS + restart_minutes * 60))
 sent=0
@@ -56,7 +57,7 @@ while [ $SECONDS -lt $end ]; do
     continue
   fi
   sent=$((sent + 1))
-  "$build/bin/zel-encode" --preamble 100 -o "$work/message.wav" "SMS>SOAK MESSAGE $sent" 2>/dev/null
+  "$build/bin/zel-encode" --preamble 600 -o "$work/message.wav" "SMS>SOAK MESSAGE $sent" 2>/dev/null
   paplay --device=zel_null "$work/message.wav" 2>/dev/null || true
 done
 sleep 3

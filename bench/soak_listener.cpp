@@ -1,5 +1,5 @@
 // The receiver as the window keeps it (a receiver started, and started again after a lost
-// or missing input, by a keeper, on the ALSA sound input) without the window: one line
+// or missing input, by a keeper, on the sound input the window uses) without the window: one line
 // per event on stdout, each with the wall-clock time in milliseconds, for bench/soak.sh:
 //   <ms> message <text>     a message was delivered (what the window would show)
 //   <ms> error <text>       an error reached the central handler (an error box)
@@ -7,7 +7,7 @@
 //   <ms> cpu <us>           at the end: the processor time used, all threads included
 // Ends on SIGTERM or SIGINT.
 #include "audio/RecorderKeeper.h"
-#include "platform/AlsaWaveIn.h"
+#include "platform/PreferredWaveIn.h"
 #include "platform/TerminationSignals.h"
 #include "receiver/untFFSKReceiver.h"
 
@@ -32,8 +32,8 @@ void Report(const std::string &Event) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    platform::TAlsaWaveInService SoundInput;
-    platform::SetWaveInService(&SoundInput);
+    const auto SoundInput = platform::CreatePreferredWaveInService();
+    platform::SetWaveInService(SoundInput.get());
     QCoreApplication Application(argc, argv);
     platform::TTerminationSignals Signals([](int) { QCoreApplication::quit(); });
 

@@ -38,9 +38,17 @@ QString TApplication::Title() const {
 }
 
 int TApplication::Run() {
+    if (FTerminated)
+        return 0;
     if (FMainForm)
         FMainForm->show();
     return exec();
+}
+
+void TApplication::Terminate() {
+    FTerminated = true;
+    closeAllWindows();
+    quit();
 }
 
 bool TApplication::notify(QObject *Receiver, QEvent *Event) {

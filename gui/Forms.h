@@ -31,14 +31,19 @@ public:
         return Form;
     }
 
-    // Shows the main window and handles events until it is closed.
+    // Shows the main window and handles events until it is closed; after Terminate,
+    // returns at once.
     int Run();
+    // Ends the program the way closing its windows does, at any moment: an error box
+    // that is up closes too, and a main window not shown yet is never shown.
+    void Terminate();
 
     bool notify(QObject *Receiver, QEvent *Event) override;
     void ShowException(std::exception_ptr Error);
 
 private:
     QPointer<QWidget> FMainForm;
+    bool FTerminated = false;
     platform::TExceptionHandler FPreviousHandler;
 };
 

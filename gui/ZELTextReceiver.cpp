@@ -40,8 +40,9 @@ int main(int argc, char *argv[]) {
 
     int QtArgCount = 1; // Qt sees the program name only, none of its own options
     TApplication Application(QtArgCount, argv);
+    // Ending the session, `kill` or Ctrl+C close the window as the user would, also while
+    // the error box of the start is up and the window is not there yet.
+    platform::TTerminationSignals Signals([&Application](int) { Application.Terminate(); });
     Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
-    // Ending the session, `kill` or Ctrl+C close the window as the user would.
-    platform::TTerminationSignals Signals([](int) { QApplication::closeAllWindows(); });
     return Application.Run();
 }

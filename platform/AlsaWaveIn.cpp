@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -559,6 +560,15 @@ private:
     unsigned FPcmEpoch = 0;
     std::thread FThread;
 };
+
+// ALSA's own card search opens thirty-two device names; a card has a control device.
+bool HasSoundCard() {
+    std::error_code Error;
+    for (const auto &Entry : std::filesystem::directory_iterator("/dev/snd", Error))
+        if (Entry.path().filename().string().starts_with("controlC"))
+            return true;
+    return false;
+}
 
 TAlsaWaveInService::TAlsaWaveInService() {
     SilenceAlsa();

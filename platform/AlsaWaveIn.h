@@ -12,6 +12,9 @@ namespace platform {
 
 class TAlsaCaptureStream;
 
+// True when the machine has a sound card: a look at the device files, nothing opened.
+bool HasSoundCard();
+
 class TAlsaWaveInService final : public IWaveInService {
 public:
     TAlsaWaveInService();

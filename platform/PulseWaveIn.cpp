@@ -509,15 +509,6 @@ private:
     std::uint64_t FPosition = 0;
 };
 
-bool SoundServerAnswers() {
-    try {
-        TPulseConnection Connection;
-        return Connection.Connect(TClock::now() + ServerPatience);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-}
-
 UINT TPulseWaveInService::GetNumDevs() {
     std::optional<std::vector<TSource>> Sources = AskSources(false, TClock::now() + ServerPatience);
     return Sources ? static_cast<UINT>(Sources->size()) : 0;

@@ -14,9 +14,6 @@ namespace platform {
 
 class TPulseCaptureStream;
 
-// True when a sound server answers within that time-out.
-bool SoundServerAnswers();
-
 class TPulseWaveInService final : public IWaveInService {
 public:
     UINT GetNumDevs() override;

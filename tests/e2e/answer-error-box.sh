@@ -7,13 +7,8 @@ set -euo pipefail
 source "$(dirname "$0")/wait.sh"
 shots=$ZEL_SHOTS
 
-boxes() { xdotool search --onlyvisible --name '^Zeltextreceiver$' 2>/dev/null || true; }
-box_shown() {
-  kill -0 "$ZEL_PROGRAM_PID" 2>/dev/null || { echo "the program ended without an error box" >&2; exit 1; }
-  [ -n "$(boxes)" ]
-}
-wait_until "the error box" box_shown
-box=$(boxes)
+wait_until "the error box" error_box_shown
+box=$(error_boxes)
 [ "$(wc -w <<<"$box")" -eq 1 ] || { echo "more than one error box: $box" >&2; exit 1; }
 [ -z "$(xdotool search --onlyvisible --name '^ZEL Text Receiver$' 2>/dev/null)" ] ||
   { echo "the window opened before the error was answered" >&2; exit 1; }
@@ -22,5 +17,5 @@ wait_until "the error box to be painted" painted_shot "$box" "$shots/box-only.pn
 import -window root "$shots/box.png"
 
 xdotool windowfocus --sync "$box" key Return
-no_box() { [ -z "$(boxes)" ]; }
+no_box() { [ -z "$(error_boxes)" ]; }
 wait_until "the error box to go" no_box

@@ -18,3 +18,12 @@ wait_until() {
 painted_shot() {
   import -window "$1" "$2" 2>/dev/null && [ "$(identify -format %k "$2")" -gt 2 ]
 }
+
+# The program's error boxes on the display (their caption is the application title).
+error_boxes() { xdotool search --onlyvisible --name '^Zeltextreceiver$' 2>/dev/null || true; }
+
+# Whether the program, ZEL_PROGRAM_PID, shows an error box; exits when it has ended.
+error_box_shown() {
+  kill -0 "$ZEL_PROGRAM_PID" 2>/dev/null || { echo "the program ended without an error box" >&2; exit 1; }
+  [ -n "$(error_boxes)" ]
+}

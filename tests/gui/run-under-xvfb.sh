@@ -14,7 +14,8 @@
 # next to PROGRAM); ZEL_XVFB_TIMEOUT, seconds allowed for each wait (default 60);
 # ZEL_XVFB_BEFORE_WINDOW, a command run once the program has started, before its window
 # is awaited (to answer a message box, say), with DISPLAY set and ZEL_PROGRAM_PID holding
-# the program's process id; the test fails when it fails.
+# the program's process id; the test fails when it fails. ZEL_XVFB_ENDS_BEFORE_WINDOW set:
+# that command ends the program, which must then end well without showing its window.
 set -euo pipefail
 
 program=$(realpath "$1")
@@ -86,9 +87,26 @@ export QT_QPA_PLATFORM=xcb
 "$program" >"$out/stdout.txt" 2>"$out/stderr.txt" &
 program_pid=$!
 
+# Waits for the program to end; it must end with exit code 0 and print nothing.
+expect_good_end() {
+  ended() { ! kill -0 "$program_pid" 2>/dev/null; }
+  wait_until "the program to end" ended
+  local status=0
+  wait "$program_pid" || status=$?
+  program_pid=
+  [ "$status" -eq 0 ] || fail "exit code $status"
+  [ ! -s "$out/stdout.txt" ] || fail "the program wrote to stdout"
+  [ ! -s "$out/stderr.txt" ] || fail "the program wrote to stderr"
+}
+
 if [ -n "${ZEL_XVFB_BEFORE_WINDOW:-}" ]; then
   ZEL_PROGRAM_PID=$program_pid "$ZEL_XVFB_BEFORE_WINDOW" ||
     fail "command before the window failed: $ZEL_XVFB_BEFORE_WINDOW"
+fi
+if [ -n "${ZEL_XVFB_ENDS_BEFORE_WINDOW:-}" ]; then
+  expect_good_end
+  echo "passed: ended before its window, exit code 0, no output"
+  exit 0
 fi
 
 window_shown() {
@@ -112,13 +130,5 @@ wait_until "the window to be painted" painted
 cp "$scratch/shot.png" "$out/main-window.png"
 
 "$close_window" "$window" || fail "could not ask the window to close"
-ended() { ! kill -0 "$program_pid" 2>/dev/null; }
-wait_until "the program to end" ended
-status=0
-wait "$program_pid" || status=$?
-program_pid=
-
-[ "$status" -eq 0 ] || fail "exit code $status"
-[ ! -s "$out/stdout.txt" ] || fail "the program wrote to stdout"
-[ ! -s "$out/stderr.txt" ] || fail "the program wrote to stderr"
+expect_good_end
 echo "passed: window shown, closed, exit code 0, no output; screenshot in $out/main-window.png"
