@@ -3,6 +3,7 @@
 #include "platform/MessageServices.h"
 
 #include <QBoxLayout>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
 
@@ -181,17 +182,20 @@ void TfrmZELTextReceiverMain::ReceiverReceive(TObject *, bool MessIsSMS,
 }
 
 // Raises and activates the window where it is. A minimised window stays minimised,
-// and a window being closed is not shown again.
+// and a window being closed is not shown again. The active window is already in
+// front: asking again would only make the desktop repaint it.
 void TfrmZELTextReceiverMain::BringForward() {
-    if (!isVisible() || (windowState() & Qt::WindowMinimized))
+    if (!isVisible() || (windowState() & Qt::WindowMinimized) || isActiveWindow())
         return;
     raise();
     activateWindow();
 }
 
 // Trims the log to its last rows, then adds the message; a ">>" in it starts a new
-// line at its second '>'.
+// line at its second '>'. The trim and the lines are shown as one change.
 void TfrmZELTextReceiverMain::AddTextMessage(const TRxString &RxString) {
+    Memo1->BeginUpdate();
+    const QScopeGuard Shown([this] { Memo1->EndUpdate(); });
     if (const int Surplus = Memo1->RowCount() - LogRows; Surplus > 0)
         Memo1->DeleteFirstRows(Surplus);
     const auto Separator = RxString.find(">>");

@@ -260,6 +260,26 @@ TEST_F(MainWindow, ScrollsTheNewestLineIntoView) {
     EXPECT_TRUE(Form->Memo1->textCursor().atEnd());
 }
 
+// Trimming a full log and adding as many rows leaves the scroll bar as it was: it is
+// not painted again, and the log is painted once per message.
+TEST_F(MainWindow, RepaintsAFullLogOncePerMessage) {
+    for (int Line = 1; Line <= 80; ++Line)
+        Sms("LINE " + std::to_string(Line));
+    Sms("HEAD>>TAIL");
+    QScrollBar *Scroll = Form->Memo1->verticalScrollBar();
+    TPaintCounter ScrollPaints(Scroll), LogPaints(Form->Memo1->viewport());
+    QCoreApplication::processEvents();
+    const int ScrollSeen = ScrollPaints.Count(), LogSeen = LogPaints.Count();
+    const int Maximum = Scroll->maximum();
+    for (int Message = 0; Message < 5; ++Message) {
+        Sms("MORE>>TEXT");
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(Scroll->maximum(), Maximum);
+    EXPECT_EQ(ScrollPaints.Count(), ScrollSeen);
+    EXPECT_EQ(LogPaints.Count(), LogSeen + 5);
+}
+
 TEST_F(MainWindow, BringsItselfForwardForEveryMessageOnly) {
     QWidget Other;
     Other.show();
