@@ -23,6 +23,9 @@ constexpr int LevelBarBorder = 2;
 constexpr std::int32_t OverloadAbove = 90;
 constexpr std::int32_t NormalBelow = 70;
 
+// The bottom strip before the first trace.
+const TRxString InitialTrace = "-";
+
 // The log keeps this many rows of earlier messages.
 constexpr int LogRows = 70;
 
@@ -89,7 +92,8 @@ void TfrmZELTextReceiverMain::CreateControls() {
     prbLevelIn->setContentsMargins(LevelBarBorder, LevelBarBorder, LevelBarBorder, LevelBarBorder);
     prbLevelIn->setFixedWidth(LevelBarWidth);
 
-    Panel1 = new TPanel(QStringLiteral("-"), this);
+    FShownBits = InitialTrace;
+    Panel1 = new TPanel(DisplayText(InitialTrace), this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFont(FixedPitchFont(8));
     Panel1->setFixedHeight(TraceHeight);
@@ -151,23 +155,30 @@ void TfrmZELTextReceiverMain::ReceiverBitReceive(TObject *, const TRxString &Bit
 }
 
 // The receiver reports 240 traces and a level per buffer, all before the event loop
-// runs again: the bar and the trace are brought up to date once, after the buffer.
+// runs again: the bar and the trace are brought up to date once, after the buffer, and
+// only when they would change. A quiet input costs no repaint at all.
 void TfrmZELTextReceiverMain::ShowReportsLater() {
-    if (FShowPending)
+    if (FShowPending || !ReportsChanged())
         return;
     FShowPending = true;
     QMetaObject::invokeMethod(this, &TfrmZELTextReceiverMain::ShowReports, Qt::QueuedConnection);
 }
 
+bool TfrmZELTextReceiverMain::ReportsChanged() const {
+    return (FLevel && *FLevel != prbLevelIn->Position()) || FBarColor != prbLevelIn->BarColor() ||
+           (FBits && *FBits != FShownBits);
+}
+
 void TfrmZELTextReceiverMain::ShowReports() {
     FShowPending = false;
-    // An unchanged bar is not painted again: a quiet input costs no repaint at all.
     if (FLevel && *FLevel != prbLevelIn->Position())
         prbLevelIn->SetPosition(*FLevel);
     if (FBarColor != prbLevelIn->BarColor())
         prbLevelIn->SetBarColor(FBarColor);
-    if (FBits)
-        Panel1->SetCaption(DisplayText(*FBits));
+    if (FBits && *FBits != FShownBits) {
+        FShownBits = *FBits;
+        Panel1->SetCaption(DisplayText(FShownBits));
+    }
     FLevel.reset();
     FBits.reset();
 }
