@@ -4,6 +4,7 @@
 
 #include "platform/MessageServices.h"
 #include "platform/PreferredWaveIn.h"
+#include "platform/PulseLoop.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
 #include "tools/DeviceChoice.h"
@@ -230,6 +231,8 @@ int Listen(int ArgCount, char **Args) {
     std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication Application(ArgCount, Args);
+    // The sound server's audio wakes this thread only, which runs the event loop.
+    platform::HandleSoundServerHere();
     ReportRecordingErrors();
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;
