@@ -175,6 +175,24 @@ TEST_F(MainWindow, ShowsTheBitTraceAsItComes) {
     EXPECT_EQ(Form->Panel1->Caption(), "01");
 }
 
+// A quiet input reports the same level and trace buffer after buffer: nothing is
+// painted again.
+TEST_F(MainWindow, PaintsNothingWhileTheReportsStayTheSame) {
+    Level(0);
+    Bits("--");
+    QCoreApplication::processEvents();
+    TPaintCounter BarPaints(Form->prbLevelIn), TracePaints(Form->Panel1);
+    for (int Buffer = 0; Buffer < 5; ++Buffer) {
+        Level(0);
+        Bits("--");
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(BarPaints.Count(), 0);
+    EXPECT_EQ(TracePaints.Count(), 0);
+    Bits("-1");
+    EXPECT_TRUE(TracePaints.WaitForPaintAfter(0));
+}
+
 TEST_F(MainWindow, SplitsTextMessagesAtTheFirstDoubleAngle) {
     struct TCase {
         std::string Message;
