@@ -230,8 +230,7 @@ int Listen(int ArgCount, char **Args) {
     platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
     std::signal(SIGPIPE, SIG_IGN);
 
-    // Qt's own event loop: the GLib one costs more for every buffer, and a service needs
-    // nothing of GLib's.
+    // Qt's own event loop: the GLib one costs more for every recorded buffer.
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication Application(ArgCount, Args);
     // The sound server's audio wakes this thread only, which runs the event loop.
