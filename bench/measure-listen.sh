@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures what zel-listen costs while it listens, as measure-program.sh measures the
 # window (bench/usage.sh): CPU use, wake-ups and resident memory while it listens to
-# silence and while it receives continuous traffic on a private sound server, here
+# silence, while it receives continuous traffic and while it receives paced traffic (a
+# message every 5 s) on a private sound server, here
 # publishing every message to a private MQTT broker, in ROUNDS rounds, as medians. Then
 # the time from each message's delivery (its "time") to its arrival at a subscriber on
 # the same machine: median and largest.
@@ -37,6 +38,7 @@ export ZEL_RESULTS=$work/rounds.txt
 server=$(tr -dc 0-9 <"$work/pulse/runtime/pid")
 
 traffic_recording "$build/bin/zel-encode" "$work/traffic.wav" "$seconds"
+traffic_recording "$build/bin/zel-encode" "$work/paced.wav" "$seconds" "$PACED_PAUSE_MS"
 
 mosquitto_sub -h 127.0.0.1 -p "$port" -t 'bench/#' -F '%U %p' >"$work/arrivals" &
 subscriber=$!
@@ -45,12 +47,11 @@ listener=$!
 sleep 2
 for round in $(seq "$rounds"); do
   measure_interval listen-silence "$seconds" "$server" "$listener"
-  paplay --device=zel_null "$work/traffic.wav" &
-  player=$!
-  sleep 1
-  measure_interval listen-traffic "$seconds" "$server" "$listener"
-  kill "$player" 2>/dev/null || true
-  wait "$player" 2>/dev/null || true
+  for kind in traffic paced; do
+    play_traffic "$work/$kind.wav"
+    measure_interval "listen-$kind" "$seconds" "$server" "$listener"
+    stop_traffic
+  done
 done
 median_table
 

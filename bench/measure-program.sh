@@ -2,7 +2,8 @@
 # Measures what the whole program costs while it only listens, side by side with the
 # peer pipeline "parec --rate=22050 ... | multimon-ng -a FMSFSK -t raw -" on the same
 # private sound server: both listen to silence and to continuous traffic (back-to-back
-# messages played with paplay), in alternating rounds. Each interval gives the listener's
+# messages played with paplay) and to paced traffic (a message every 5 s, a busy radio
+# net), in alternating rounds. Each interval gives the listener's
 # CPU use (schedstat of all its threads, as a percentage of one core), its wake-ups a
 # second (voluntary + involuntary context switches of all threads), its resident memory
 # and the sound server's own CPU use (bench/usage.sh); the table shows the medians. The
@@ -39,6 +40,7 @@ export ZEL_RESULTS=$build/measure/rounds.txt ZEL_SERVER_PID
 ZEL_SERVER_PID=$(tr -dc 0-9 <"$work/pulse/runtime/pid")
 
 traffic_recording "$build/bin/zel-encode" "$work/traffic.wav" "$seconds"
+traffic_recording "$build/bin/zel-encode" "$work/paced.wav" "$seconds" "$PACED_PAUSE_MS"
 
 program=$build/bin/ZELTextReceiver
 if [ -n "${ZEL_MEASURE_WRAPPER:-}" ]; then
@@ -61,19 +63,21 @@ measure_peer() {
   local decoder=$!
   sleep 2
   measure_interval peer-silence "$seconds" "$ZEL_SERVER_PID" "$recorder" "$decoder"
-  paplay --device=zel_null "$work/traffic.wav" &
-  local player=$!
-  sleep 1
-  measure_interval peer-traffic "$seconds" "$ZEL_SERVER_PID" "$recorder" "$decoder"
-  kill "$player" "$recorder" 2>/dev/null || true
-  wait "$player" "$recorder" "$decoder" 2>/dev/null || true
+  local kind
+  for kind in traffic paced; do
+    play_traffic "$work/$kind.wav"
+    measure_interval "peer-$kind" "$seconds" "$ZEL_SERVER_PID" "$recorder" "$decoder"
+    stop_traffic
+  done
+  kill "$recorder" 2>/dev/null || true
+  wait "$recorder" "$decoder" 2>/dev/null || true
   rm -f "$work/peer"
 }
 
 for round in $(seq "$rounds"); do
   echo "round $round of $rounds"
   measure_peer
-  ZEL_TRAFFIC=$work/traffic.wav ZEL_SECONDS=$seconds \
+  ZEL_TRAFFIC=$work/traffic.wav ZEL_PACED=$work/paced.wav ZEL_SECONDS=$seconds \
     "$root/tests/gui/run-under-xvfb.sh" "$program" "$build/measure" "$root/bench/measure-window.sh"
 done
 median_table

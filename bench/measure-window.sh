@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Run by run-under-xvfb.sh for measure-program.sh while the window is up: measures the
-# program behind the window over ZEL_SECONDS of silence, then of ZEL_TRAFFIC played into
-# the sound server (bench/usage.sh's measure_interval), and prints where its processor
-# time went, by thread.
+# program behind the window over ZEL_SECONDS of silence, then of ZEL_TRAFFIC and of
+# ZEL_PACED played into the sound server (bench/usage.sh's measure_interval), and prints
+# where its processor time went, by thread.
 set -euo pipefail
 export LC_ALL=C
 source "$(dirname "$0")/usage.sh"
@@ -29,9 +29,9 @@ measure() {
 # The program settles after opening its window and the sound input.
 sleep 2
 measure silence
-paplay --device=zel_null "$ZEL_TRAFFIC" &
-player=$!
-sleep 1
+play_traffic "$ZEL_TRAFFIC"
 measure traffic
-kill "$player" 2>/dev/null || true
-wait "$player" 2>/dev/null || true
+stop_traffic
+play_traffic "$ZEL_PACED"
+measure paced
+stop_traffic

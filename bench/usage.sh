@@ -2,15 +2,33 @@
 # all threads of the given processes: time on a processor (schedstat, in nanoseconds),
 # wake-ups (voluntary and involuntary context switches) and resident memory.
 
-# traffic_recording ZEL-ENCODE FILE SECONDS
-# Writes back-to-back messages to FILE, enough (a pair lasts about 0.6 s) to outlast an
-# interval of SECONDS.
+# Silence between paced messages: with the message itself, one every 5 s, a busy
+# channel as radio nets carry them (back to back, the channel never rests).
+PACED_PAUSE_MS=4700
+
+# traffic_recording ZEL-ENCODE FILE SECONDS [PAUSE-MS]
+# Writes text and location messages in turn to FILE, PAUSE-MS apart (default 0: back to
+# back, about 3.3 a second), enough (a pair lasts about 0.6 s) to outlast an interval of
+# SECONDS.
 traffic_recording() {
-  local messages=() number
-  for number in $(seq $(($3 * 2))); do
+  local pause=${4:-0} messages=() number
+  for number in $(seq $(($3 * 1000 / (600 + 2 * pause) + 1))); do
     messages+=("SMS>TRAFFIC MESSAGE $number>>SECOND LINE" "LOC>4807N01134E $number")
   done
-  "$1" -o "$2" --gap 0 "${messages[@]}"
+  "$1" -o "$2" --gap "$pause" "${messages[@]}"
+}
+
+# play_traffic FILE: plays FILE into the private server's sink, in the background;
+# $player holds its process id.
+play_traffic() {
+  paplay --device=zel_null "$1" &
+  player=$!
+  sleep 1
+}
+
+stop_traffic() {
+  kill "$player" 2>/dev/null || true
+  wait "$player" 2>/dev/null || true
 }
 
 # "NANOSECONDS SWITCHES RSS-KIB" of the processes PIDS.

@@ -1,5 +1,6 @@
 #include "gui/ExtCtrls.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 TPanel::TPanel(const QString &Caption, QWidget *Parent) : QFrame(Parent) {
@@ -16,7 +17,8 @@ void TPanel::SetCaption(const QString &Value) {
     if (Line == FCaption)
         return;
     FCaption = Line;
-    update();
+    // The bevel stays as it is: only the text is painted again.
+    update(contentsRect());
 }
 
 QSize TPanel::sizeHint() const {
@@ -25,7 +27,8 @@ QSize TPanel::sizeHint() const {
 }
 
 void TPanel::paintEvent(QPaintEvent *Event) {
-    QFrame::paintEvent(Event);
+    if (!contentsRect().contains(Event->rect()))
+        QFrame::paintEvent(Event);
     QPainter Painter(this);
     Painter.setPen(palette().color(foregroundRole()));
     Painter.drawText(contentsRect(), Qt::AlignCenter | Qt::TextSingleLine, FCaption);

@@ -21,6 +21,9 @@ QIcon ProgramIcon() {
 TApplication::TApplication(int &Argc, char **Argv) : QApplication(Argc, Argv), TComponent(nullptr) {
     Q_INIT_RESOURCE(ZELTextReceiver);
     setWindowIcon(ProgramIcon());
+    // A steady caret: a blinking one would wake the program twice a second, all day,
+    // to repaint the log while the window has the focus.
+    setCursorFlashTime(0);
     FPreviousHandler = platform::SetExceptionHandler(
         [this](TObject *, std::exception_ptr Error) { ShowException(Error); });
 }

@@ -6,6 +6,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <utility>
 
 TMemo::TMemo(QWidget *Parent) : QPlainTextEdit(Parent) {
     setReadOnly(true);
@@ -60,6 +61,32 @@ void TMemo::AppendLine(const QString &Line) {
     QTextCursor Cursor(document());
     Cursor.movePosition(QTextCursor::End);
     Cursor.insertText(Line + QLatin1Char('\n'));
+    // Inside an update the layout is not there yet: the caret moves once it is.
+    if (FUpdates > 0)
+        FEndPending = true;
+    else
+        ShowEnd();
+}
+
+void TMemo::ShowEnd() {
+    QTextCursor Cursor(document());
+    Cursor.movePosition(QTextCursor::End);
     setTextCursor(Cursor);
     ensureCursorVisible();
+}
+
+void TMemo::BeginUpdate() {
+    if (FUpdates++ > 0)
+        return;
+    FUpdate = QTextCursor(document());
+    FUpdate.beginEditBlock();
+}
+
+void TMemo::EndUpdate() {
+    if (FUpdates == 0 || --FUpdates > 0)
+        return;
+    FUpdate.endEditBlock();
+    FUpdate = QTextCursor();
+    if (std::exchange(FEndPending, false))
+        ShowEnd();
 }

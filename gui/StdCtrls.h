@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QTextCursor>
 
 // A read-only, word-wrapped text log that counts its lines as it shows them: a line
 // that wraps counts once per row.
@@ -19,6 +20,16 @@ public:
     // scrolls it into view.
     void AppendLine(const QString &Line);
 
+    // Changes between these two are laid out and shown once, at the end: the log and
+    // its scroll bar are painted only if their look has changed. Nested pairs count.
+    void BeginUpdate();
+    void EndUpdate();
+
 private:
     int LaidOutLineCount(const QTextBlock &Block) const;
+    void ShowEnd();
+
+    int FUpdates = 0;
+    QTextCursor FUpdate;
+    bool FEndPending = false;
 };

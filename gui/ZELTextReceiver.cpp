@@ -6,6 +6,7 @@
 #include "gui/ProgramOptions.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/PreferredWaveIn.h"
+#include "platform/PulseLoop.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
 
@@ -38,11 +39,15 @@ int main(int argc, char *argv[]) {
     const auto SoundInput = platform::CreatePreferredWaveInService();
     platform::SetWaveInService(SoundInput.get());
 
+    // Qt's own event loop: the GLib one costs more for every recorded buffer.
+    qputenv("QT_NO_GLIB", "1");
     int QtArgCount = 1; // Qt sees the program name only, none of its own options
     TApplication Application(QtArgCount, argv);
     // Ending the session, `kill` or Ctrl+C close the window as the user would, also while
     // the error box of the start is up and the window is not there yet.
     platform::TTerminationSignals Signals([&Application](int) { Application.Terminate(); });
+    // The sound server's audio wakes this thread only, which runs the event loop.
+    platform::HandleSoundServerHere();
     Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
     return Application.Run();
 }

@@ -3,6 +3,7 @@
 #include "platform/MessageServices.h"
 
 #include <QBoxLayout>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
 
@@ -21,6 +22,9 @@ constexpr int LevelBarBorder = 2;
 // only below the lower one.
 constexpr std::int32_t OverloadAbove = 90;
 constexpr std::int32_t NormalBelow = 70;
+
+// The bottom strip before the first trace.
+const TRxString InitialTrace = "-";
 
 // The log keeps this many rows of earlier messages.
 constexpr int LogRows = 70;
@@ -88,7 +92,8 @@ void TfrmZELTextReceiverMain::CreateControls() {
     prbLevelIn->setContentsMargins(LevelBarBorder, LevelBarBorder, LevelBarBorder, LevelBarBorder);
     prbLevelIn->setFixedWidth(LevelBarWidth);
 
-    Panel1 = new TPanel(QStringLiteral("-"), this);
+    FShownBits = InitialTrace;
+    Panel1 = new TPanel(DisplayText(InitialTrace), this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFont(FixedPitchFont(8));
     Panel1->setFixedHeight(TraceHeight);
@@ -150,23 +155,30 @@ void TfrmZELTextReceiverMain::ReceiverBitReceive(TObject *, const TRxString &Bit
 }
 
 // The receiver reports 240 traces and a level per buffer, all before the event loop
-// runs again: the bar and the trace are brought up to date once, after the buffer.
+// runs again: the bar and the trace are brought up to date once, after the buffer, and
+// only when they would change. A quiet input costs no repaint at all.
 void TfrmZELTextReceiverMain::ShowReportsLater() {
-    if (FShowPending)
+    if (FShowPending || !ReportsChanged())
         return;
     FShowPending = true;
     QMetaObject::invokeMethod(this, &TfrmZELTextReceiverMain::ShowReports, Qt::QueuedConnection);
 }
 
+bool TfrmZELTextReceiverMain::ReportsChanged() const {
+    return (FLevel && *FLevel != prbLevelIn->Position()) || FBarColor != prbLevelIn->BarColor() ||
+           (FBits && *FBits != FShownBits);
+}
+
 void TfrmZELTextReceiverMain::ShowReports() {
     FShowPending = false;
-    // An unchanged bar is not painted again: a quiet input costs no repaint at all.
     if (FLevel && *FLevel != prbLevelIn->Position())
         prbLevelIn->SetPosition(*FLevel);
     if (FBarColor != prbLevelIn->BarColor())
         prbLevelIn->SetBarColor(FBarColor);
-    if (FBits)
-        Panel1->SetCaption(DisplayText(*FBits));
+    if (FBits && *FBits != FShownBits) {
+        FShownBits = *FBits;
+        Panel1->SetCaption(DisplayText(FShownBits));
+    }
     FLevel.reset();
     FBits.reset();
 }
@@ -181,17 +193,20 @@ void TfrmZELTextReceiverMain::ReceiverReceive(TObject *, bool MessIsSMS,
 }
 
 // Raises and activates the window where it is. A minimised window stays minimised,
-// and a window being closed is not shown again.
+// and a window being closed is not shown again. The active window is already in
+// front: asking again would only make the desktop repaint it.
 void TfrmZELTextReceiverMain::BringForward() {
-    if (!isVisible() || (windowState() & Qt::WindowMinimized))
+    if (!isVisible() || (windowState() & Qt::WindowMinimized) || isActiveWindow())
         return;
     raise();
     activateWindow();
 }
 
 // Trims the log to its last rows, then adds the message; a ">>" in it starts a new
-// line at its second '>'.
+// line at its second '>'. The trim and the lines are shown as one change.
 void TfrmZELTextReceiverMain::AddTextMessage(const TRxString &RxString) {
+    Memo1->BeginUpdate();
+    const QScopeGuard Shown([this] { Memo1->EndUpdate(); });
     if (const int Surplus = Memo1->RowCount() - LogRows; Surplus > 0)
         Memo1->DeleteFirstRows(Surplus);
     const auto Separator = RxString.find(">>");

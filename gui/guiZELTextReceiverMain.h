@@ -44,6 +44,7 @@ private:
     void ReceiverReceive(TObject *Sender, bool MessIsSMS, const TRxString &RxString);
 
     void ShowReportsLater();
+    bool ReportsChanged() const;
     void ShowReports();
     void BringForward();
     void AddTextMessage(const TRxString &RxString);
@@ -54,6 +55,7 @@ private:
     std::optional<std::int32_t> FLevel;
     TColor FBarColor = clHighlight;
     std::optional<TRxString> FBits;
+    TRxString FShownBits; // the trace the bottom strip shows
     bool FShowPending = false;
     // Starts the receiver, and again whenever its sound input was lost or missing.
     TRecorderKeeper *FInputKeeper = nullptr;

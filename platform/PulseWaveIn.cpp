@@ -1,5 +1,6 @@
 #include "platform/PulseWaveIn.h"
 
+#include "platform/PulseLoop.h"
 #include "platform/WaveInQueue.h"
 
 #include <pulse/pulseaudio.h>
@@ -50,62 +51,50 @@ void Forget(pa_operation *Operation) {
         pa_operation_unref(Operation);
 }
 
-void SignalLoop(pa_threaded_mainloop *Loop) {
-    pa_threaded_mainloop_signal(Loop, 0);
+void SignalLoop(void *Loop) {
+    static_cast<TPulseLoop *>(Loop)->Signal();
 }
 
-// A connection to the sound server with a main-loop thread of its own. Callbacks run on
-// that thread with the loop locked; a caller locks the loop (TLock) before touching the
+// A connection to the sound server whose events run on a loop (TPulseLoop): callbacks
+// run with the loop locked; a caller locks the loop (TLock) before touching the
 // connection or what belongs to it.
 class TPulseConnection {
 public:
     class TLock {
     public:
-        explicit TLock(TPulseConnection &Connection) : FLoop(Connection.FLoop) {
-            pa_threaded_mainloop_lock(FLoop);
-        }
-        ~TLock() { pa_threaded_mainloop_unlock(FLoop); }
+        explicit TLock(TPulseConnection &Connection) : FLoop(*Connection.FLoop) { FLoop.Lock(); }
+        ~TLock() { FLoop.Unlock(); }
         TLock(const TLock &) = delete;
         TLock &operator=(const TLock &) = delete;
 
     private:
-        pa_threaded_mainloop *FLoop;
+        TPulseLoop &FLoop;
     };
 
-    TPulseConnection() : FLoop(pa_threaded_mainloop_new()) {
-        if (!FLoop)
-            throw std::bad_alloc();
+    TPulseConnection() : FLoop(TPulseLoop::ForCallingThread()) {
         TProplist Application = Properties({{PA_PROP_APPLICATION_NAME, "ZEL Text Receiver"},
                                             {PA_PROP_APPLICATION_ID, "zeltextreceiver"},
                                             {PA_PROP_APPLICATION_ICON_NAME, "zeltextreceiver"}});
-        FContext = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(FLoop), nullptr,
-                                                Application.get());
-        if (!FContext) {
-            pa_threaded_mainloop_free(FLoop);
+        FContext = pa_context_new_with_proplist(FLoop->Api(), nullptr, Application.get());
+        if (!FContext)
             throw std::bad_alloc();
-        }
         pa_context_set_state_callback(
-            FContext,
-            [](pa_context *, void *Loop) { SignalLoop(static_cast<pa_threaded_mainloop *>(Loop)); },
-            FLoop);
+            FContext, [](pa_context *, void *Loop) { SignalLoop(Loop); }, FLoop.get());
     }
 
-    ~TPulseConnection() {
-        Disconnect();
-        pa_threaded_mainloop_free(FLoop);
-    }
+    ~TPulseConnection() { Disconnect(); }
 
     TPulseConnection(const TPulseConnection &) = delete;
     TPulseConnection &operator=(const TPulseConnection &) = delete;
 
     pa_context *Context() const { return FContext; }
-    pa_threaded_mainloop *Loop() const { return FLoop; }
+    void Signal() { FLoop->Signal(); }
 
     // True once the server has accepted the connection, before the deadline.
     bool Connect(TClock::time_point Deadline) {
         // A server that is not running is not started for us: then there is none.
         if (pa_context_connect(FContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            pa_threaded_mainloop_start(FLoop) < 0)
+            !FLoop->Start())
             return false;
         TLock Lock(*this);
         WaitFor(
@@ -129,15 +118,15 @@ public:
             pa_context_unref(FContext);
             FContext = nullptr;
         }
-        pa_threaded_mainloop_stop(FLoop);
+        FLoop->Stop();
     }
 
     // With the loop locked: waits until Done holds or the deadline passes; Done's answer.
     bool WaitFor(const std::function<bool()> &Done, TClock::time_point Deadline) {
         struct TAlarm {
-            pa_threaded_mainloop *Loop;
+            TPulseLoop *Loop;
             bool Rang = false;
-        } Alarm{FLoop};
+        } Alarm{FLoop.get()};
         const auto Left = std::chrono::duration_cast<std::chrono::microseconds>(
             std::max(Deadline - TClock::now(), TClock::duration::zero()));
         pa_time_event *Event = pa_context_rttime_new(
@@ -149,9 +138,9 @@ public:
             },
             &Alarm);
         while (!Done() && !Alarm.Rang && Event)
-            pa_threaded_mainloop_wait(FLoop);
+            FLoop->Wait();
         if (Event)
-            pa_threaded_mainloop_get_api(FLoop)->time_free(Event);
+            FLoop->Api()->time_free(Event);
         return Done();
     }
 
@@ -160,11 +149,7 @@ public:
         if (!Operation)
             return false;
         pa_operation_set_state_callback(
-            Operation,
-            [](pa_operation *, void *Loop) {
-                SignalLoop(static_cast<pa_threaded_mainloop *>(Loop));
-            },
-            FLoop);
+            Operation, [](pa_operation *, void *Loop) { SignalLoop(Loop); }, FLoop.get());
         WaitFor([Operation] { return pa_operation_get_state(Operation) != PA_OPERATION_RUNNING; },
                 Deadline);
         const bool Done = pa_operation_get_state(Operation) == PA_OPERATION_DONE;
@@ -175,7 +160,7 @@ public:
     }
 
 private:
-    pa_threaded_mainloop *FLoop;
+    std::unique_ptr<TPulseLoop> FLoop;
     pa_context *FContext = nullptr;
 };
 
@@ -444,7 +429,7 @@ private:
         auto &This = *static_cast<TPulseCaptureStream *>(Self);
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(Stream)))
             This.Lose();
-        SignalLoop(This.FConnection.Loop());
+        This.FConnection.Signal();
     }
 
     static void Readable(pa_stream *, size_t, void *Self) {

@@ -3,9 +3,9 @@
 // The sound input through a sound server (PulseAudio, or PipeWire through its PulseAudio
 // protocol): the wave-in service served by libpulse. WAVE_MAPPER is the server's default
 // source; devices 0..n-1 are its sources. Each open device has a connection of its own
-// whose main-loop thread fills the queued buffers and posts the notifications; it never
-// calls the engine. No call waits for the server longer than a short time-out, so a
-// server that hangs cannot hang the program.
+// whose events (TPulseLoop: a thread of its own, or the opening thread's event loop)
+// fill the queued buffers and post the notifications; they never call the engine. No call waits for
+// the server longer than a short time-out, so a server that hangs cannot hang the program.
 
 #include "platform/WaveInHandles.h"
 #include "platform/WaveInService.h"

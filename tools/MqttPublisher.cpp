@@ -23,7 +23,9 @@ using namespace std::chrono_literals;
 constexpr auto FirstRetryDelay = 1s;
 constexpr auto LongestRetryDelay = 30s;
 constexpr int KeepAliveSeconds = 30;
-constexpr int PollMilliseconds = 1000;
+// Often enough for the keep-alive (a ping goes out at most a quarter late) without
+// waking the program every second: a message or a stop wakes the poll at once.
+constexpr int PollMilliseconds = KeepAliveSeconds * 1000 / 4;
 // Messages sent but not yet acknowledged; more wait in the queue.
 constexpr std::size_t InFlightLimit = 20;
 constexpr int QoS = 1;

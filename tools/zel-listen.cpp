@@ -4,6 +4,7 @@
 
 #include "platform/MessageServices.h"
 #include "platform/PreferredWaveIn.h"
+#include "platform/PulseLoop.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
 #include "tools/DeviceChoice.h"
@@ -229,7 +230,11 @@ int Listen(int ArgCount, char **Args) {
     platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Qt's own event loop: the GLib one costs more for every recorded buffer.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication Application(ArgCount, Args);
+    // The sound server's audio wakes this thread only, which runs the event loop.
+    platform::HandleSoundServerHere();
     ReportRecordingErrors();
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;

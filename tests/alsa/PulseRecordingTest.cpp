@@ -3,6 +3,7 @@
 #include "TestSignal.h"
 #include "WaveInProbe.h"
 
+#include "platform/PulseLoop.h"
 #include "platform/PulseWaveIn.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +70,16 @@ private:
     std::string FShared;
 };
 
+// Recording runs twice: with the sound server's events on a thread of the connection's
+// own, and on the test thread's event loop, as the programs run them.
+class PulseStream : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { platform::HandleSoundServerHere(GetParam()); }
+    void TearDown() override { platform::HandleSoundServerHere(false); }
+    // Notifications are awaited as this run's events need.
+    void Follow(TRecordingSession &Session) { Session.Log().WaitInEventLoop(GetParam()); }
+};
+
 template <class TCall> std::chrono::steady_clock::duration Timed(TCall Call) {
     const auto Began = std::chrono::steady_clock::now();
     Call();
@@ -104,14 +115,18 @@ TEST(PulseRecording, NamesTheSourcesAndAnswersFormatQueries) {
     EXPECT_EQ(ErrorText(Service, MMSYSERR_NODRIVER), "No sound input was found.");
 }
 
-TEST(PulseRecording, RecordsPlayedMessagesInFullBuffersUnderTheProgramsName) {
+TEST_P(PulseStream, RecordsPlayedMessagesInFullBuffersUnderTheProgramsName) {
     const std::vector<std::string> Messages = {"SMS>HELLO FROM THE SOUND SERVER",
                                                "LOC>5230N01322E"};
     platform::TPulseWaveInService Service;
     TRecordingSession Session(Service);
+    Follow(Session);
+    const std::size_t Threads = ThreadCount();
     ASSERT_EQ(Session.Open(), MMSYSERR_NOERROR);
     Session.QueueAll();
     ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
+    // On the event loop the audio wakes no thread of its own.
+    EXPECT_EQ(ThreadCount() == Threads, GetParam());
     const std::string Streams = Output("pactl list source-outputs");
     EXPECT_NE(Streams.find("application.name = \"ZEL Text Receiver\""), std::string::npos)
         << Streams;
@@ -159,10 +174,11 @@ void StartRecording(platform::IWaveInService &Service, TRecordingSession &Sessio
 
 } // namespace
 
-TEST(PulseRecording, AServerThatStopsAnsweringHoldsNoCallUp) {
+TEST_P(PulseStream, AServerThatStopsAnsweringHoldsNoCallUp) {
     TOwnServer Server;
     platform::TPulseWaveInService Service;
     TRecordingSession Session(Service);
+    Follow(Session);
     StartRecording(Service, Session);
     Server.Signal(SIGSTOP);
     TRecordingSession Waiting(Service);
@@ -175,7 +191,7 @@ TEST(PulseRecording, AServerThatStopsAnsweringHoldsNoCallUp) {
               2s);
 }
 
-TEST(PulseRecording, ALostSourceOrServerReturnsEveryBufferAndAFreshOpenWorksOnceItIsBack) {
+TEST_P(PulseStream, ALostSourceOrServerReturnsEveryBufferAndAFreshOpenWorksOnceItIsBack) {
     TOwnServer Server;
     platform::TPulseWaveInService Service;
     struct TLoss {
@@ -189,6 +205,7 @@ TEST(PulseRecording, ALostSourceOrServerReturnsEveryBufferAndAFreshOpenWorksOnce
           TLoss{"server gone", [&] { Server.Stop(); }, [&] { Server.Start(); }}}) {
         SCOPED_TRACE(Loss.Name);
         TRecordingSession Session(Service);
+        Follow(Session);
         StartRecording(Service, Session);
         Loss.Cause();
         std::set<WAVEHDR *> Returned;
@@ -203,6 +220,12 @@ TEST(PulseRecording, ALostSourceOrServerReturnsEveryBufferAndAFreshOpenWorksOnce
 
         Loss.Mend();
         TRecordingSession Again(Service);
+        Follow(Again);
         StartRecording(Service, Again);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Events, PulseStream, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &Info) {
+                             return Info.param ? "OnEventLoop" : "OnOwnThread";
+                         });

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <filesystem>
 
 TNotificationLog::TNotificationLog()
@@ -22,12 +25,21 @@ std::optional<TNotification> TNotificationLog::Next(std::chrono::milliseconds Ti
     while (FArrived.empty()) {
         const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
             Deadline - std::chrono::steady_clock::now());
-        if (Left.count() <= 0 || !platform::PumpWindowMessage(FWindow, Left.count()))
+        if (Left.count() <= 0 || !TakeMessage(Left))
             return std::nullopt;
     }
     TNotification Notification = FArrived.front();
     FArrived.pop_front();
     return Notification;
+}
+
+bool TNotificationLog::TakeMessage(std::chrono::milliseconds Left) {
+    if (!FInEventLoop)
+        return platform::PumpWindowMessage(FWindow, Left.count());
+    QEventLoop Loop;
+    QTimer::singleShot(Left, &Loop, &QEventLoop::quit);
+    Loop.processEvents(QEventLoop::WaitForMoreEvents);
+    return true;
 }
 
 WAVEFORMATEX Mono16bit48000Hz() {

@@ -33,9 +33,15 @@ public:
     DWORD Window() const { return FWindow; }
     // The next notification, waiting for it as long as Timeout; nothing after that.
     std::optional<TNotification> Next(std::chrono::milliseconds Timeout = 10s);
+    // Waits by running the thread's event loop, as a program does, rather than by
+    // taking the window's messages only.
+    void WaitInEventLoop(bool Value) { FInEventLoop = Value; }
 
 private:
+    bool TakeMessage(std::chrono::milliseconds Left);
+
     DWORD FWindow;
+    bool FInEventLoop = false;
     std::deque<TNotification> FArrived;
 };
 

@@ -175,6 +175,24 @@ TEST_F(MainWindow, ShowsTheBitTraceAsItComes) {
     EXPECT_EQ(Form->Panel1->Caption(), "01");
 }
 
+// A quiet input reports the same level and trace buffer after buffer: nothing is
+// painted again.
+TEST_F(MainWindow, PaintsNothingWhileTheReportsStayTheSame) {
+    Level(0);
+    Bits("--");
+    QCoreApplication::processEvents();
+    TPaintCounter BarPaints(Form->prbLevelIn), TracePaints(Form->Panel1);
+    for (int Buffer = 0; Buffer < 5; ++Buffer) {
+        Level(0);
+        Bits("--");
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(BarPaints.Count(), 0);
+    EXPECT_EQ(TracePaints.Count(), 0);
+    Bits("-1");
+    EXPECT_TRUE(TracePaints.WaitForPaintAfter(0));
+}
+
 TEST_F(MainWindow, SplitsTextMessagesAtTheFirstDoubleAngle) {
     struct TCase {
         std::string Message;
@@ -258,6 +276,26 @@ TEST_F(MainWindow, ScrollsTheNewestLineIntoView) {
     Sms("LAST");
     EXPECT_EQ(Scroll->value(), Scroll->maximum());
     EXPECT_TRUE(Form->Memo1->textCursor().atEnd());
+}
+
+// Trimming a full log and adding as many rows leaves the scroll bar as it was: it is
+// not painted again, and the log is painted once per message.
+TEST_F(MainWindow, RepaintsAFullLogOncePerMessage) {
+    for (int Line = 1; Line <= 80; ++Line)
+        Sms("LINE " + std::to_string(Line));
+    Sms("HEAD>>TAIL");
+    QScrollBar *Scroll = Form->Memo1->verticalScrollBar();
+    TPaintCounter ScrollPaints(Scroll), LogPaints(Form->Memo1->viewport());
+    QCoreApplication::processEvents();
+    const int ScrollSeen = ScrollPaints.Count(), LogSeen = LogPaints.Count();
+    const int Maximum = Scroll->maximum();
+    for (int Message = 0; Message < 5; ++Message) {
+        Sms("MORE>>TEXT");
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(Scroll->maximum(), Maximum);
+    EXPECT_EQ(ScrollPaints.Count(), ScrollSeen);
+    EXPECT_EQ(LogPaints.Count(), LogSeen + 5);
 }
 
 TEST_F(MainWindow, BringsItselfForwardForEveryMessageOnly) {
