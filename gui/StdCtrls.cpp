@@ -61,7 +61,7 @@ void TMemo::AppendLine(const QString &Line) {
     QTextCursor Cursor(document());
     Cursor.movePosition(QTextCursor::End);
     Cursor.insertText(Line + QLatin1Char('\n'));
-    // Inside an update the layout is not there yet: the caret moves once it is.
+    // Inside an update the view does not know the new size yet: the caret moves once it does.
     if (FUpdates > 0)
         FEndPending = true;
     else
@@ -75,18 +75,23 @@ void TMemo::ShowEnd() {
     ensureCursorVisible();
 }
 
+// The layout tells the view of every edit. Held until the end, it tells it once: the
+// scroll bar sees only the final size, so a full log that loses and gains as many rows
+// leaves it unpainted. The edits stay separate, so rows they do not touch keep their
+// layout and are not shaped again for every message.
 void TMemo::BeginUpdate() {
     if (FUpdates++ > 0)
         return;
-    FUpdate = QTextCursor(document());
-    FUpdate.beginEditBlock();
+    document()->documentLayout()->blockSignals(true);
 }
 
 void TMemo::EndUpdate() {
     if (FUpdates == 0 || --FUpdates > 0)
         return;
-    FUpdate.endEditBlock();
-    FUpdate = QTextCursor();
+    QAbstractTextDocumentLayout *Layout = document()->documentLayout();
+    Layout->blockSignals(false);
+    emit Layout->documentSizeChanged(Layout->documentSize());
+    emit Layout->update();
     if (std::exchange(FEndPending, false))
         ShowEnd();
 }

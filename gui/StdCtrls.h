@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QPlainTextEdit>
-#include <QTextCursor>
 
 // A read-only, word-wrapped text log that counts its lines as it shows them: a line
 // that wraps counts once per row.
@@ -20,8 +19,8 @@ public:
     // scrolls it into view.
     void AppendLine(const QString &Line);
 
-    // Changes between these two are laid out and shown once, at the end: the log and
-    // its scroll bar are painted only if their look has changed. Nested pairs count.
+    // Changes between these two are shown once, at the end: the log and its scroll bar
+    // are painted only if their look has changed. Nested pairs count.
     void BeginUpdate();
     void EndUpdate();
 
@@ -30,6 +29,5 @@ private:
     void ShowEnd();
 
     int FUpdates = 0;
-    QTextCursor FUpdate;
     bool FEndPending = false;
 };

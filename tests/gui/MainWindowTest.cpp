@@ -279,7 +279,8 @@ TEST_F(MainWindow, ScrollsTheNewestLineIntoView) {
 }
 
 // Trimming a full log and adding as many rows leaves the scroll bar as it was: it is
-// not painted again, and the log is painted once per message.
+// not painted again, and the log is painted once per message. Rows the message does
+// not touch keep their layout.
 TEST_F(MainWindow, RepaintsAFullLogOncePerMessage) {
     for (int Line = 1; Line <= 80; ++Line)
         Sms("LINE " + std::to_string(Line));
@@ -296,6 +297,10 @@ TEST_F(MainWindow, RepaintsAFullLogOncePerMessage) {
     EXPECT_EQ(Scroll->maximum(), Maximum);
     EXPECT_EQ(ScrollPaints.Count(), ScrollSeen);
     EXPECT_EQ(LogPaints.Count(), LogSeen + 5);
+
+    const QTextBlock Middle = Form->Memo1->document()->findBlockByNumber(30);
+    Sms("LAST");
+    EXPECT_GT(Middle.layout()->lineCount(), 0);
 }
 
 TEST_F(MainWindow, BringsItselfForwardForEveryMessageOnly) {
