@@ -10,13 +10,8 @@ set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/listen-common.sh"
 listen=$1 encode=$2 work=$3
-pulse=$here/../alsa/private-pulse.sh
 rm -rf "$work" && mkdir -p "$work"
-# A sound server of its own, where inputs are plugged and unplugged.
-bash "$pulse" start "$work/pulse"
-eval "$(bash "$pulse" env "$work/pulse")"
-trap 'kill $listener 2>/dev/null || true; bash "$pulse" stop "$work/pulse"' EXIT
-listener=
+own_sound_server start # where inputs are plugged and unplugged
 
 plug() { pactl load-module module-null-sink sink_name="$1" sink_properties=device.description="$2"; }
 radio=$(plug radio USB-Radio-Interface-Audio-Adapter)
