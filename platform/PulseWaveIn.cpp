@@ -273,9 +273,12 @@ public:
         pa_stream_set_read_callback(FStream, &TPulseCaptureStream::Readable, this);
         const pa_buffer_attr Attributes = Fragments(Milliseconds(DefaultFragmentMilliseconds));
         // Connected running, so that an idle source wakes up now: one that stays
-        // suspended cannot be had, which the open reports.
+        // suspended cannot be had, which the open reports. A source asked for by name
+        // is kept: when it goes, the stream is lost rather than moved to another one.
+        const pa_stream_flags_t Flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_ADJUST_LATENCY | (Source.empty() ? 0 : PA_STREAM_DONT_MOVE));
         if (pa_stream_connect_record(FStream, Source.empty() ? nullptr : Source.c_str(),
-                                     &Attributes, PA_STREAM_ADJUST_LATENCY) < 0)
+                                     &Attributes, Flags) < 0)
             return StreamFailure(pa_context_errno(FConnection.Context()));
         FConnection.WaitFor([this] { return pa_stream_get_state(FStream) != PA_STREAM_CREATING; },
                             Deadline);

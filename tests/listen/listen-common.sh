@@ -21,3 +21,14 @@ status_of() {
 json_pattern() {
   printf '^{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z","kind":"%s","text":"%s","station":"%s"}$' "$@"
 }
+
+# A sound server of the script's own in $work/pulse, for the clients of the script:
+# "config" only points them at it (it is not there yet), "start" starts it too. It
+# stops when the script ends, after the listener ($listener, once started).
+own_sound_server() {
+  pulse=$here/../alsa/private-pulse.sh
+  bash "$pulse" "$1" "$work/pulse"
+  eval "$(bash "$pulse" env "$work/pulse")"
+  listener=
+  trap 'kill $listener 2>/dev/null || true; bash "$pulse" stop "$work/pulse"' EXIT
+}

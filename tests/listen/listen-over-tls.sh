@@ -3,7 +3,8 @@
 # certificate: a message played into the private sound server arrives with the right
 # topic and JSON, the station says "online" while it runs, and after kill -9 the
 # broker's last will leaves "offline". The plain output shows the timestamped line. The
-# input is chosen by its name in --list-devices: the null sink's monitor.
+# input is chosen by its name in --list-devices: the null sink's monitor; a name that
+# no input has is refused at once.
 #
 # Usage: listen-over-tls.sh ZEL-LISTEN ZEL-ENCODE BROKER-DIR WORK-DIR
 set -euo pipefail
@@ -20,6 +21,11 @@ mosquitto_sub -h 127.0.0.1 -p "$port" "${tls[@]}" -q 1 -v -t "$topic/#" >"$work/
 subscriber=$!
 device="Monitor of Null Output"
 "$listen" --list-devices | grep -q "	$device$" || fail "no '$device' in --list-devices"
+code=0
+"$listen" --device "${device}s" 2>"$work/typo" || code=$?
+[ $code -eq 2 ] && [ "$(lines_in "$work/typo")" -eq 1 ] &&
+  grep -q "^zel-listen: no sound input named '${device}s' (see --list-devices)$" "$work/typo" ||
+  fail "a name no input has: status $code, $(cat "$work/typo")"
 "$listen" --device "$device" --station "$station" --mqtt "mqtts://127.0.0.1:$port/zel" "${tls[@]}" >"$work/stdout" 2>"$work/stderr" &
 listener=$!
 trap 'kill $subscriber $listener 2>/dev/null || true' EXIT

@@ -8,15 +8,11 @@ set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/listen-common.sh"
 listen=$1 encode=$2 work=$3
-pulse=$here/../alsa/private-pulse.sh
 rm -rf "$work" && mkdir -p "$work"
-# A sound server of its own, not yet there.
-bash "$pulse" config "$work/pulse"
-eval "$(bash "$pulse" env "$work/pulse")"
+own_sound_server config
 
 "$listen" >"$work/stdout" 2>"$work/stderr" &
 listener=$!
-trap 'kill $listener 2>/dev/null || true; bash "$pulse" stop "$work/pulse"' EXIT
 wait_until "the waiting line" at_least "$work/stderr" 1 "^zel-listen: no sound input .*waiting"
 bash "$pulse" start "$work/pulse"
 wait_until "the input" at_least "$work/stderr" 1 "^zel-listen: sound input found"

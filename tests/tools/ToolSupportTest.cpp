@@ -1,3 +1,5 @@
+#include "platform/SimulatedWaveIn.h"
+#include "tools/DeviceChoice.h"
 #include "tools/LineWriter.h"
 #include "tools/MessageText.h"
 #include "tools/MqttUrl.h"
@@ -185,3 +187,58 @@ TEST(RawSampleSource, SamplesSplitByThePipeComeOutWhole) {
     EXPECT_TRUE(Source.Next().empty());
     EXPECT_EQ(Received, (std::vector<std::int16_t>{0x0201, 0x0403, 0x0605, 0x0807}));
 }
+
+namespace {
+
+// A sound input whose device list changes between opens, as a sound server's does when
+// it restarts or inputs come and go. Each step offers the names --list-devices would
+// show and tells the device the preferred input reaches then; "" for a missing input.
+TEST(DeviceChoice, TheNameIsLookedUpAtEveryOpen) {
+    struct TStep {
+        std::vector<std::string> Offered;
+        std::string Reached;
+    };
+    const struct {
+        std::string Given;
+        std::vector<TStep> Steps;
+    } Cases[] = {
+        {"USB radio",
+         {{{}, ""}, // no sound server yet: waited for
+          {{"Built-in Audio", "USB radio"}, "USB radio"},
+          {{"USB radio"}, "USB radio"}, // another back-end, another number
+          {{"Built-in Audio"}, ""},     // unplugged
+          {{"Webcam", "Built-in Audio", "USB radio"}, "USB radio"}}},
+        // Listed names are cut to 31 bytes, at a character boundary.
+        {"Monitor of USB PnP Sound Device Analog Mono",
+         {{{"Monitor of USB PnP Sound", "Monitor of USB PnP Sound Device"},
+           "Monitor of USB PnP Sound Device"},
+          {{"Monitor of USB PnP Sound"}, ""}}},
+        {"Monitor of FM Radio Interface \xC3\x9C"
+         "bertragung",
+         {{{"Monitor of FM Radio Interface "}, "Monitor of FM Radio Interface "}}},
+        {"1", {{{"Built-in Audio", "USB radio"}, "USB radio"}, {{"USB radio"}, ""}}},
+    };
+    platform::TSimulatedWaveInService Base;
+    const auto Offer = [&](const std::vector<std::string> &Names) {
+        std::vector<platform::TSimulatedWaveInService::TDevice> Devices(Names.size());
+        for (std::size_t Index = 0; Index < Names.size(); ++Index)
+            Devices[Index].Name = Names[Index];
+        Base.SetDevices(Devices);
+    };
+    const WAVEFORMATEX Format{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+    for (const auto &Case : Cases) {
+        Offer(Case.Steps.front().Offered);
+        TChosenDeviceService Chosen(Base, Case.Given);
+        for (const TStep &Step : Case.Steps) {
+            SCOPED_TRACE(Case.Given + " among " + std::to_string(Step.Offered.size()));
+            Offer(Step.Offered);
+            WAVEINCAPSA Caps{};
+            const MMRESULT Listed = Chosen.GetDevCaps(WAVE_MAPPER, &Caps, sizeof Caps);
+            EXPECT_EQ(Listed ? "" : std::string(Caps.szPname), Step.Reached);
+            EXPECT_EQ(Chosen.Open(nullptr, WAVE_MAPPER, &Format, 0, 0, WAVE_FORMAT_QUERY),
+                      Step.Reached.empty() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR);
+        }
+    }
+}
+
+} // namespace
