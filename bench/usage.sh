@@ -21,7 +21,7 @@ traffic_recording() {
 # play_traffic FILE: plays FILE into the private server's sink, in the background;
 # $player holds its process id.
 play_traffic() {
-  paplay --device=zel_null "$1" &
+  PULSE_CLIENTCONFIG=$ZEL_PLAYER_CLIENTCONFIG paplay --device=zel_null "$1" &
   player=$!
   sleep 1
 }
