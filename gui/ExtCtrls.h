@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QFrame>
+#include <QRawFont>
 #include <QString>
 
 // A strip with a raised bevel and one centred line of plain text. It paints the text
-// itself: the trace changes 1 200 times a second, and a new caption must cost no
+// itself: the trace changes with every recorded buffer, and a new caption must cost no
 // more than a repaint (a label would recompute its size every time).
 class TPanel : public QFrame {
     Q_OBJECT
@@ -19,8 +20,13 @@ public:
     QSize sizeHint() const override;
 
 protected:
+    void changeEvent(QEvent *Event) override;
     void paintEvent(QPaintEvent *Event) override;
 
 private:
+    bool DrawFixedPitchCaption(QPainter &Painter) const;
+
     QString FCaption;
+    // The font's own glyphs when it is fixed-pitch; invalid otherwise.
+    QRawFont FFixedPitchGlyphs;
 };

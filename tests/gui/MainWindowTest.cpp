@@ -9,6 +9,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontInfo>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -173,6 +174,24 @@ TEST_F(MainWindow, ShowsTheBitTraceAsItComes) {
     Bits("01\0"
          "11"s);
     EXPECT_EQ(Form->Panel1->Caption(), "01");
+}
+
+// The trace strip places its fixed-pitch glyphs itself: it must look exactly as the
+// same caption drawn as text, whatever the symbols.
+TEST_F(MainWindow, DrawsTheTraceExactlyAsText) {
+    for (const std::string &Trace : {"0"s, "01^_-0101"s, std::string(40, '1'), "--10--01--"s}) {
+        Bits(Trace);
+        const QImage Drawn = Form->Panel1->grab().toImage();
+        Bits("");
+        QImage Expected = Form->Panel1->grab().toImage();
+        QPainter Painter(&Expected);
+        Painter.setFont(Form->Panel1->font());
+        Painter.setPen(Form->Panel1->palette().color(Form->Panel1->foregroundRole()));
+        Painter.drawText(Form->Panel1->contentsRect(), Qt::AlignCenter | Qt::TextSingleLine,
+                         QString::fromStdString(Trace));
+        Painter.end();
+        EXPECT_EQ(Drawn, Expected) << Trace;
+    }
 }
 
 // A quiet input reports the same level and trace buffer after buffer: nothing is
