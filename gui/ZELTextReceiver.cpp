@@ -41,6 +41,10 @@ int main(int argc, char *argv[]) {
 
     // Qt's own event loop: the GLib one costs more for every recorded buffer.
     qputenv("QT_NO_GLIB", "1");
+    // The window is small: its repaints go to the X server with the request, instead of
+    // through shared memory, which makes every repaint wait for the server to answer.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
     int QtArgCount = 1; // Qt sees the program name only, none of its own options
     TApplication Application(QtArgCount, argv);
     // Ending the session, `kill` or Ctrl+C close the window as the user would, also while
