@@ -99,6 +99,20 @@ TEST(WavePeakLevel, SixteenBitCountsOnlyThePositiveHalf) {
     EXPECT_EQ(Level16({29490}), 89);
 }
 
+// The peak is found wherever it lies, in whole blocks or in the samples after them.
+TEST(WavePeakLevel, SixteenBitFindsThePeakAtAnyPlaceAndLength) {
+    for (std::size_t Count : {1u, 7u, 8u, 9u, 16u, 17u, 4800u, 4807u}) {
+        for (std::size_t Place : {std::size_t{0}, Count / 2, Count - 1}) {
+            std::vector<std::int16_t> Samples(Count, -3000);
+            Samples[Place] = 16384;
+            EXPECT_EQ(Level16(Samples), 50) << Count << " samples, peak at " << Place;
+        }
+    }
+    const std::int16_t OddTail[] = {100, 200, 300, 400, 500, 600, 700, 800, 32767};
+    EXPECT_EQ(WavePeakLevel(OddTail, 17, FormatOf(Mono16bit48000Hz)), 2)
+        << "the odd byte after the eighth sample is no sample";
+}
+
 TEST(WavePeakLevel, EightBitIsOffsetBinary) {
     EXPECT_EQ(Level8({}), 0);
     EXPECT_EQ(Level8({128, 128}), 0);
