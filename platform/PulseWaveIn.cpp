@@ -456,6 +456,12 @@ private:
         if (!FRecording)
             return;
         FPosition += Bytes;
+        // Audio goes straight into the queued buffers; only what finds none waits.
+        if (FRing.empty()) {
+            const std::size_t Taken = FBuffers.Fill(Data, Bytes);
+            Data += Taken;
+            Bytes -= Taken;
+        }
         FRing.insert(FRing.end(), Data, Data + Bytes);
         // The oldest audio goes when no buffer has come back for a long time.
         if (FRing.size() > FRingLimit)
