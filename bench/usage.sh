@@ -21,13 +21,14 @@ traffic_recording() {
 # play_traffic FILE: plays FILE into the private server's sink, in the background;
 # $player holds its process id.
 play_traffic() {
-  PULSE_CLIENTCONFIG=$ZEL_PLAYER_CLIENTCONFIG paplay --device=zel_null "$1" &
+  paplay --device=zel_null "$1" &
   player=$!
   sleep 1
 }
 
+# stop_traffic: waits for the player to reach the end of its recording. PulseAudio 16
+# can abort when a player goes while its shared-memory audio is still being recorded.
 stop_traffic() {
-  kill "$player" 2>/dev/null || true
   wait "$player" 2>/dev/null || true
 }
 

@@ -31,7 +31,6 @@ client_env() {
     cat <<EOF
 export PULSE_SERVER='unix:$socket'
 export PULSE_CLIENTCONFIG='$dir/client.conf'
-export ZEL_PLAYER_CLIENTCONFIG='$dir/player.conf'
 export ALSA_CONFIG_PATH='$dir/asound.conf'
 export HOME='$dir/home'
 export XDG_RUNTIME_DIR='$runtime'
@@ -58,9 +57,6 @@ set-default-sink zel_null
 set-default-source zel_null.monitor
 EOF
     echo "autospawn = no" >"$dir/client.conf"
-    # For players killed while they play: PulseAudio 16 can abort when a client whose
-    # shared-memory blocks are still being recorded goes. Their audio goes by socket.
-    printf 'autospawn = no\nenable-shm = no\n' >"$dir/player.conf"
     # The system's configuration still provides every PCM type; only the default moves.
     cat >"$dir/asound.conf" <<EOF
 </usr/share/alsa/alsa.conf>
