@@ -5,8 +5,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-#include <algorithm>
-
 TPanel::TPanel(const QString &Caption, QWidget *Parent) : QFrame(Parent) {
     setFrameStyle(QFrame::Panel | QFrame::Raised);
     setLineWidth(1);
@@ -53,7 +51,7 @@ bool TPanel::DrawFixedPitchCaption(QPainter &Painter) const {
     if (!FFixedPitchGlyphs.isValid() || FCaption.isEmpty())
         return false;
     const QList<quint32> Glyphs = FFixedPitchGlyphs.glyphIndexesForString(FCaption);
-    if (Glyphs.size() != FCaption.size() || std::count(Glyphs.begin(), Glyphs.end(), 0u) > 0)
+    if (Glyphs.size() != FCaption.size() || Glyphs.contains(0u))
         return false;
     const QFontMetricsF Metrics(font());
     const qreal Advance = Metrics.horizontalAdvance(QLatin1Char('0'));

@@ -36,8 +36,9 @@ bool IsDeviceNumber(const std::string &Name) {
 // to a listed one (a description copied from the sound server); then a device number.
 std::optional<UINT_PTR> FindDevice(const std::vector<std::string> &Names, const std::string &Name) {
     auto Found = std::find(Names.begin(), Names.end(), Name);
-    if (Found == Names.end() && Name.size() >= MAXPNAMELEN && !CutName(Name).empty())
-        Found = std::find(Names.begin(), Names.end(), CutName(Name));
+    if (Found == Names.end() && Name.size() >= MAXPNAMELEN)
+        if (const std::string Cut = CutName(Name); !Cut.empty())
+            Found = std::find(Names.begin(), Names.end(), Cut);
     if (Found != Names.end())
         return UINT_PTR(Found - Names.begin());
     if (IsDeviceNumber(Name) && std::stoul(Name) < Names.size())
