@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Measures what zel-listen costs while it listens, as measure-program.sh measures the
-# window (bench/usage.sh): CPU use, wake-ups and resident memory while it listens to
-# silence, while it receives continuous traffic and while it receives paced traffic (a
-# message every 5 s) on a private sound server, here
-# publishing every message to a private MQTT broker, in ROUNDS rounds, as medians. Then
+# window (bench/usage.sh), side by side with the same peer pipeline in alternating
+# rounds: CPU use, wake-ups, resident memory and the sound server's CPU use while each
+# listens alone to silence, to continuous traffic and to paced traffic (a message every
+# 5 s) on a private sound server, zel-listen publishing every message to a private MQTT
+# broker; medians over ROUNDS rounds. Then
 # the time from each message's delivery (its "time") to its arrival at a subscriber on
 # the same machine: median and largest.
 #
@@ -42,16 +43,15 @@ traffic_recording "$build/bin/zel-encode" "$work/paced.wav" "$seconds" "$PACED_P
 
 mosquitto_sub -h 127.0.0.1 -p "$port" -t 'bench/#' -F '%U %p' >"$work/arrivals" &
 subscriber=$!
-"$build/bin/zel-listen" --quiet --station measure --mqtt "mqtt://127.0.0.1:$port/bench" &
-listener=$!
-sleep 2
 for round in $(seq "$rounds"); do
-  measure_interval listen-silence "$seconds" "$server" "$listener"
-  for kind in traffic paced; do
-    play_traffic "$work/$kind.wav"
-    measure_interval "listen-$kind" "$seconds" "$server" "$listener"
-    stop_traffic
-  done
+  echo "round $round of $rounds"
+  measure_peer "$seconds" "$server" "$work"
+  "$build/bin/zel-listen" --quiet --station measure --mqtt "mqtt://127.0.0.1:$port/bench" &
+  listener=$!
+  sleep 2
+  measure_kinds listen "$seconds" "$server" "$work" "$listener"
+  kill "$listener"
+  wait "$listener" || true
 done
 median_table
 

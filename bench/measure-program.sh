@@ -54,29 +54,9 @@ EOF
   export ZEL_CLOSE_WINDOW=$build/bin/zel-close-window
 fi
 
-# The peer: the reference decoder fed by the sound server's own recorder.
-measure_peer() {
-  mkfifo "$work/peer"
-  parec --rate=22050 --channels=1 --format=s16le --raw --device=zel_null.monitor >"$work/peer" &
-  local recorder=$!
-  multimon-ng -a FMSFSK -t raw - <"$work/peer" >/dev/null 2>&1 &
-  local decoder=$!
-  sleep 2
-  measure_interval peer-silence "$seconds" "$ZEL_SERVER_PID" "$recorder" "$decoder"
-  local kind
-  for kind in traffic paced; do
-    play_traffic "$work/$kind.wav"
-    measure_interval "peer-$kind" "$seconds" "$ZEL_SERVER_PID" "$recorder" "$decoder"
-    stop_traffic
-  done
-  kill "$recorder" 2>/dev/null || true
-  wait "$recorder" "$decoder" 2>/dev/null || true
-  rm -f "$work/peer"
-}
-
 for round in $(seq "$rounds"); do
   echo "round $round of $rounds"
-  measure_peer
+  measure_peer "$seconds" "$ZEL_SERVER_PID" "$work"
   ZEL_TRAFFIC=$work/traffic.wav ZEL_PACED=$work/paced.wav ZEL_SECONDS=$seconds \
     "$root/tests/gui/run-under-xvfb.sh" "$program" "$build/measure" "$root/bench/measure-window.sh"
 done

@@ -66,6 +66,38 @@ measure_interval() {
                   ($6 - $3) * 1e9 / elapsed, $7 / 1024, 100 * ($11 - $8) / elapsed }' >>"$ZEL_RESULTS"
 }
 
+# measure_kinds NAME SECONDS SERVER-PID DIR PIDS...
+# Measures the listener PIDS over SECONDS of silence, then of DIR/traffic.wav and of
+# DIR/paced.wav played into the sound server, as NAME-silence, NAME-traffic, NAME-paced.
+measure_kinds() {
+  local name=$1 seconds=$2 server=$3 dir=$4
+  shift 4
+  measure_interval "$name-silence" "$seconds" "$server" "$@"
+  local kind
+  for kind in traffic paced; do
+    play_traffic "$dir/$kind.wav"
+    measure_interval "$name-$kind" "$seconds" "$server" "$@"
+    stop_traffic
+  done
+}
+
+# measure_peer SECONDS SERVER-PID DIR: measure_kinds of the peer, the reference decoder
+# fed by the sound server's own recorder, listening alone ("peer-..."); DIR holds the
+# recordings and takes the pipe between the two.
+measure_peer() {
+  local seconds=$1 server=$2 dir=$3
+  mkfifo "$dir/peer"
+  parec --rate=22050 --channels=1 --format=s16le --raw --device=zel_null.monitor >"$dir/peer" &
+  local recorder=$!
+  multimon-ng -a FMSFSK -t raw - <"$dir/peer" >/dev/null 2>&1 &
+  local decoder=$!
+  sleep 2
+  measure_kinds peer "$seconds" "$server" "$dir" "$recorder" "$decoder"
+  kill "$recorder" 2>/dev/null || true
+  wait "$recorder" "$decoder" 2>/dev/null || true
+  rm -f "$dir/peer"
+}
+
 # The table of medians over the rounds in $ZEL_RESULTS, one row per label.
 median_table() {
   printf '%-18s %9s %11s %8s %11s\n' "" "CPU %" "wake-ups/s" "RSS MiB" "server CPU %"
