@@ -7,6 +7,7 @@
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
+#include "platform/ShortTurns.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
 
@@ -52,6 +53,8 @@ int main(int argc, char *argv[]) {
     platform::TTerminationSignals Signals([&Application](int) { Application.Terminate(); });
     // The sound server's audio wakes this thread only, which runs the event loop.
     platform::HandleSoundServerHere();
+    // Its work per buffer is short: the server it wakes waits until that work is done.
+    platform::AskForShortTurns();
     Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
     return Application.Run();
 }

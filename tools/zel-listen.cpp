@@ -5,6 +5,7 @@
 #include "platform/MessageServices.h"
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
+#include "platform/ShortTurns.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
 #include "tools/DeviceChoice.h"
@@ -236,6 +237,8 @@ int Listen(int ArgCount, char **Args) {
     QCoreApplication Application(ArgCount, Args);
     // The sound server's audio wakes this thread only, which runs the event loop.
     platform::HandleSoundServerHere();
+    // Its work per buffer is short: the server it wakes waits until that work is done.
+    platform::AskForShortTurns();
     ReportRecordingErrors();
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;
