@@ -26,7 +26,7 @@ static_assert(sizeof(TSchedulingAttributes) == 48);
 
 // The shortest turn the kernel grants.
 constexpr std::uint64_t ShortTurnNanoseconds = 100'000;
-// The one flag that is kept: the others ask for further changes.
+// Threads started afterwards take the usual turns (and a nice value below 0 back to 0).
 constexpr std::uint64_t ResetOnFork = 0x01;
 
 } // namespace
@@ -38,7 +38,10 @@ bool AskForShortTurns() {
     if (Attributes.Policy != SCHED_OTHER && Attributes.Policy != SCHED_BATCH)
         return false;
     Attributes.Size = sizeof Attributes;
-    Attributes.Flags &= ResetOnFork;
+    // Only the calling thread: the threads it starts wake when it hands them work, and
+    // with short turns of their own they would take the processor from it at once. A
+    // raised priority (a nice value below 0) is kept for them instead.
+    Attributes.Flags = (Attributes.Flags & ResetOnFork) | (Attributes.Nice >= 0 ? ResetOnFork : 0);
     Attributes.Runtime = ShortTurnNanoseconds;
     return syscall(SYS_sched_setattr, 0, &Attributes, 0) == 0;
 }

@@ -9,9 +9,9 @@
 
 namespace platform {
 
-// Asks for the calling thread and the threads it starts afterwards. False when the
-// kernel refused the request or the thread runs under a real-time policy, which is
-// then left alone; nothing else changes either way.
+// Asks for the calling thread only. False when the kernel refused the request or the
+// thread runs under a real-time policy, which is then left alone; nothing else changes
+// either way.
 bool AskForShortTurns();
 
 } // namespace platform

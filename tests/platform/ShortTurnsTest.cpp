@@ -32,11 +32,11 @@ bool KernelGrantsTurns() {
 } // namespace
 
 // Runs on a thread of its own: the turn and the nice value stay with that thread.
-TEST(ShortTurns, AreGrantedAndTheNiceValueStays) {
+TEST(ShortTurns, AreTheCallingThreadsAloneAndItsNiceValueStays) {
     if (!KernelGrantsTurns() || TurnNanoseconds() == 0)
         GTEST_SKIP() << "this kernel does not set the length of a thread's turns";
     bool Granted = false;
-    long long Turn = 0;
+    long long Turn = 0, UsualTurn = TurnNanoseconds(), LaterThreadsTurn = 0;
     int Nice = 0;
     std::thread([&] {
         if (setpriority(PRIO_PROCESS, gettid(), 7) != 0)
@@ -44,9 +44,11 @@ TEST(ShortTurns, AreGrantedAndTheNiceValueStays) {
         Granted = platform::AskForShortTurns();
         Turn = TurnNanoseconds();
         Nice = getpriority(PRIO_PROCESS, gettid());
+        std::thread([&] { LaterThreadsTurn = TurnNanoseconds(); }).join();
     }).join();
     if (!Granted)
         GTEST_SKIP() << "the request was refused here (a container's system-call filter?)";
     EXPECT_EQ(Turn, 100'000);
     EXPECT_EQ(Nice, 7);
+    EXPECT_EQ(LaterThreadsTurn, UsualTurn);
 }
