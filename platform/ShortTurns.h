@@ -10,8 +10,8 @@
 namespace platform {
 
 // Asks for the calling thread only. False when the kernel refused the request or the
-// thread runs under a real-time policy, which is then left alone; nothing else changes
-// either way.
+// thread runs under another policy than the normal or batch one (real-time, idle),
+// which is then left alone; nothing else changes either way.
 bool AskForShortTurns();
 
 } // namespace platform
