@@ -1,8 +1,8 @@
 #include "platform/PulseLoop.h"
 
-#include <pulse/mainloop.h>
 #include <pulse/thread-mainloop.h>
 
+#include <QAbstractEventDispatcher>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QThread>
@@ -11,8 +11,14 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -42,37 +48,67 @@ private:
     pa_threaded_mainloop *FLoop;
 };
 
-// A plain libpulse main loop whose descriptors and next time-out are watched by the Qt
-// event loop of the thread that made it. When one is ready, a round polls without
-// waiting and handles what is ready; later rounds only learn what the loop waits for
-// now (the poll function records it) and handle time and deferred events, until one
-// has nothing to do. Then the watch is set to what the loop waits for. A descriptor
-// that became ready meanwhile is still ready for the watch, so nothing is missed.
-class TEventLoopWatch final : public QObject {
+// libpulse's main-loop interface served by the Qt event loop of the thread that made it:
+// descriptors are watched by socket notifiers, times by one timer, and deferred events
+// run after every event handled, until none is enabled. Nothing else is polled and no
+// pipe wakes the loop, so a fragment of audio costs the wake-up and the reads that take
+// it. A change made on another thread (with the lock held) reaches the notifiers through
+// the loop's own thread.
+class TEventLoopApi final : public QObject {
 public:
-    TEventLoopWatch() : FLoop(pa_mainloop_new()) {
-        if (!FLoop)
-            throw std::bad_alloc();
-        pa_mainloop_set_poll_func(FLoop, &TEventLoopWatch::Poll, this);
+    TEventLoopApi() {
+        FApi.userdata = this;
+        FApi.io_new = &IoNew;
+        FApi.io_enable = [](pa_io_event *Event, pa_io_event_flags_t Flags) {
+            TIo &Io = Of<TIo>(Event);
+            Io.Flags = Flags;
+            Io.Loop->Changed();
+        };
+        FApi.io_free = &Free<TIo>;
+        FApi.io_set_destroy = &SetDestroy<TIo>;
+        FApi.time_new = &TimeNew;
+        FApi.time_restart = [](pa_time_event *Event, const timeval *When) {
+            Of<TTime>(Event).Set(When);
+            Of<TTime>(Event).Loop->Changed();
+        };
+        FApi.time_free = &Free<TTime>;
+        FApi.time_set_destroy = &SetDestroy<TTime>;
+        FApi.defer_new = &DeferNew;
+        FApi.defer_enable = [](pa_defer_event *Event, int Enabled) {
+            Of<TDefer>(Event).Enabled = Enabled != 0;
+            Of<TDefer>(Event).Loop->Changed();
+        };
+        FApi.defer_free = &Free<TDefer>;
+        FApi.defer_set_destroy = &SetDestroy<TDefer>;
+        FApi.quit = [](pa_mainloop_api *, int) {};
         FTimer.setSingleShot(true);
-        connect(&FTimer, &QTimer::timeout, this, &TEventLoopWatch::Handle);
+        connect(&FTimer, &QTimer::timeout, this, [this] { Dispatch([] {}); });
+        // Readiness a blocking round took away since the loop last polled is checked.
+        if (QAbstractEventDispatcher *Dispatcher = QAbstractEventDispatcher::instance())
+            connect(Dispatcher, &QAbstractEventDispatcher::awake, this,
+                    [this] { FDoubtful = false; });
     }
-    ~TEventLoopWatch() override {
-        FNotifiers.clear();
-        pa_mainloop_free(FLoop);
-    }
-    TEventLoopWatch(const TEventLoopWatch &) = delete;
-    TEventLoopWatch &operator=(const TEventLoopWatch &) = delete;
 
-    pa_mainloop_api *Api() { return pa_mainloop_get_api(FLoop); }
+    // The connection's events are gone by now; what is left is released as libpulse's
+    // own loop releases it.
+    ~TEventLoopApi() override {
+        std::lock_guard Guard(FLock);
+        FWatching = false;
+        KillAll(FIos);
+        KillAll(FTimes);
+        KillAll(FDefers);
+        Sweep();
+    }
+    TEventLoopApi(const TEventLoopApi &) = delete;
+    TEventLoopApi &operator=(const TEventLoopApi &) = delete;
+
+    pa_mainloop_api *Api() { return &FApi; }
     std::recursive_mutex &Lock() { return FLock; }
 
     void Start() {
-        {
-            std::lock_guard Guard(FLock);
-            FWatching = true;
-        }
-        Handle();
+        std::lock_guard Guard(FLock);
+        FWatching = true;
+        Changed();
     }
 
     // Descriptors the connection closed are no longer watched once this returns; on
@@ -80,106 +116,290 @@ public:
     void Stop() {
         std::lock_guard Guard(FLock);
         FWatching = false;
-        if (QThread::currentThread() == thread()) {
-            FNotifiers.clear();
-            FTimer.stop();
-        }
+        Changed();
     }
 
+    // Locked: one round that waits for a descriptor, a time or a deferred event.
     void Wait() {
-        FPolling = Blocking;
-        pa_mainloop_iterate(FLoop, 1, nullptr);
+        FDoubtful = true;
+        std::vector<pollfd> Descriptors;
+        std::vector<TIo *> Watched;
+        for (const auto &Io : FIos)
+            if (!Io->Dead && Io->Flags != PA_IO_EVENT_NULL) {
+                Descriptors.push_back({Io->Descriptor, PollEvents(Io->Flags), 0});
+                Watched.push_back(Io.get());
+            }
+        if (::poll(Descriptors.data(), Descriptors.size(), WaitMilliseconds()) < 0)
+            return;
+        Dispatch([&] {
+            for (std::size_t Index = 0; Index < Watched.size(); ++Index)
+                if (Descriptors[Index].revents != 0)
+                    Watched[Index]->Call(IoFlags(Descriptors[Index].revents));
+        });
     }
 
 private:
-    struct TNotifier {
-        int Descriptor;
-        QSocketNotifier::Type Type;
-        std::unique_ptr<QSocketNotifier> Notifier;
+    using TClock = std::chrono::steady_clock;
+
+    // What every kind of event has: its handler's data, and whether it was freed.
+    template <class TDestroy> struct TEvent {
+        TEventLoopApi *Loop;
+        void *UserData;
+        TDestroy Destroy = nullptr;
+        bool Dead = false;
     };
 
-    enum TPolling { Blocking, Ready, WantedOnly };
-
-    static int Poll(pollfd *Descriptors, unsigned long Count, int Timeout, void *Self) {
-        auto &This = *static_cast<TEventLoopWatch *>(Self);
-        This.FWanted.assign(Descriptors, Descriptors + Count);
-        This.FTimeout = Timeout;
-        if (This.FPolling == WantedOnly) {
-            std::for_each(Descriptors, Descriptors + Count,
-                          [](pollfd &Entry) { Entry.revents = 0; });
-            return 0;
+    struct TIo : TEvent<pa_io_event_destroy_cb_t> {
+        int Descriptor;
+        pa_io_event_flags_t Flags;
+        pa_io_event_cb_t Callback;
+        QSocketNotifier *Notifiers[2] = {}; // read, write; the loop's children
+        void Call(int Ready) {
+            const auto Reported =
+                pa_io_event_flags_t(Ready & (Flags | PA_IO_EVENT_HANGUP | PA_IO_EVENT_ERROR));
+            if (!Dead && Reported)
+                Callback(&Loop->FApi, AsHandle(this), Descriptor, Reported, UserData);
         }
-        return ::poll(Descriptors, Count, This.FPolling == Blocking ? Timeout : 0);
-    }
+        // On the loop's thread; a notifier may be the one whose news is being handled.
+        ~TIo() {
+            for (QSocketNotifier *Notifier : Notifiers)
+                if (Notifier) {
+                    Notifier->setEnabled(false);
+                    Notifier->deleteLater();
+                }
+        }
+    };
 
-    void Handle() {
-        std::lock_guard Guard(FLock);
-        if (!FWatching)
-            return;
-        // A round that found something may have changed what the loop waits for.
-        constexpr int MostRounds = 16;
-        FPolling = Ready;
-        for (int Round = 0; Round < MostRounds; ++Round) {
-            if (pa_mainloop_prepare(FLoop, -1) < 0)
+    struct TTime : TEvent<pa_time_event_destroy_cb_t> {
+        timeval When{};
+        std::optional<TClock::time_point> Due; // none: not set
+        pa_time_event_cb_t Callback;
+        // When is on the wall clock, as libpulse gives it to loops other than its own.
+        void Set(const timeval *At) {
+            Due.reset();
+            if (!At)
                 return;
-            // A failed poll leaves nothing to dispatch; the watch tries again.
-            if (pa_mainloop_poll(FLoop) < 0)
-                break;
-            const int Handled = pa_mainloop_dispatch(FLoop);
-            if (FPolling == WantedOnly && Handled <= 0)
-                break;
-            FPolling = WantedOnly;
-            FTimeout = 0; // still busy after the last round: come back at once
+            When = *At;
+            const auto Left = std::chrono::seconds(When.tv_sec) +
+                              std::chrono::microseconds(When.tv_usec) -
+                              std::chrono::system_clock::now().time_since_epoch();
+            Due = TClock::now() + std::chrono::duration_cast<TClock::duration>(Left);
         }
-        Watch();
+    };
+
+    struct TDefer : TEvent<pa_defer_event_destroy_cb_t> {
+        bool Enabled = true;
+        pa_defer_event_cb_t Callback;
+    };
+
+    template <class TKind> static TKind &Of(auto *Handle) {
+        return *reinterpret_cast<TKind *>(Handle);
+    }
+    static pa_io_event *AsHandle(TIo *Io) { return reinterpret_cast<pa_io_event *>(Io); }
+    static pa_time_event *AsHandle(TTime *Time) { return reinterpret_cast<pa_time_event *>(Time); }
+    static pa_defer_event *AsHandle(TDefer *Defer) {
+        return reinterpret_cast<pa_defer_event *>(Defer);
+    }
+    static TEventLoopApi &Of(pa_mainloop_api *Api) {
+        return *static_cast<TEventLoopApi *>(Api->userdata);
     }
 
-    bool Wanted(int Descriptor, QSocketNotifier::Type Type) const {
-        const short Events = Type == QSocketNotifier::Read ? POLLIN : POLLOUT;
-        return std::any_of(FWanted.begin(), FWanted.end(), [&](const pollfd &Entry) {
-            return Entry.fd == Descriptor && (Entry.events & Events);
-        });
+    static pa_io_event *IoNew(pa_mainloop_api *Api, int Descriptor, pa_io_event_flags_t Flags,
+                              pa_io_event_cb_t Callback, void *UserData) {
+        TEventLoopApi &Loop = Of(Api);
+        auto Io = std::make_unique<TIo>();
+        Io->Loop = &Loop, Io->UserData = UserData;
+        Io->Descriptor = Descriptor, Io->Flags = Flags, Io->Callback = Callback;
+        return AsHandle(Loop.Add(Loop.FIos, std::move(Io)));
+    }
+
+    static pa_time_event *TimeNew(pa_mainloop_api *Api, const timeval *When,
+                                  pa_time_event_cb_t Callback, void *UserData) {
+        TEventLoopApi &Loop = Of(Api);
+        auto Time = std::make_unique<TTime>();
+        Time->Loop = &Loop, Time->UserData = UserData, Time->Callback = Callback;
+        Time->Set(When);
+        return AsHandle(Loop.Add(Loop.FTimes, std::move(Time)));
+    }
+
+    static pa_defer_event *DeferNew(pa_mainloop_api *Api, pa_defer_event_cb_t Callback,
+                                    void *UserData) {
+        TEventLoopApi &Loop = Of(Api);
+        auto Defer = std::make_unique<TDefer>();
+        Defer->Loop = &Loop, Defer->UserData = UserData, Defer->Callback = Callback;
+        return AsHandle(Loop.Add(Loop.FDefers, std::move(Defer)));
+    }
+
+    template <class TKind>
+    TKind *Add(std::vector<std::unique_ptr<TKind>> &Events, std::unique_ptr<TKind> Event) {
+        Events.push_back(std::move(Event));
+        Changed();
+        return Events.back().get();
+    }
+
+    // Freed events stay until no handler runs; their destroy handlers are called then.
+    template <class TKind> static void Free(auto *Handle) {
+        TKind &Event = Of<TKind>(Handle);
+        Event.Dead = true;
+        Event.Loop->Changed();
+    }
+
+    template <class TKind> static void SetDestroy(auto *Handle, auto Destroy) {
+        Of<TKind>(Handle).Destroy = Destroy;
+    }
+
+    template <class TKind> static void KillAll(std::vector<std::unique_ptr<TKind>> &Events) {
+        for (const auto &Event : Events)
+            Event->Dead = true;
+    }
+
+    // Runs handlers: Handlers, then the time events that are due and the deferred ones.
+    // Afterwards the watch is brought up to date.
+    template <class THandlers> void Dispatch(THandlers Handlers) {
+        std::lock_guard Guard(FLock);
+        ++FDepth;
+        Handlers();
+        RunDueTimes();
+        RunDeferred();
+        if (--FDepth == 0 && OnLoopThread())
+            Sweep();
+        Changed();
+    }
+
+    bool OnLoopThread() const { return QThread::currentThread() == thread(); }
+
+    void RunDueTimes() {
+        const TClock::time_point Now = TClock::now();
+        for (std::size_t Index = 0; Index < FTimes.size(); ++Index) {
+            TTime &Time = *FTimes[Index];
+            if (Time.Dead || !Time.Due || *Time.Due > Now)
+                continue;
+            Time.Due.reset();
+            Time.Callback(&FApi, AsHandle(&Time), &Time.When, Time.UserData);
+        }
+    }
+
+    // A deferred event that stays enabled gets the loop back at once, not in a spin.
+    void RunDeferred() {
+        constexpr int MostRounds = 16;
+        for (int Round = 0; Round < MostRounds && AnyDeferred(); ++Round)
+            for (std::size_t Index = 0; Index < FDefers.size(); ++Index) {
+                TDefer &Defer = *FDefers[Index];
+                if (!Defer.Dead && Defer.Enabled)
+                    Defer.Callback(&FApi, AsHandle(&Defer), Defer.UserData);
+            }
+    }
+
+    bool AnyDeferred() const {
+        return std::any_of(FDefers.begin(), FDefers.end(),
+                           [](const auto &Defer) { return !Defer->Dead && Defer->Enabled; });
+    }
+
+    void Sweep() {
+        SweepKind(FIos);
+        SweepKind(FTimes);
+        SweepKind(FDefers);
+    }
+
+    template <class TKind> void SweepKind(std::vector<std::unique_ptr<TKind>> &Events) {
+        // A destroy handler may free or make events: the list is walked by position.
+        for (std::size_t Index = 0; Index < Events.size(); ++Index)
+            if (TKind &Event = *Events[Index]; Event.Dead && Event.Destroy)
+                std::exchange(Event.Destroy, nullptr)(&FApi, AsHandle(&Event), Event.UserData);
+        std::erase_if(Events, [](const auto &Event) { return Event->Dead; });
+    }
+
+    // Locked. The notifiers and the timer follow the events on the loop's thread; a
+    // change elsewhere, or inside a handler, is applied there afterwards.
+    void Changed() {
+        if (!OnLoopThread()) {
+            if (!FWatchPosted.exchange(true))
+                QMetaObject::invokeMethod(
+                    this, [this] { Dispatch([] {}); }, Qt::QueuedConnection);
+        } else if (FDepth == 0) {
+            Watch();
+        }
     }
 
     void Watch() {
-        std::erase_if(FNotifiers, [this](const TNotifier &Entry) {
-            return !Wanted(Entry.Descriptor, Entry.Type);
-        });
-        for (const pollfd &Entry : FWanted)
-            for (QSocketNotifier::Type Type : {QSocketNotifier::Read, QSocketNotifier::Write})
-                if (Wanted(Entry.fd, Type) && !Watched(Entry.fd, Type))
-                    AddNotifier(Entry.fd, Type);
-        if (FTimeout < 0)
+        FWatchPosted = false;
+        for (const auto &Io : FIos)
+            for (int Kind = 0; Kind < 2; ++Kind)
+                WatchDescriptor(*Io, Kind);
+        const int Timeout = FWatching ? WaitMilliseconds() : -1;
+        if (Timeout < 0)
             FTimer.stop();
         else
-            FTimer.start(FTimeout);
+            FTimer.start(Timeout);
     }
 
-    bool Watched(int Descriptor, QSocketNotifier::Type Type) const {
-        return std::any_of(FNotifiers.begin(), FNotifiers.end(), [&](const TNotifier &Entry) {
-            return Entry.Descriptor == Descriptor && Entry.Type == Type;
-        });
+    // Kind 0 reads, 1 writes.
+    void WatchDescriptor(TIo &Io, int Kind) {
+        const pa_io_event_flags_t Flag = Kind == 0 ? PA_IO_EVENT_INPUT : PA_IO_EVENT_OUTPUT;
+        const bool Wanted = FWatching && !Io.Dead && (Io.Flags & Flag);
+        QSocketNotifier *&Notifier = Io.Notifiers[Kind];
+        if (!Notifier && Wanted) {
+            Notifier = new QSocketNotifier(
+                Io.Descriptor, Kind == 0 ? QSocketNotifier::Read : QSocketNotifier::Write, this);
+            connect(Notifier, &QSocketNotifier::activated, this,
+                    [this, &Io, Flag] { Dispatch([&] { Ready(Io, Flag); }); });
+        } else if (Notifier && Notifier->isEnabled() != Wanted) {
+            Notifier->setEnabled(Wanted);
+        }
     }
 
-    void AddNotifier(int Descriptor, QSocketNotifier::Type Type) {
-        auto Notifier = std::make_unique<QSocketNotifier>(Descriptor, Type);
-        connect(Notifier.get(), &QSocketNotifier::activated, this, &TEventLoopWatch::Handle);
-        FNotifiers.push_back({Descriptor, Type, std::move(Notifier)});
+    // A notifier's news may be older than a blocking round that took the readiness away.
+    void Ready(TIo &Io, int Flags) {
+        if (FDoubtful) {
+            pollfd Descriptor{Io.Descriptor, PollEvents(Flags), 0};
+            if (::poll(&Descriptor, 1, 0) <= 0)
+                return;
+            Flags = IoFlags(Descriptor.revents);
+        }
+        Io.Call(Flags);
     }
 
-    pa_mainloop *FLoop;
+    // Until the first time event is due; 0 with a deferred event; -1 without either.
+    int WaitMilliseconds() const {
+        if (AnyDeferred())
+            return 0;
+        std::optional<TClock::time_point> First;
+        for (const auto &Time : FTimes)
+            if (!Time->Dead && Time->Due && (!First || *Time->Due < *First))
+                First = Time->Due;
+        if (!First)
+            return -1;
+        const auto Left = std::chrono::ceil<std::chrono::milliseconds>(*First - TClock::now());
+        return int(std::clamp<std::chrono::milliseconds::rep>(Left.count(), 0, INT_MAX));
+    }
+
+    static short PollEvents(int Flags) {
+        return short(((Flags & PA_IO_EVENT_INPUT) ? POLLIN : 0) |
+                     ((Flags & PA_IO_EVENT_OUTPUT) ? POLLOUT : 0));
+    }
+
+    static int IoFlags(short Events) {
+        return ((Events & POLLIN) ? PA_IO_EVENT_INPUT : 0) |
+               ((Events & POLLOUT) ? PA_IO_EVENT_OUTPUT : 0) |
+               ((Events & POLLHUP) ? PA_IO_EVENT_HANGUP : 0) |
+               ((Events & (POLLERR | POLLNVAL)) ? PA_IO_EVENT_ERROR : 0);
+    }
+
+    pa_mainloop_api FApi{};
     std::recursive_mutex FLock;
     bool FWatching = false;
-    TPolling FPolling = Ready;
-    std::vector<pollfd> FWanted;
-    int FTimeout = -1;
-    std::vector<TNotifier> FNotifiers;
+    int FDepth = 0; // handlers running
+    std::atomic<bool> FDoubtful = false;
+    std::atomic<bool> FWatchPosted = false;
+    std::vector<std::unique_ptr<TIo>> FIos;
+    std::vector<std::unique_ptr<TTime>> FTimes;
+    std::vector<std::unique_ptr<TDefer>> FDefers;
     QTimer FTimer;
 };
 
 class TEventLoop final : public TPulseLoop {
 public:
-    TEventLoop() : FWatch(new TEventLoopWatch) {}
+    TEventLoop() : FWatch(new TEventLoopApi) {}
     // The watch goes on its own thread, where its notifiers live.
     ~TEventLoop() override {
         if (QThread::currentThread() == FWatch->thread())
@@ -202,7 +422,7 @@ public:
     void Signal() override {}
 
 private:
-    TEventLoopWatch *FWatch;
+    TEventLoopApi *FWatch;
 };
 
 } // namespace

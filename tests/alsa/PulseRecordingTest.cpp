@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <set>
 #include <unistd.h>
 
@@ -189,6 +190,28 @@ TEST_P(PulseStream, AServerThatStopsAnsweringHoldsNoCallUp) {
                   EXPECT_TRUE(Session.ResetAndClose());
               }),
               2s);
+}
+
+// Any thread may start the recording, also one whose sound-server events run on the
+// event loop of the thread that opened it, while that loop has nothing else to wake it.
+TEST_P(PulseStream, AnotherThreadStartsTheRecording) {
+    platform::TPulseWaveInService Service;
+    TRecordingSession Session(Service);
+    Follow(Session);
+    StartRecording(Service, Session);
+    ASSERT_EQ(Service.Stop(Session.Handle()), MMSYSERR_NOERROR);
+    // The buffer being filled comes back; then nothing more happens.
+    while (Session.Log().Next(300ms))
+        ;
+    std::async(std::launch::async, [&] {
+        EXPECT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
+    }).wait();
+    for (int Buffer = 0; Buffer < 3; ++Buffer) {
+        std::optional<TNotification> Data = Session.NextData(2s);
+        ASSERT_TRUE(Data) << "no buffer came back after a start from another thread";
+        Session.Requeue(Data->Header);
+    }
+    EXPECT_TRUE(Session.ResetAndClose());
 }
 
 TEST_P(PulseStream, ALostSourceOrServerReturnsEveryBufferAndAFreshOpenWorksOnceItIsBack) {
