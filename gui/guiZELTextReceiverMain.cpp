@@ -150,6 +150,9 @@ void TfrmZELTextReceiverMain::ReceiverInputLevel(TObject *, std::int32_t Level) 
 }
 
 void TfrmZELTextReceiverMain::ReceiverBitReceive(TObject *, const TRxString &Bits) {
+    // A quiet input reports the trace on show 240 times a buffer: nothing to keep.
+    if (!FBits && Bits == FShownBits)
+        return;
     FBits = Bits;
     ShowReportsLater();
 }
