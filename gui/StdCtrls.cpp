@@ -60,7 +60,11 @@ void TMemo::DeleteFirstRows(int Count) {
 void TMemo::AppendLine(const QString &Line) {
     QTextCursor Cursor(document());
     Cursor.movePosition(QTextCursor::End);
+    const QTextBlock First = Cursor.block();
     Cursor.insertText(Line + QLatin1Char('\n'));
+    // The rows keep their shaped glyphs: otherwise every repaint shapes all it shows anew.
+    for (QTextBlock Block = First; Block.isValid(); Block = Block.next())
+        Block.layout()->setCacheEnabled(true);
     // Inside an update the view does not know the new size yet: the caret moves once it does.
     if (FUpdates > 0)
         FEndPending = true;
