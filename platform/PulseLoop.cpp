@@ -112,7 +112,7 @@ public:
     }
 
     // Descriptors the connection closed are no longer watched once this returns; on
-    // another thread the watch ends when its own thread deletes it.
+    // another thread, once the loop's own thread runs again.
     void Stop() {
         std::lock_guard Guard(FLock);
         FWatching = false;
@@ -141,18 +141,18 @@ public:
 private:
     using TClock = std::chrono::steady_clock;
 
-    // What every kind of event has: its handler's data, and whether it was freed.
-    template <class TDestroy> struct TEvent {
+    // What every kind of event has: its handlers and their data, and whether it was freed.
+    template <class TCallback, class TDestroy> struct TEvent {
         TEventLoopApi *Loop;
+        TCallback Callback;
         void *UserData;
         TDestroy Destroy = nullptr;
         bool Dead = false;
     };
 
-    struct TIo : TEvent<pa_io_event_destroy_cb_t> {
+    struct TIo : TEvent<pa_io_event_cb_t, pa_io_event_destroy_cb_t> {
         int Descriptor;
         pa_io_event_flags_t Flags;
-        pa_io_event_cb_t Callback;
         QSocketNotifier *Notifiers[2] = {}; // read, write; the loop's children
         void Call(int Ready) {
             const auto Reported =
@@ -170,10 +170,9 @@ private:
         }
     };
 
-    struct TTime : TEvent<pa_time_event_destroy_cb_t> {
+    struct TTime : TEvent<pa_time_event_cb_t, pa_time_event_destroy_cb_t> {
         timeval When{};
         std::optional<TClock::time_point> Due; // none: not set
-        pa_time_event_cb_t Callback;
         // When is on the wall clock, as libpulse gives it to loops other than its own.
         void Set(const timeval *At) {
             Due.reset();
@@ -187,9 +186,8 @@ private:
         }
     };
 
-    struct TDefer : TEvent<pa_defer_event_destroy_cb_t> {
+    struct TDefer : TEvent<pa_defer_event_cb_t, pa_defer_event_destroy_cb_t> {
         bool Enabled = true;
-        pa_defer_event_cb_t Callback;
     };
 
     template <class TKind> static TKind &Of(auto *Handle) {
@@ -206,28 +204,28 @@ private:
 
     static pa_io_event *IoNew(pa_mainloop_api *Api, int Descriptor, pa_io_event_flags_t Flags,
                               pa_io_event_cb_t Callback, void *UserData) {
-        TEventLoopApi &Loop = Of(Api);
-        auto Io = std::make_unique<TIo>();
-        Io->Loop = &Loop, Io->UserData = UserData;
-        Io->Descriptor = Descriptor, Io->Flags = Flags, Io->Callback = Callback;
-        return AsHandle(Loop.Add(Loop.FIos, std::move(Io)));
+        auto Io = Made<TIo>(Api, Callback, UserData);
+        Io->Descriptor = Descriptor, Io->Flags = Flags;
+        return AsHandle(Of(Api).Add(Of(Api).FIos, std::move(Io)));
     }
 
     static pa_time_event *TimeNew(pa_mainloop_api *Api, const timeval *When,
                                   pa_time_event_cb_t Callback, void *UserData) {
-        TEventLoopApi &Loop = Of(Api);
-        auto Time = std::make_unique<TTime>();
-        Time->Loop = &Loop, Time->UserData = UserData, Time->Callback = Callback;
+        auto Time = Made<TTime>(Api, Callback, UserData);
         Time->Set(When);
-        return AsHandle(Loop.Add(Loop.FTimes, std::move(Time)));
+        return AsHandle(Of(Api).Add(Of(Api).FTimes, std::move(Time)));
     }
 
     static pa_defer_event *DeferNew(pa_mainloop_api *Api, pa_defer_event_cb_t Callback,
                                     void *UserData) {
-        TEventLoopApi &Loop = Of(Api);
-        auto Defer = std::make_unique<TDefer>();
-        Defer->Loop = &Loop, Defer->UserData = UserData, Defer->Callback = Callback;
-        return AsHandle(Loop.Add(Loop.FDefers, std::move(Defer)));
+        return AsHandle(Of(Api).Add(Of(Api).FDefers, Made<TDefer>(Api, Callback, UserData)));
+    }
+
+    template <class TKind>
+    static std::unique_ptr<TKind> Made(pa_mainloop_api *Api, auto Callback, void *UserData) {
+        auto Event = std::make_unique<TKind>();
+        Event->Loop = &Of(Api), Event->Callback = Callback, Event->UserData = UserData;
+        return Event;
     }
 
     template <class TKind>
