@@ -61,14 +61,16 @@ wait_until() {
 
 # A display of its own, at a random number far from the low ones: a display number that
 # another test's server is just giving up (its sockets not yet removed) can leave a new
-# server on it unreachable, and the program then fails to start.
+# server on it unreachable, and the program then fails to start. The server does not
+# reset when its last client leaves (the check below is one): while it resets, it
+# refuses the program's connection.
 display_up() { xdpyinfo -display "$1" >/dev/null 2>&1; }
 start_display() {
   local attempt number
   for attempt in 1 2 3 4 5 6 7 8; do
     number=$((200 + RANDOM % 3000))
     [ -e "/tmp/.X$number-lock" ] && continue
-    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp -noreset >"$scratch/xvfb.log" 2>&1 &
     xvfb_pid=$!
     local deadline=$((SECONDS + limit))
     while kill -0 "$xvfb_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
