@@ -16,8 +16,14 @@
 
 namespace {
 
-// The receiver writes nothing to the console, Qt's own warnings included.
-void DiscardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+// The receiver writes nothing to the console, Qt's own warnings included; only what
+// ends it (no display to show the window on, say) is told, as the last word before the
+// abort, in one line.
+void OnlyFatalQtMessage(QtMsgType Type, const QMessageLogContext &, const QString &Message) {
+    if (Type == QtFatalMsg)
+        std::fprintf(stderr, "ZELTextReceiver: %s\n",
+                     qUtf8Printable(Message.section(QLatin1Char('\n'), 0, 0)));
+}
 
 } // namespace
 
@@ -35,7 +41,7 @@ int main(int argc, char *argv[]) {
     if (ShowRequestedInformation(Options))
         return 0;
 
-    qInstallMessageHandler(DiscardQtMessage);
+    qInstallMessageHandler(OnlyFatalQtMessage);
     // Outlives the application, whose windows close the sound input when they go.
     const auto SoundInput = platform::CreatePreferredWaveInService();
     platform::SetWaveInService(SoundInput.get());
