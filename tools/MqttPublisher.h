@@ -7,8 +7,9 @@
 // "offline" after Close or, through the broker's last will, after the connection is
 // lost. The client id stays the same from connection to connection: a new connection
 // takes over the session of an old one the broker still holds (its socket half open)
-// without the old one's last will. The network work runs on a thread of its own; reports (one line each for a
-// lost and a regained broker, never a flood) come from that thread.
+// without the old one's last will. The network work runs on a thread of its own;
+// reports (one line each for a lost and a regained broker, never a flood) come from
+// that thread.
 
 #include "tools/MqttUrl.h"
 
