@@ -1,19 +1,24 @@
 #include "GuiTestSupport.h"
 #include "audio/WaveUtils.h"
+#include "gui/DemodulatorSetting.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/MessageServices.h"
 #include "platform/SimulatedWaveIn.h"
+#include "tools/ChannelSimulator.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
 #include <QFontInfo>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,6 +35,7 @@ namespace {
 
 using TPresence = platform::TSimulatedWaveInService::TPresence;
 using TDevice = platform::TSimulatedWaveInService::TDevice;
+using TOperation = platform::TSimulatedWaveInService::TOperation;
 
 // A window on a simulated sound input, driven through its receiver's events; errors
 // that would be shown in a box are collected instead.
@@ -50,14 +56,14 @@ protected:
     }
 
     // A busy device never records, so only the test's own reports arrive.
-    void Open(TPresence Presence) {
+    void Open(TPresence Presence, TDemodulatorKind Demodulator = TDemodulatorKind::Crossing) {
         TDevice Device;
         Device.Presence = Presence;
-        Open(Device);
+        Open(Device, Demodulator);
     }
-    void Open(const TDevice &Device) {
+    void Open(const TDevice &Device, TDemodulatorKind Demodulator = TDemodulatorKind::Crossing) {
         SoundInput.SetDevices({Device});
-        Form = new TfrmZELTextReceiverMain(nullptr);
+        Form = new TfrmZELTextReceiverMain(nullptr, Demodulator);
         Form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form));
         Receiver = TfrmZELTextReceiverMainProbe::Receiver(*Form);
@@ -79,6 +85,35 @@ protected:
         QStringList Lines = Form->Memo1->toPlainText().split(QLatin1Char('\n'));
         Lines.removeLast(); // after the final line break
         return Lines;
+    }
+
+    // The log's context menu as the right mouse button (on the log's viewport) or the
+    // menu key (on the focused log) opens it.
+    QMenu *OpenLogMenu(QContextMenuEvent::Reason Reason) const {
+        QWidget *Target =
+            Reason == QContextMenuEvent::Mouse ? Form->Memo1->viewport() : Form->Memo1;
+        QContextMenuEvent Event(Reason, QPoint(10, 10), Target->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(Target, &Event);
+        return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    }
+    // The entries under "Demodulator", each with its check mark.
+    static std::vector<std::pair<QString, bool>> DemodulatorEntries(const QMenu &LogMenu) {
+        std::vector<std::pair<QString, bool>> Entries;
+        for (const QAction *Entry : LogMenu.actions())
+            if (Entry->text() == "Demodulator" && Entry->menu())
+                for (const QAction *Choice : Entry->menu()->actions())
+                    Entries.emplace_back(Choice->text(), Choice->isChecked());
+        return Entries;
+    }
+    void Choose(const QString &Text) {
+        QMenu *LogMenu = OpenLogMenu(QContextMenuEvent::Mouse);
+        ASSERT_NE(LogMenu, nullptr);
+        for (const QAction *Entry : LogMenu->actions())
+            if (Entry->menu())
+                for (QAction *Choice : Entry->menu()->actions())
+                    if (Choice->text() == Text)
+                        Choice->trigger();
+        LogMenu->close();
     }
 
     // Rows of the log as Qt lays them out.
@@ -384,6 +419,59 @@ TEST_F(MainWindow, OpensWithoutAReceiverAfterOneErrorWhenThereIsNoSoundInput) {
         EXPECT_EQ(Form->pnlLocation->Caption(), "--------------");
         EXPECT_EQ(Form->Panel1->Caption(), "-");
     }
+}
+
+TEST_F(MainWindow, OffersTheDemodulatorsInTheLogsContextMenu) {
+    for (const auto Reason : {QContextMenuEvent::Mouse, QContextMenuEvent::Keyboard}) {
+        QMenu *LogMenu = OpenLogMenu(Reason);
+        ASSERT_NE(LogMenu, nullptr);
+        EXPECT_GT(LogMenu->actions().size(), 2); // the log's own entries stay
+        EXPECT_THAT(DemodulatorEntries(*LogMenu),
+                    ElementsAre(std::pair{QString("Zero crossing"), true},
+                                std::pair{QString("Matched (weak signals)"), false}));
+        LogMenu->close();
+    }
+}
+
+// A message at 8 dB SNR, over and over: zero crossings miss it, matched tones find it.
+std::vector<char> WeakMessage() {
+    constexpr double Amplitude = 0.5;
+    ffsk::TFFSKEncoder Encoder(Amplitude);
+    Encoder.AddPreamble(32);
+    Encoder.AddMessage("SMS>WEAK SIGNAL");
+    Encoder.AddPreamble(8);
+    Encoder.AddSilence(ffsk::SampleRate / 2);
+    TChannelSettings Channel;
+    Channel.SnrDb = 8.0;
+    const auto Samples = PassThroughChannel(Encoder.Samples(), Amplitude, Channel);
+    std::vector<char> Bytes(Samples.size() * sizeof(std::int16_t));
+    std::memcpy(Bytes.data(), Samples.data(), Bytes.size());
+    return Bytes;
+}
+
+TEST_F(MainWindow, ReceivesWeakSignalsOnceMatchedIsChosenAndFromTheNextStartOn) {
+    Form->Free();
+    SoundInput.SetSamples(WeakMessage());
+    Open(TPresence::Available);
+    const auto Buffers = [this] { return SoundInput.Calls(TOperation::AddBuffer); };
+    const int Until = Buffers() + 12; // the message three times over
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Buffers() >= Until; }, EventTimeoutMs));
+    EXPECT_TRUE(Form->Memo1->toPlainText().isEmpty());
+
+    Choose("Matched (weak signals)");
+    EXPECT_EQ(SavedDemodulator(), TDemodulatorKind::Matched);
+    const auto Received = [this] { return !LogLines().empty(); };
+    ASSERT_TRUE(QTest::qWaitFor(Received, EventTimeoutMs));
+    EXPECT_EQ(LogLines().front(), "WEAK SIGNAL ");
+    EXPECT_EQ(Form->pnlLocation->Caption(), "--------------");
+
+    Form->Free(); // and started again as the program starts
+    Open(TPresence::Available, SavedDemodulator());
+    EXPECT_THAT(DemodulatorEntries(*OpenLogMenu(QContextMenuEvent::Mouse)),
+                ElementsAre(std::pair{QString("Zero crossing"), false},
+                            std::pair{QString("Matched (weak signals)"), true}));
+    QApplication::activePopupWidget()->close();
+    ASSERT_TRUE(QTest::qWaitFor(Received, EventTimeoutMs));
 }
 
 } // namespace
