@@ -4,7 +4,6 @@
 
 TDemodulatorMenu::TDemodulatorMenu(TDemodulatorKind Checked, QWidget *Parent)
     : QMenu(QStringLiteral("Demodulator"), Parent), FEntries(new QActionGroup(this)) {
-    setObjectName(QStringLiteral("mnuDemodulator"));
     FEntries->setExclusive(true);
     AddEntry(QStringLiteral("Zero crossing"), TDemodulatorKind::Crossing, Checked);
     AddEntry(QStringLiteral("Matched (weak signals)"), TDemodulatorKind::Matched, Checked);
