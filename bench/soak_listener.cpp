@@ -32,7 +32,8 @@ void Report(const std::string &Event) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    const auto SoundInput = platform::CreatePreferredWaveInService();
+    const auto SoundInput =
+        platform::CreatePreferredWaveInService(platform::TSoundServerLoop::OwnThreads());
     platform::SetWaveInService(SoundInput.get());
     QCoreApplication Application(argc, argv);
     platform::TTerminationSignals Signals([](int) { QCoreApplication::quit(); });

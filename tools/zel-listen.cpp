@@ -248,8 +248,10 @@ int Listen(int ArgCount, char **Args) {
         return ShowUsage(Usage);
     if (Arguments.Version)
         return ShowVersion(ToolName);
-    // Outlives everything that records: the sound input closes before it goes.
-    const auto SoundInput = platform::CreatePreferredWaveInService();
+    // Outlives everything that records: the sound input closes before it goes. The sound
+    // server's audio wakes this thread only, which runs the event loop.
+    const auto SoundInput =
+        platform::CreatePreferredWaveInService(platform::TSoundServerLoop::ThisThreadsEventLoop());
     if (Arguments.ListDevices) {
         ListDevices(*SoundInput);
         return 0;
@@ -263,8 +265,6 @@ int Listen(int ArgCount, char **Args) {
     // Qt's own event loop: the GLib one costs more for every recorded buffer.
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication Application(ArgCount, Args);
-    // The sound server's audio wakes this thread only, which runs the event loop.
-    platform::HandleSoundServerHere();
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
     ReportRecordingErrors();
