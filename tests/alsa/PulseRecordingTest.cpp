@@ -164,23 +164,9 @@ TEST(PulseRecording, ASourceTheServerCannotWakeIsInUse) {
     EXPECT_EQ(ErrorText(Service, Opened), "The sound input is in use by another program.");
 }
 
-namespace {
-
-// Opens the preferred input and records until a buffer has come back and gone in again.
-void StartRecording(platform::IWaveInService &Service, TRecordingSession &Session) {
-    ASSERT_EQ(Session.Open(), MMSYSERR_NOERROR);
-    Session.QueueAll();
-    ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
-    std::optional<TNotification> Data = Session.NextData();
-    ASSERT_TRUE(Data);
-    Session.Requeue(Data->Header);
-}
-
-} // namespace
-
 TEST_P(PulseStream, AServerThatStopsAnsweringHoldsNoCallUp) {
     TOwnServer Server;
-    platform::TPulseWaveInService Service;
+    platform::TPulseWaveInService Service(Loop());
     TRecordingSession Session(Service);
     Follow(Session);
     StartRecording(Service, Session);
@@ -198,7 +184,7 @@ TEST_P(PulseStream, AServerThatStopsAnsweringHoldsNoCallUp) {
 // Any thread may start the recording, also one whose sound-server events run on the
 // event loop of the thread that opened it, while that loop has nothing else to wake it.
 TEST_P(PulseStream, AnotherThreadStartsTheRecording) {
-    platform::TPulseWaveInService Service;
+    platform::TPulseWaveInService Service(Loop());
     TRecordingSession Session(Service);
     Follow(Session);
     StartRecording(Service, Session);
