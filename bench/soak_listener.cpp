@@ -8,7 +8,7 @@
 // Ends on SIGTERM or SIGINT.
 #include "audio/RecorderKeeper.h"
 #include "platform/PreferredWaveIn.h"
-#include "platform/TerminationSignals.h"
+#include "platform/TerminationNotifier.h"
 #include "receiver/untFFSKReceiver.h"
 
 #include <QCoreApplication>
@@ -36,7 +36,7 @@ int main(int argc, char *argv[]) {
         platform::CreatePreferredWaveInService(platform::TSoundServerLoop::OwnThreads());
     platform::SetWaveInService(SoundInput.get());
     QCoreApplication Application(argc, argv);
-    platform::TTerminationSignals Signals([](int) { QCoreApplication::quit(); });
+    platform::TTerminationNotifier Signals([](int) { QCoreApplication::quit(); });
 
     bool Waiting = true; // for audio, after the start or an error
     platform::SetExceptionHandler([&](TObject *, std::exception_ptr Error) {

@@ -9,7 +9,7 @@
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
 #include "platform/ShortTurns.h"
-#include "platform/TerminationSignals.h"
+#include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
 
 #include <cstdio>
@@ -62,7 +62,7 @@ int main(int argc, char *argv[]) {
     TApplication Application(QtArgCount, argv);
     // Ending the session, `kill` or Ctrl+C close the window as the user would, also while
     // the error box of the start is up and the window is not there yet.
-    platform::TTerminationSignals Signals([&Application](int) { Application.Terminate(); });
+    platform::TTerminationNotifier Signals([&Application](int) { Application.Terminate(); });
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
     Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
