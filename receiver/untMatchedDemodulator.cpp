@@ -449,6 +449,8 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     if (FOpen)
         FSignalEnergy +=
             SignalEnergySmoothing * (std::norm(Decided.Correlation.Tone[Bit]) - FSignalEnergy);
+    else // the station is gone: the next one, however weak, starts afresh
+        FSignalEnergy = 0;
     // Learnt on a signal that is not yet clear too: the turns between alternating bits
     // of a preamble are not quite those that the data taught.
     if (FOpen || FQuality > LearnAbove)
