@@ -15,20 +15,12 @@ namespace {
 constexpr double Amplitude = 0.3;
 constexpr int Milliseconds = ffsk::SampleRate / 1000;
 
-// Transients before the traffic, beyond full scale: a square wave at the 0 bit's tone
-// looks like a steady tone to the squelch.
-TSamples SquareBurst() { // 100 ms at 1 200 Hz
-    TSamples Samples(100 * Milliseconds);
-    for (std::size_t Index = 0; Index < Samples.size(); ++Index)
-        Samples[Index] = Index / 20 % 2 ? -32768 : 32767;
-    return Samples;
-}
-
-TSamples ClippedTone() { // 200 ms at 1 500 Hz, driven to three times full scale
-    TSamples Samples(200 * Milliseconds);
+// A tone driven Drive times beyond full scale and clipped: far enough, a square wave.
+TSamples Overdriven(double Hz, double Drive, int Count) {
+    TSamples Samples(std::size_t(Count), 0);
     for (std::size_t Index = 0; Index < Samples.size(); ++Index)
         Samples[Index] = std::int16_t(std::clamp(
-            3 * 32767 * std::sin(2 * std::numbers::pi * 1500 * double(Index) / ffsk::SampleRate),
+            Drive * 32767 * std::sin(2 * std::numbers::pi * Hz * double(Index) / ffsk::SampleRate),
             -32768.0, 32767.0));
     return Samples;
 }
@@ -42,7 +34,7 @@ struct TTraffic {
     int Pause = 20000, PauseSpread = 9000;     // samples
     int TailBits = 0;                          // keyed after the last frame
     int SquelchTail = 0;                       // samples
-    TSamples (*Before)() = nullptr;
+    TSamples Before = {};
 };
 
 struct TChannelCase {
@@ -72,7 +64,7 @@ protected:
         const TTraffic &Traffic = Case.Traffic;
         std::mt19937 Random(42);
         std::vector<std::string> Sent;
-        TSamples Clean = Traffic.Before ? Traffic.Before() : TSamples();
+        TSamples Clean = Traffic.Before;
         for (int Index = 0; Index < Traffic.Messages; ++Index) {
             std::string Message = Index % 2 ? "SMS>" : "LOC>";
             Message += std::string(12 + Index % 2 * 8, char('A' + Index));
@@ -151,8 +143,14 @@ INSTANTIATE_TEST_SUITE_P(
                       .TailBits = 8,
                       .SquelchTail = 150 * Milliseconds},
                      true},
-        TChannelCase{"AfterAFullScaleSquare", {}, {.TailBits = 8, .Before = SquareBurst}, true},
-        TChannelCase{"AfterAClippedTone", {}, {.TailBits = 8, .Before = ClippedTone}, true}),
+        TChannelCase{"AfterAFullScaleSquare",
+                     {},
+                     {.TailBits = 8, .Before = Overdriven(1200, 1000, 100 * Milliseconds)},
+                     true},
+        TChannelCase{"AfterAClippedTone",
+                     {},
+                     {.TailBits = 8, .Before = Overdriven(1500, 3, 200 * Milliseconds)},
+                     true}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST(MatchedDemodulator, HearsNoFFSKInNoiseOrSilence) {
