@@ -660,10 +660,12 @@ void TMatchedDemodulator::LearnRotation(int Bit) {
 // a carrier gone and decided without look-ahead (its quality then stays below the
 // squelch's opening level for good). Reset rather than decayed: a station 40 dB weaker
 // 50 ms (60 bits) later needs the level to fall 4 000 times in 60 bits, a reset in all
-// but name, and a decay of 1 % a bit lost 96 of the radio net's 600 messages. The cost:
-// between messages of one station, noise no longer falls below its level and is
-// decided as fully as a signal (white noise for 90 % success: 5.5 dB as before,
-// band-limited 5.6 dB from 5.3 dB).
+// but name, and a decay of 1 % a bit lost 96 of the radio net's 600 messages. Judging
+// "carrier gone" only while the squelch is open, the level kept, lost 1 of 600: the
+// squelch flaps on a weaker station until its level is learnt. The cost: between
+// messages of one station, noise no longer falls below its level and is decided as
+// fully as a signal (white noise for 90 % success: 5.5 dB as before, band-limited
+// 5.6 dB from 5.3 dB).
 void TMatchedDemodulator::ForgetStation() {
     FSignalEnergy = 0;
 }
