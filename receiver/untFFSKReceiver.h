@@ -70,7 +70,7 @@ private:
     void TakeSyncedFrame();
     void TakeFrame();
     void FlushMessage();
-    void CountQuietBuffer();
+    void CountQuietBuffer(std::uint32_t SampleCount);
 
     TLiveAudioRecorder *FRecorder = nullptr;
     // Set with the recorder: stops and frees it.
@@ -83,7 +83,8 @@ private:
     // The last 80 bits received, newest in bit 0 of FShiftLow.
     std::uint64_t FShiftLow = 0;
     std::uint16_t FShiftHigh = 0;
-    std::int32_t FQuietBuffers = 0;
+    // Samples of the buffers that ended since the last frame, its own included.
+    std::uint64_t FQuietSamples = 0;
     TRxString FFrameText;
     TRxString FSMSText;
     TRxString FLOCText;
