@@ -187,7 +187,10 @@ void TFFSKReceiver::TakeFrame() {
             FlushMessage();
         (IsSMSHeader ? FSMSText : FLOCText) = FFrameText;
         FMessIsSMS = IsSMSHeader;
+        FMessageHeaded = true;
     } else {
+        if (!FMessagePending)
+            FMessageHeaded = false;
         (FMessIsSMS ? FSMSText : FLOCText) += FFrameText;
     }
 }

@@ -49,6 +49,12 @@ public:
     TBitReiceiveEvent OnBitReceive;
     TDataReiceiveEvent OnReceive;
 
+    // Asked by an OnReceive handler: whether the message began with its "SMS>" or
+    // "LOC>" frame. One that did not (its header was lost, or noise or other data made
+    // its frames) is delivered all the same, as the kind before it and without its
+    // first four characters, but may well be no message at all.
+    bool MessageHeaded() const { return FMessageHeaded; }
+
 protected:
     ~TFFSKReceiver() override;
 
@@ -80,6 +86,7 @@ private:
     std::unique_ptr<TMatchedDemodulator> FMatched;
     bool FMessagePending = false;
     bool FMessIsSMS = false;
+    bool FMessageHeaded = false; // of the message being built
     // The last 80 bits received, newest in bit 0 of FShiftLow.
     std::uint64_t FShiftLow = 0;
     std::uint16_t FShiftHigh = 0;
