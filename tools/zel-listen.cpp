@@ -37,14 +37,18 @@ constexpr const char *ToolName = "zel-listen";
 constexpr const char *Usage =
     "Usage: zel-listen [OPTION]...\n"
     "Listens to the sound input for 1 200-baud FFSK messages and writes each one as it\n"
-    "arrives, one line on stdout: '2026-12-08T17:26:40.123Z SMS <text>' (UTC).\n"
-    "  --json           write JSON objects instead: time, kind, text, station\n"
+    "arrives, one line on stdout: '2026-12-08T17:26:40.123Z SMS <text>' (UTC), or\n"
+    "'... headerless SMS <text>' for one that did not begin with its header: its frames\n"
+    "may be noise or other data.\n"
+    "  --json           write JSON objects instead: time, kind, text, station (and\n"
+    "                   headed: false for one without its header)\n"
     "  --quiet          write nothing on stdout (with --mqtt)\n"
     "  --station NAME   the station name in JSON and topics: UTF-8 without control\n"
     "                   characters, '/', '+' or '#' (default: the host name, with any\n"
     "                   byte against these rules made '_')\n"
     "  --mqtt URL       also publish each message's JSON with QoS 1 to\n"
-    "                   <prefix>/<station>/sms or .../loc, and 'online'/'offline' to\n"
+    "                   <prefix>/<station>/sms or .../loc (.../headerless for one\n"
+    "                   without its header), and 'online'/'offline' to\n"
     "                   <prefix>/<station>/status (retained); URL is\n"
     "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...;\n"
     "                   the prefix is UTF-8 without control characters, '+', '#' or\n"
@@ -163,6 +167,13 @@ std::string UtcTime(std::chrono::system_clock::time_point Time) {
     return Text;
 }
 
+// Subscribers to sms and loc get only what began as a text or a location.
+const char *Subtopic(bool MessIsSMS, bool Headed) {
+    if (!Headed)
+        return "headerless";
+    return MessIsSMS ? "sms" : "loc";
+}
+
 // Each delivered message, at once: on stdout and to the broker. Without a broker, a
 // stdout that takes no more (a reader gone) leaves nothing to do: OnNoOutput is called.
 class TMessageOutput {
@@ -174,15 +185,14 @@ public:
             FTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/";
     }
 
-    void Deliver(bool MessIsSMS, const TRxString &Text) {
+    void Deliver(bool MessIsSMS, bool Headed, const TRxString &Text) {
         const std::string Time = UtcTime(std::chrono::system_clock::now());
         const std::string Json =
-            MessageJson({"time", "\"" + Time + "\""}, MessIsSMS, Text, FArguments.Station);
+            MessageJson({"time", "\"" + Time + "\""}, MessIsSMS, Headed, Text, FArguments.Station);
         if (!FArguments.Quiet)
-            WriteLine(FArguments.Json ? Json
-                                      : Time + (MessIsSMS ? " SMS " : " LOC ") + EscapeBytes(Text));
+            WriteLine(FArguments.Json ? Json : Time + " " + MessageLine(MessIsSMS, Headed, Text));
         if (FPublisher)
-            FPublisher->Publish(FTopic + (MessIsSMS ? "sms" : "loc"), Json);
+            FPublisher->Publish(FTopic + Subtopic(MessIsSMS, Headed), Json);
     }
 
 private:
@@ -278,8 +288,10 @@ int Listen(int ArgCount, char **Args) {
     {
         TLiveInput Input(
             Arguments.Demodulator,
-            [&](TObject *, bool MessIsSMS, const TRxString &Text) {
-                Output.Deliver(MessIsSMS, Text);
+            [&](TObject *Sender, bool MessIsSMS, const TRxString &Text) {
+                // The receiver is the sender of its events.
+                const auto &Receiver = static_cast<const TFFSKReceiver &>(*Sender);
+                Output.Deliver(MessIsSMS, Receiver.MessageHeaded(), Text);
             },
             Report);
         platform::TTerminationNotifier Signals([&](int) {
