@@ -5,6 +5,7 @@
 #include "platform/MessageServices.h"
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
+#include "platform/PulseWaveIn.h"
 #include "platform/ShortTurns.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WaveInService.h"
@@ -49,9 +50,12 @@ constexpr const char *Usage =
     "                   correlate against the tones (the default: it copes with weak,\n"
     "                   noisy and detuned radios), or count zero crossings as the window\n"
     "                   does by default\n"
-    "  --device NAME    record from this input (a name or number of --list-devices, or\n"
-    "                   the full name of a listed one cut short); waits while it is away\n"
-    "  --list-devices   list the sound inputs and exit\n"
+    "  --device NAME    record from this input: its name as --list-devices shows it\n"
+    "                   (best), its description, or the start of either that fits one\n"
+    "                   input only; waits while it is away\n"
+    "  --list-devices   list the sound inputs, one a line: the name that stays the\n"
+    "                   same (the sound server's source, or the ALSA card and device),\n"
+    "                   a tab, the description; exits with status 1 when there is none\n"
     "  --help           print this help and exit\n"
     "  --version        print the version and exit\n"
     "Runs until SIGTERM or SIGINT, then exits with status 0; 2 on bad arguments, or\n"
@@ -198,10 +202,13 @@ void ReportRecordingErrors() {
     });
 }
 
-void ListDevices(platform::IWaveInService &Service) {
-    const auto Names = DeviceNames(Service);
-    for (std::size_t Device = 0; Device < Names.size(); ++Device)
-        std::printf("%zu\t%s\n", Device, Names[Device].c_str());
+int ListDevices(platform::IWaveInService &Service) {
+    const auto Inputs = OfferedInputs(Service);
+    for (const platform::TInputName &Input : Inputs)
+        std::printf("%s\t%s\n", Input.Lasting.c_str(), Input.Description.c_str());
+    if (Inputs.empty())
+        Report("no sound input found");
+    return Inputs.empty() ? 1 : 0;
 }
 
 std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments) {
@@ -220,12 +227,12 @@ int Listen(int ArgCount, char **Args) {
         return ShowUsage(Usage);
     if (Arguments.Version)
         return ShowVersion(ToolName);
+    // Told apart from the window in the volume control.
+    platform::SetRecordingProgramName("ZEL Text Receiver (service)");
     // Outlives everything that records: the sound input closes before it goes.
     const auto SoundInput = platform::CreatePreferredWaveInService();
-    if (Arguments.ListDevices) {
-        ListDevices(*SoundInput);
-        return 0;
-    }
+    if (Arguments.ListDevices)
+        return ListDevices(*SoundInput);
     std::optional<TChosenDeviceService> ChosenInput;
     if (Arguments.Device)
         ChosenInput.emplace(*SoundInput, *Arguments.Device);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # zel-listen started while there is no sound input waits for one: one line says so,
 # a second one when the sound server comes; then it receives what is played, and
-# SIGTERM ends it with status 0.
+# SIGTERM ends it with status 0. Listing the inputs while there is none says so.
 #
 # Usage: listen-waits-for-input.sh ZEL-LISTEN ZEL-ENCODE WORK-DIR
 set -euo pipefail
@@ -10,6 +10,14 @@ source "$here/listen-common.sh"
 listen=$1 encode=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
 own_sound_server config
+
+# (A machine with a sound card of its own always has an input.)
+if ! compgen -G "/dev/snd/controlC*" >/dev/null; then
+  code=0
+  "$listen" --list-devices >"$work/list" 2>"$work/none" || code=$?
+  [ $code -eq 1 ] && [ ! -s "$work/list" ] && grep -qx "zel-listen: no sound input found" "$work/none" ||
+    fail "listing no input: status $code, $(cat "$work/list" "$work/none")"
+fi
 
 "$listen" >"$work/stdout" 2>"$work/stderr" &
 listener=$!

@@ -190,39 +190,65 @@ TEST(RawSampleSource, SamplesSplitByThePipeComeOutWhole) {
 
 namespace {
 
+using TOffered = std::vector<platform::TInputName>;
+
+// Two inputs described alike are told apart by their lasting names, whole or begun; a
+// whole name wins over one it begins; a name for several inputs finds them all.
+TEST(DeviceChoice, NamesFindTheirInputs) {
+    const TOffered Monitors = {{"radio.monitor", "Monitor of Null Output"},
+                               {"spare.monitor", "Monitor of Null Output"},
+                               {"hw:CARD=Radio,DEV=0", "USB Radio, USB Audio"},
+                               {"plughw:CARD=Radio,DEV=0", "USB Radio, USB Audio"}};
+    const struct {
+        std::string Given;
+        std::vector<std::string> Found;
+    } Cases[] = {
+        {"spare.monitor", {"spare.monitor"}},
+        {"radio", {"radio.monitor"}},
+        {"Monitor of Null Output", {"radio.monitor", "spare.monitor"}},
+        {"Monitor of", {"radio.monitor", "spare.monitor"}},
+        {"hw:CARD=Radio,DEV=0", {"hw:CARD=Radio,DEV=0"}},
+        {"USB Radio", {"hw:CARD=Radio,DEV=0", "plughw:CARD=Radio,DEV=0"}},
+        {"Monitor of Null Output 2", {}},
+        {"monitor", {}},
+    };
+    for (const auto &Case : Cases) {
+        std::vector<std::string> Found;
+        for (const platform::TInputName &Input : MatchingInputs(Monitors, Case.Given))
+            Found.push_back(Input.Lasting);
+        EXPECT_EQ(Found, Case.Found) << Case.Given;
+    }
+}
+
 // A sound input whose device list changes between opens, as a sound server's does when
-// it restarts or inputs come and go. Each step offers the names --list-devices would
-// show and tells the device the preferred input reaches then; "" for a missing input.
+// it restarts or inputs come and go. Each step offers inputs and tells the description
+// the preferred input reaches then; "" for a missing input.
 TEST(DeviceChoice, TheNameIsLookedUpAtEveryOpen) {
     struct TStep {
-        std::vector<std::string> Offered;
+        TOffered Offered;
         std::string Reached;
     };
+    const TOffered Usb = {{"usb", "USB radio"}}, BuiltIn = {{"builtin", "Built-in Audio"}};
     const struct {
         std::string Given;
         std::vector<TStep> Steps;
     } Cases[] = {
         {"USB radio",
          {{{}, ""}, // no sound server yet: waited for
-          {{"Built-in Audio", "USB radio"}, "USB radio"},
-          {{"USB radio"}, "USB radio"}, // another back-end, another number
-          {{"Built-in Audio"}, ""},     // unplugged
-          {{"Webcam", "Built-in Audio", "USB radio"}, "USB radio"}}},
-        // Listed names are cut to 31 bytes, at a character boundary.
-        {"Monitor of USB PnP Sound Device Analog Mono",
-         {{{"Monitor of USB PnP Sound", "Monitor of USB PnP Sound Device"},
-           "Monitor of USB PnP Sound Device"},
-          {{"Monitor of USB PnP Sound"}, ""}}},
-        {"Monitor of FM Radio Interface \xC3\x9C"
-         "bertragung",
-         {{{"Monitor of FM Radio Interface "}, "Monitor of FM Radio Interface "}}},
-        {"1", {{{"Built-in Audio", "USB radio"}, "USB radio"}, {{"USB radio"}, ""}}},
+          {{BuiltIn[0], Usb[0]}, "USB radio"},
+          {Usb, "USB radio"}, // another back-end, another number
+          {BuiltIn, ""},      // unplugged
+          {{{"cam", "Webcam"}, BuiltIn[0], Usb[0]}, "USB radio"},
+          {{Usb[0], {"usb2", "USB radio"}}, ""}}}, // named twice now: neither is taken
+        {"usb", {{{{"usb2", "USB radio 2"}, Usb[0]}, "USB radio"}}},
     };
     platform::TSimulatedWaveInService Base;
-    const auto Offer = [&](const std::vector<std::string> &Names) {
-        std::vector<platform::TSimulatedWaveInService::TDevice> Devices(Names.size());
-        for (std::size_t Index = 0; Index < Names.size(); ++Index)
-            Devices[Index].Name = Names[Index];
+    const auto Offer = [&](const TOffered &Inputs) {
+        std::vector<platform::TSimulatedWaveInService::TDevice> Devices(Inputs.size());
+        for (std::size_t Index = 0; Index < Inputs.size(); ++Index) {
+            Devices[Index].Lasting = Inputs[Index].Lasting;
+            Devices[Index].Name = Inputs[Index].Description;
+        }
         Base.SetDevices(Devices);
     };
     const WAVEFORMATEX Format{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
