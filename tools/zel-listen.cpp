@@ -14,6 +14,7 @@
 #include "tools/MessageJson.h"
 #include "tools/MessageText.h"
 #include "tools/MqttPublisher.h"
+#include "tools/OutputQueue.h"
 #include "tools/ToolArguments.h"
 #include "tools/ToolMain.h"
 
@@ -27,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -40,6 +42,9 @@ constexpr const char *Usage =
     "arrives, one line on stdout: '2026-12-08T17:26:40.123Z SMS <text>' (UTC).\n"
     "  --json           write JSON objects instead: time, kind, text, station\n"
     "  --quiet          write nothing on stdout (with --mqtt)\n"
+    "  --backlog LINES  lines kept for a reader of stdout that falls behind (default\n"
+    "                   1000); beyond that the oldest go, and one line on stderr says\n"
+    "                   how many when the reader has caught up\n"
     "  --station NAME   the station name in JSON and topics (default: the host name)\n"
     "  --mqtt URL       also publish each message's JSON with QoS 1 to\n"
     "                   <prefix>/<station>/sms or .../loc, and 'online'/'offline' to\n"
@@ -63,10 +68,14 @@ constexpr const char *Usage =
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
+constexpr auto OutputFlushTime = 2s;
+constexpr long long DefaultBacklog = 1000;
+constexpr long long MaxBacklog = 1000000;
 
 struct TListenArguments {
     bool Json = false;
     bool Quiet = false;
+    std::size_t Backlog = DefaultBacklog;
     bool ListDevices = false;
     bool Help = false;
     bool Version = false;
@@ -105,6 +114,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.Quiet = true;
         else if (Reader.Flag("--list-devices"))
             Result.ListDevices = true;
+        else if (auto Lines = Reader.Value("--backlog"))
+            Result.Backlog = std::size_t(ParseInteger("--backlog", *Lines, 1, MaxBacklog));
         else if (auto Station = Reader.Value("--station"))
             Result.Station = *Station;
         else if (auto Kind = Reader.Value("--demodulator"))
@@ -140,8 +151,10 @@ std::string UtcTime(std::chrono::system_clock::time_point Time) {
     return Text;
 }
 
-// Each delivered message, at once: on stdout and to the broker. Without a broker, a
-// stdout that takes no more (a reader gone) leaves nothing to do: OnNoOutput is called.
+// Each delivered message, at once: to the broker, and queued for stdout, which a slow
+// reader may hold up without holding up the sound input. Without a broker, a stdout
+// that takes no more (a reader gone) leaves nothing to do: OnNoOutput is called, on
+// the thread of the event loop.
 class TMessageOutput {
 public:
     TMessageOutput(const TListenArguments &Arguments, TMqttPublisher *Publisher,
@@ -149,39 +162,44 @@ public:
         : FArguments(Arguments), FPublisher(Publisher), FOnNoOutput(std::move(OnNoOutput)) {
         if (Arguments.Mqtt)
             FTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/";
+        if (!Arguments.Quiet)
+            FLines.emplace(STDOUT_FILENO, Arguments.Backlog, Report, [this] { NoMoreOutput(); });
     }
 
     void Deliver(bool MessIsSMS, const TRxString &Text) {
         const std::string Time = UtcTime(std::chrono::system_clock::now());
         const std::string Json =
             MessageJson({"time", "\"" + Time + "\""}, MessIsSMS, Text, FArguments.Station);
-        if (!FArguments.Quiet)
-            WriteLine(FArguments.Json ? Json
-                                      : Time + (MessIsSMS ? " SMS " : " LOC ") + EscapeBytes(Text));
+        if (FLines)
+            FLines->Push(FArguments.Json
+                             ? Json
+                             : Time + (MessIsSMS ? " SMS " : " LOC ") + EscapeBytes(Text));
         if (FPublisher)
             FPublisher->Publish(FTopic + (MessIsSMS ? "sms" : "loc"), Json);
     }
 
+    // Writes what waits, for a while.
+    void Finish() {
+        if (FLines)
+            FLines->Finish(OutputFlushTime);
+    }
+
 private:
-    void WriteLine(const std::string &Line) {
-        const bool Written = std::fwrite(Line.data(), 1, Line.size(), stdout) == Line.size() &&
-                             std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
-        if (Written || FWriteFailed)
-            return;
-        FWriteFailed = true;
+    // On the writing thread.
+    void NoMoreOutput() {
         if (FPublisher) {
             Report("cannot write the output; messages go on to the broker only");
-        } else {
-            Report("cannot write the output; stopping");
-            FOnNoOutput();
+            return;
         }
+        Report("cannot write the output; stopping");
+        QMetaObject::invokeMethod(QCoreApplication::instance(), FOnNoOutput, Qt::QueuedConnection);
     }
 
     const TListenArguments &FArguments;
     TMqttPublisher *FPublisher;
     std::function<void()> FOnNoOutput;
     std::string FTopic;
-    bool FWriteFailed = false;
+    std::optional<TOutputQueue> FLines;
 };
 
 // Errors raised while recording reach the user once each, not once per buffer. (The
@@ -266,6 +284,7 @@ int Listen(int ArgCount, char **Args) {
         });
         Application.exec();
     }
+    Output.Finish();
     if (Publisher && !Publisher->Close(MqttFlushTime))
         Report("the MQTT broker did not take every message in time; the rest are lost");
     return ExitCode;

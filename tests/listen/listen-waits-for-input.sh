@@ -28,9 +28,6 @@ wait_until "the input" at_least "$work/stderr" 1 "^zel-listen: sound input found
 "$encode" --preamble 600 -o "$work/traffic.wav" "SMS>AFTER A WAIT"
 paplay "$work/traffic.wav"
 wait_until "the message" at_least "$work/stdout" 1 " SMS AFTER A WAIT$"
-kill -TERM $listener
-code=0
-wait $listener || code=$?
-[ $code -eq 0 ] || fail "exit status $code after SIGTERM"
+stop_listener
 [ "$(lines_in "$work/stderr")" -eq 2 ] || fail "stderr: $(cat "$work/stderr")"
 echo "passed: waited for the sound input, then received"

@@ -3,6 +3,7 @@
 #include "tools/LineWriter.h"
 #include "tools/MessageText.h"
 #include "tools/MqttUrl.h"
+#include "tools/OutputQueue.h"
 #include "tools/PlainWav.h"
 #include "tools/ReceiverDriver.h"
 #include "tools/SampleSource.h"
@@ -10,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -265,6 +268,83 @@ TEST(DeviceChoice, TheNameIsLookedUpAtEveryOpen) {
                       Step.Reached.empty() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR);
         }
     }
+}
+
+// A pipe whose reader has stopped reading: full to the brim, so that every write waits.
+class OutputQueue : public testing::Test {
+protected:
+    void SetUp() override {
+        std::signal(SIGPIPE, SIG_IGN);
+        ASSERT_EQ(pipe(FPipe), 0);
+        const int Flags = fcntl(FPipe[1], F_GETFL);
+        fcntl(FPipe[1], F_SETFL, Flags | O_NONBLOCK);
+        const std::string Block(4096, '\n');
+        while (write(FPipe[1], Block.data(), Block.size()) > 0)
+            ;
+        fcntl(FPipe[1], F_SETFL, Flags);
+    }
+    void TearDown() override {
+        close(FPipe[1]);
+        if (FPipe[0] >= 0)
+            close(FPipe[0]);
+    }
+
+    // Reads until Last has come.
+    std::string ReadUntil(const std::string &Last) {
+        std::string Read;
+        char Block[4096];
+        while (Read.find(Last) == std::string::npos) {
+            const ssize_t Count = read(FPipe[0], Block, sizeof Block);
+            if (Count <= 0)
+                break;
+            Read.append(Block, std::size_t(Count));
+        }
+        return Read;
+    }
+
+    int FPipe[2] = {-1, -1};
+    std::vector<std::string> FReports;
+    TOutputQueue::TReport Report = [this](const std::string &Line) { FReports.push_back(Line); };
+};
+
+// The lines pushed meanwhile wait for it, up to the queue's capacity; the newest are kept.
+TEST_F(OutputQueue, AReaderThatFallsBehindLosesTheOldestLinesAndHearsOfItOnce) {
+    TOutputQueue Queue(FPipe[1], 2, Report, [] { ADD_FAILURE() << "refused"; });
+    for (int Line = 1; Line <= 6; ++Line)
+        Queue.Push("line " + std::to_string(Line));
+    const std::string Read = ReadUntil("line 6\n");
+    Queue.Finish(std::chrono::seconds(10));
+    std::size_t Kept = 0;
+    for (std::size_t At = Read.find("line "); At != std::string::npos;
+         At = Read.find("line ", At + 1))
+        ++Kept;
+    EXPECT_GE(6 - Kept, 3u) << Read;
+    EXPECT_EQ(FReports,
+              std::vector<std::string>{"the output was read too slowly: the oldest " +
+                                       std::to_string(6 - Kept) + " lines went unwritten"});
+}
+
+// At the end the lines waiting for a reader that never reads are given up after a while;
+// the writer held up in its write calls nobody once its reader goes.
+TEST_F(OutputQueue, TheEndWaitsForAStoppedReaderOnlyAWhile) {
+    TOutputQueue Queue(FPipe[1], 10, Report, [] { ADD_FAILURE() << "refused"; });
+    Queue.Push("line 1");
+    Queue.Finish(std::chrono::milliseconds(100));
+    EXPECT_EQ(FReports, std::vector<std::string>{"the output is not read: 1 line more at the end"});
+    close(FPipe[0]);
+    FPipe[0] = -1;
+}
+
+TEST_F(OutputQueue, AReaderGoneIsToldOnce) {
+    close(FPipe[0]);
+    FPipe[0] = -1;
+    int Refusals = 0;
+    TOutputQueue Queue(FPipe[1], 10, Report, [&] { ++Refusals; });
+    for (int Line = 1; Line <= 3; ++Line)
+        Queue.Push("line " + std::to_string(Line));
+    Queue.Finish(std::chrono::seconds(10));
+    EXPECT_EQ(Refusals, 1);
+    EXPECT_TRUE(FReports.empty());
 }
 
 } // namespace
