@@ -70,37 +70,33 @@ TChosenDeviceService::TChosenDeviceService(platform::IWaveInService &Base, std::
 
 // Not silenced, unlike the listing: while the program runs, another thread may be
 // reporting on stderr. The back-ends' own opens are not silenced either.
-std::optional<TInputName> TChosenDeviceService::Chosen() {
-    const std::vector<TInputName> Found = MatchingInputs(FBase.Inputs(), FName);
+std::optional<UINT> TChosenDeviceService::Chosen(const std::vector<TInputName> &Offered) {
+    const std::vector<TInputName> Found = MatchingInputs(Offered, FName);
     FAmbiguous = Found.size() > 1;
-    if (Found.size() != 1)
-        return std::nullopt;
-    return Found.front();
+    for (UINT Device = 0; Found.size() == 1 && Device < Offered.size(); ++Device)
+        if (Offered[Device].Lasting == Found.front().Lasting)
+            return Device;
+    return std::nullopt;
 }
 
 UINT TChosenDeviceService::GetNumDevs() {
     return FBase.GetNumDevs();
 }
-// The capability record of a device number, as close to the open as the record allows.
 MMRESULT TChosenDeviceService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) {
     if (!platform::IsWaveMapper(DeviceID))
         return FBase.GetDevCaps(DeviceID, Caps, CapsSize);
-    const std::optional<TInputName> Input = Chosen();
-    if (!Input)
-        return MMSYSERR_NODRIVER;
-    const std::vector<TInputName> Offered = FBase.Inputs();
-    for (UINT Device = 0; Device < Offered.size(); ++Device)
-        if (Offered[Device].Lasting == Input->Lasting)
-            return FBase.GetDevCaps(Device, Caps, CapsSize);
-    return MMSYSERR_NODRIVER;
+    const std::optional<UINT> Device = Chosen(FBase.Inputs());
+    return Device ? FBase.GetDevCaps(*Device, Caps, CapsSize) : MMSYSERR_NODRIVER;
 }
 MMRESULT TChosenDeviceService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format,
                                     DWORD_PTR Callback, DWORD_PTR Instance, DWORD Flags) {
     if (!platform::IsWaveMapper(DeviceID))
         return FBase.Open(WaveIn, DeviceID, Format, Callback, Instance, Flags);
-    const std::optional<TInputName> Input = Chosen();
-    return Input ? FBase.OpenNamed(WaveIn, Input->Lasting, Format, Callback, Instance, Flags)
-                 : MMSYSERR_NODRIVER;
+    const std::vector<TInputName> Offered = FBase.Inputs();
+    const std::optional<UINT> Device = Chosen(Offered);
+    return Device ? FBase.OpenNamed(WaveIn, Offered[*Device].Lasting, Format, Callback, Instance,
+                                    Flags)
+                  : MMSYSERR_NODRIVER;
 }
 MMRESULT TChosenDeviceService::PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) {
     return FBase.PrepareHeader(WaveIn, Header, HeaderSize);

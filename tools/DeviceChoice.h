@@ -50,8 +50,9 @@ public:
     MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
 
 private:
-    // The one input the name stands for now; none when it stands for none or several.
-    std::optional<platform::TInputName> Chosen();
+    // The device number among Offered of the one input the name stands for; none when
+    // it stands for none or several.
+    std::optional<UINT> Chosen(const std::vector<platform::TInputName> &Offered);
 
     platform::IWaveInService &FBase;
     const std::string FName;
