@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <string_view>
 
-std::optional<TDemodulatorKind> TakeDemodulatorOption(int &ArgCount, char **Args) {
+std::optional<TDemodulatorKind> TakeDemodulatorOption(int &ArgCount, char **Args,
+                                                      TDemodulatorKind Default) {
     constexpr std::string_view Option = "--demodulator";
-    std::optional<TDemodulatorKind> Kind = TDemodulatorKind::Crossing;
+    std::optional<TDemodulatorKind> Kind = Default;
     int Kept = 1;
     for (int Index = 1; Index < ArgCount; ++Index) {
         const std::string_view Argument = Args[Index];

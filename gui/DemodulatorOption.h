@@ -7,6 +7,8 @@
 #include <optional>
 
 // Takes "--demodulator NAME" or "--demodulator=NAME" out of the arguments, leaving the
-// rest in order; the bit source to use (crossing without the option). An unknown or
+// rest in order; the bit source to use (Default without the option). An unknown or
 // missing name: one line to stderr and no value.
-std::optional<TDemodulatorKind> TakeDemodulatorOption(int &ArgCount, char **Args);
+std::optional<TDemodulatorKind>
+TakeDemodulatorOption(int &ArgCount, char **Args,
+                      TDemodulatorKind Default = TDemodulatorKind::Crossing);

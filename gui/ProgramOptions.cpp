@@ -11,7 +11,10 @@ constexpr const char *Usage =
     "them in one always-on-top window: text messages in a log, the last location in the\n"
     "top strip, the input level as a bar and the last 40 bit symbols at the bottom.\n"
     "  --demodulator crossing|matched\n"
-    "             the bit demodulator: zero crossings (the default) or matched tones\n"
+    "             the bit demodulator for this run: zero crossings, or matched tones,\n"
+    "             which decode weak, noisy and detuned signals. Without the option, the\n"
+    "             one last chosen under Demodulator in the log's context menu (right\n"
+    "             click); zero crossings until one is chosen\n"
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n";
 

@@ -2,6 +2,7 @@
 // that arrive as 1 200-baud FFSK tones at the sound input.
 
 #include "gui/DemodulatorOption.h"
+#include "gui/DemodulatorSetting.h"
 #include "gui/Forms.h"
 #include "gui/ProgramOptions.h"
 #include "gui/guiZELTextReceiverMain.h"
@@ -28,7 +29,11 @@ void OnlyFatalQtMessage(QtMsgType Type, const QMessageLogContext &, const QStrin
 } // namespace
 
 int main(int argc, char *argv[]) {
-    const std::optional<TDemodulatorKind> Demodulator = TakeDemodulatorOption(argc, argv);
+    qInstallMessageHandler(OnlyFatalQtMessage);
+    // The command line's choice is for this run only; without one, the user's last
+    // choice in the window.
+    const std::optional<TDemodulatorKind> Demodulator =
+        TakeDemodulatorOption(argc, argv, SavedDemodulator());
     if (!Demodulator)
         return 2;
     TProgramOptions Options;
@@ -41,7 +46,6 @@ int main(int argc, char *argv[]) {
     if (ShowRequestedInformation(Options))
         return 0;
 
-    qInstallMessageHandler(OnlyFatalQtMessage);
     // Outlives the application, whose windows close the sound input when they go.
     const auto SoundInput = platform::CreatePreferredWaveInService();
     platform::SetWaveInService(SoundInput.get());

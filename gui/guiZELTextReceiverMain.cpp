@@ -1,5 +1,6 @@
 #include "gui/guiZELTextReceiverMain.h"
 
+#include "gui/DemodulatorSetting.h"
 #include "platform/MessageServices.h"
 
 #include <QBoxLayout>
@@ -84,6 +85,11 @@ void TfrmZELTextReceiverMain::CreateControls() {
     Memo1 = new TMemo(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setFont(SansFont(10));
+    Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Memo1, &QWidget::customContextMenuRequested, this,
+            &TfrmZELTextReceiverMain::ShowLogMenu);
+    FDemodulatorMenu = new TDemodulatorMenu(FDemodulator, this);
+    FDemodulatorMenu->OnChoose = std::bind_front(&TfrmZELTextReceiverMain::ChooseDemodulator, this);
 
     prbLevelIn = new TAdvProgress(this);
     prbLevelIn->setObjectName(QStringLiteral("prbLevelIn"));
@@ -138,6 +144,27 @@ TComponent *TfrmZELTextReceiverMain::StartReceiver() {
     FReceiver->OnBitReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverBitReceive, this);
     FReceiver->OnReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverReceive, this);
     return FReceiver;
+}
+
+// The log's own entries (copy, select all), then the choice of bit source. Position is
+// the viewport's, as for any scroll area.
+void TfrmZELTextReceiverMain::ShowLogMenu(const QPoint &Position) {
+    QMenu *Menu = Memo1->createStandardContextMenu();
+    Menu->setAttribute(Qt::WA_DeleteOnClose);
+    Menu->addSeparator();
+    Menu->addMenu(FDemodulatorMenu);
+    Menu->popup(Memo1->viewport()->mapToGlobal(Position));
+}
+
+// Kept for the next start. The menu runs on the thread that hands the receiver its
+// buffers, so the receiver changes over between two of them.
+void TfrmZELTextReceiverMain::ChooseDemodulator(TDemodulatorKind Demodulator) {
+    SaveDemodulator(Demodulator);
+    if (Demodulator == FDemodulator)
+        return;
+    FDemodulator = Demodulator;
+    if (FReceiver)
+        FReceiver->SetDemodulator(Demodulator);
 }
 
 void TfrmZELTextReceiverMain::ReceiverInputLevel(TObject *, std::int32_t Level) {

@@ -2,6 +2,7 @@
 
 #include "audio/RecorderKeeper.h"
 #include "gui/AdvProgr.h"
+#include "gui/DemodulatorMenu.h"
 #include "gui/ExtCtrls.h"
 #include "gui/StdCtrls.h"
 #include "platform/Component.h"
@@ -14,7 +15,7 @@
 
 // The program's only window: it owns the receiver and shows what it reports — the
 // input level as a bar, the bit trace at the bottom, the last location at the top and
-// the text messages in a log.
+// the text messages in a log. The log's context menu also chooses the bit source.
 class TfrmZELTextReceiverMain : public QWidget, public TComponent {
     Q_OBJECT
 
@@ -38,6 +39,8 @@ private:
     void LayOutControls();
     void CentreOnScreen();
     TComponent *StartReceiver();
+    void ShowLogMenu(const QPoint &Position);
+    void ChooseDemodulator(TDemodulatorKind Demodulator);
 
     void ReceiverInputLevel(TObject *Sender, std::int32_t Level);
     void ReceiverBitReceive(TObject *Sender, const TRxString &Bits);
@@ -51,6 +54,7 @@ private:
 
     TDemodulatorKind FDemodulator;
     TFFSKReceiver *FReceiver = nullptr;
+    TDemodulatorMenu *FDemodulatorMenu = nullptr;
     // The level and trace as last reported, shown once the receiver's buffer is done.
     std::optional<std::int32_t> FLevel;
     TColor FBarColor = clHighlight;

@@ -14,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -29,6 +30,13 @@ constexpr auto ServerPatience = std::chrono::milliseconds(1500);
 constexpr unsigned DefaultFragmentMilliseconds = 200;
 // Audio kept while no buffer is queued, so that a buffer returned late loses nothing.
 constexpr unsigned RingMilliseconds = 500;
+// A recording that hears nothing from the server for this long has stalled (a server that
+// was stopped or hangs keeps the stream open and sends nothing) and counts as lost. Ten
+// fragments: a busy machine delays a fragment by tens of milliseconds, never by seconds,
+// and the user still hears of a deaf receiver before a message could be missed unnoticed.
+// A quiet input still sends silence; only a suspended source, which the server announces,
+// sends nothing and is no stall.
+constexpr auto StallLimit = std::chrono::milliseconds(2000);
 
 constexpr const char *DefaultDeviceName = "Default sound input";
 constexpr const char *StreamName = "Radio audio";
@@ -94,6 +102,7 @@ public:
     TPulseConnection &operator=(const TPulseConnection &) = delete;
 
     pa_context *Context() const { return FContext; }
+    pa_mainloop_api *Api() const { return FLoop->Api(); }
     void Signal() { FLoop->Signal(); }
 
     // True once the server has accepted the connection, before the deadline.
@@ -338,6 +347,7 @@ public:
         }
         FitFragments(Fragment);
         Cork(false);
+        WatchForStall(true);
         return MMSYSERR_NOERROR;
     }
 
@@ -410,6 +420,7 @@ private:
             }
         }
         Cork(true);
+        WatchForStall(false);
         return MMSYSERR_NOERROR;
     }
 
@@ -429,9 +440,41 @@ private:
         Forget(pa_stream_set_buffer_attr(FStream, &Attributes, nullptr, nullptr));
     }
 
+    // Loop locked: the alarm rings StallLimit after the last fragment (or the start) while
+    // recording. Put off at every fragment, it costs no wake-up while audio flows.
+    void WatchForStall(bool Recording) {
+        const pa_usec_t Due = Recording
+                                  ? pa_rtclock_now() + std::chrono::microseconds(StallLimit).count()
+                                  : PA_USEC_INVALID;
+        if (FStallAlarm)
+            pa_context_rttime_restart(FConnection.Context(), FStallAlarm, Due);
+        else if (Recording)
+            FStallAlarm = pa_context_rttime_new(FConnection.Context(), Due,
+                                                &TPulseCaptureStream::AlarmRang, this);
+    }
+
+    static void AlarmRang(pa_mainloop_api *, pa_time_event *, const timeval *, void *Self) {
+        static_cast<TPulseCaptureStream *>(Self)->Stalled();
+    }
+
+    // Loop locked, so that no start or stop runs meanwhile.
+    void Stalled() {
+        if (pa_stream_is_suspended(FStream) == 1)
+            return WatchForStall(true);
+        bool Recording = false;
+        {
+            std::lock_guard Guard(FLock);
+            Recording = FRecording;
+        }
+        if (Recording)
+            Lose();
+    }
+
     // The stream is given up with the loop locked, so no callback runs afterwards.
     void Release() {
         TPulseConnection::TLock Loop(FConnection);
+        if (FStallAlarm)
+            FConnection.Api()->time_free(std::exchange(FStallAlarm, nullptr));
         if (!FStream)
             return;
         pa_stream_set_state_callback(FStream, nullptr, nullptr);
@@ -449,7 +492,9 @@ private:
     }
 
     static void Readable(pa_stream *, size_t, void *Self) {
-        static_cast<TPulseCaptureStream *>(Self)->ReadAvailable();
+        auto &This = *static_cast<TPulseCaptureStream *>(Self);
+        This.WatchForStall(true);
+        This.ReadAvailable();
     }
 
     void ReadAvailable() {
@@ -503,6 +548,7 @@ private:
     TPulseConnection FConnection;
     // The loop's own, under its lock.
     pa_stream *FStream = nullptr;
+    pa_time_event *FStallAlarm = nullptr;
     DWORD FFragmentBytes = 0;
 
     std::mutex FLock;

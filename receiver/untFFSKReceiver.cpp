@@ -48,11 +48,19 @@ std::optional<TDemodulatorKind> DemodulatorNamed(std::string_view Name) {
 
 TFFSKReceiver::TFFSKReceiver(TComponent *AOwner, TOffline, TDemodulatorKind Demodulator)
     : TComponent(AOwner) {
+    SetDemodulator(Demodulator);
+    FBitTrace.reserve(TraceLength);
+}
+
+void TFFSKReceiver::SetDemodulator(TDemodulatorKind Demodulator) {
+    FCrossing.reset();
+    FMatched.reset();
     if (Demodulator == TDemodulatorKind::Matched)
         FMatched = std::make_unique<TMatchedDemodulator>();
     else
         FCrossing = std::make_unique<TCrossingDemodulator>();
-    FBitTrace.reserve(TraceLength);
+    FShiftLow = 0;
+    FShiftHigh = 0;
 }
 
 TFFSKReceiver::~TFFSKReceiver() {

@@ -40,6 +40,11 @@ public:
     TFFSKReceiver(TComponent *AOwner, TOffline,
                   TDemodulatorKind Demodulator = TDemodulatorKind::Crossing);
 
+    // Decodes with the other bit source from the next buffer on; call it between
+    // buffers, on the thread that hands them over. A frame that is being received is
+    // lost: no frame joins the bits of two sources.
+    void SetDemodulator(TDemodulatorKind Demodulator);
+
     TAudioLevelEvent OnInputLevel;
     TBitReiceiveEvent OnBitReceive;
     TDataReiceiveEvent OnReceive;

@@ -13,14 +13,14 @@ ZEL_RUN_PACKAGES=(
 
 # What the test suite needs on top: a virtual display, a private sound server,
 # test frameworks, the reference decoder the benchmarks compare against, the tools
-# that make and check the Debian package, and a private MQTT broker with its clients
-# and a certificate made on the spot.
+# that make and check the Debian package and its desktop entry, and a private MQTT
+# broker with its clients and a certificate made on the spot.
 ZEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libx11-dev
   pulseaudio pulseaudio-utils alsa-utils
   multimon-ng
-  dpkg-dev file fakeroot lintian appstream
+  dpkg-dev file fakeroot lintian appstream desktop-file-utils
   mosquitto mosquitto-clients openssl
 )
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks that a desktop finds everything:
-# the programs, the menu entry and the icon it names, and the service unit.
+# the programs, the menu entry (with its action for weak signals) and the icon it names,
+# and the service unit.
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
@@ -12,7 +13,10 @@ for program in ZELTextReceiver zel-decode zel-encode zel-listen; do
 done
 entry=$prefix/share/applications/zeltextreceiver.desktop
 [ -f "$entry" ] || { echo "missing desktop entry"; exit 1; }
+desktop-file-validate "$entry"
 grep -qx 'Exec=ZELTextReceiver' "$entry" || { echo "desktop entry runs something else"; exit 1; }
+grep -qx 'Exec=ZELTextReceiver --demodulator matched' "$entry" ||
+    { echo "desktop entry has no action for weak signals"; exit 1; }
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] || { echo "missing icon: $icon"; exit 1; }
 unit=$prefix/lib/systemd/user/zel-listen.service

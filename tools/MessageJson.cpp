@@ -1,5 +1,7 @@
 #include "tools/MessageJson.h"
 
+#include "tools/MqttNames.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -61,7 +63,7 @@ std::string DefaultStation() {
     char Name[256] = {};
     if (gethostname(Name, sizeof Name - 1) != 0 || Name[0] == '\0')
         return "localhost";
-    return Name;
+    return SafeTopicLevel(Name);
 }
 
 std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, const TRxString &Text,

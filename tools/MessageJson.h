@@ -20,7 +20,8 @@ struct TMessageWhen {
 std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, const TRxString &Text,
                         const std::string &Station);
 
-// The station of a message when none is named: this computer's host name.
+// The station of a message when none is named: this computer's host name, with every
+// byte that JSON text or a topic level cannot hold made '_'.
 std::string DefaultStation();
 
 // A JSON string of Bytes read as Latin-1, quotes included.

@@ -1,5 +1,6 @@
 #include "tools/MqttPublisher.h"
 
+#include "tools/MessageText.h"
 #include "tools/ToolMain.h"
 
 #include <mosquitto.h>
@@ -14,6 +15,7 @@
 #include <deque>
 #include <future>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -50,6 +52,30 @@ void InitialiseLibrary() {
 
 std::string Reason(int Code) {
     return Code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(Code);
+}
+
+// Errors that pass with the connection (or with a moment's shortage of memory); any
+// other publish error is the message's own and comes back every time it is tried.
+bool PassesWithTheConnection(int Code) {
+    switch (Code) {
+    case MOSQ_ERR_NO_CONN:
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_CONN_REFUSED:
+    case MOSQ_ERR_ERRNO:
+    case MOSQ_ERR_KEEPALIVE:
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_EAI:
+    case MOSQ_ERR_NOMEM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// EToolError when the library refused a setting of the client.
+void Require(int Code, const std::string &What) {
+    if (Code != MOSQ_ERR_SUCCESS)
+        throw EToolError("cannot " + What + ": " + Reason(Code));
 }
 
 // A wake-up the network thread polls alongside the broker's socket.
@@ -136,18 +162,24 @@ public:
 
 private:
     void NewClient() {
-        FClient.reset(mosquitto_new(nullptr, true, this));
+        // A lasting session: when a new connection takes it over from an old one, the
+        // broker drops the old one without publishing its will. (With a clean session
+        // it would publish "offline" just before the new "online".)
+        FClient.reset(mosquitto_new(FSettings.ClientId.c_str(), false, this));
         if (!FClient)
-            throw EToolError("cannot create an MQTT client: out of memory");
+            throw EToolError("cannot create an MQTT client with the id '" +
+                             EscapeBytes(FSettings.ClientId) + "': " + std::strerror(errno));
         mosquitto *Client = FClient.get();
         mosquitto_int_option(Client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
         const TMqttUrl &Url = FSettings.Url;
         if (!Url.User.empty())
-            mosquitto_username_pw_set(Client, Url.User.c_str(),
-                                      Url.HasPassword ? Url.Password.c_str() : nullptr);
+            Require(mosquitto_username_pw_set(Client, Url.User.c_str(),
+                                              Url.HasPassword ? Url.Password.c_str() : nullptr),
+                    "use the MQTT user name");
         if (Url.Tls)
             ConfigureTls(Client);
-        mosquitto_will_set(Client, FSettings.StatusTopic.c_str(), 7, "offline", QoS, true);
+        Require(mosquitto_will_set(Client, FSettings.StatusTopic.c_str(), 7, "offline", QoS, true),
+                "set the last will on " + EscapeBytes(FSettings.StatusTopic));
         mosquitto_connect_callback_set(Client, [](mosquitto *, void *Self, int Code) {
             static_cast<TSession *>(Self)->Connected(Code);
         });
@@ -240,8 +272,11 @@ private:
             FRefusal = mosquitto_connack_string(Code);
             return;
         }
-        mosquitto_publish(FClient.get(), nullptr, FSettings.StatusTopic.c_str(), 6, "online", QoS,
-                          true);
+        const int Status = mosquitto_publish(FClient.get(), nullptr, FSettings.StatusTopic.c_str(),
+                                             6, "online", QoS, true);
+        if (Status != MOSQ_ERR_SUCCESS && !PassesWithTheConnection(Status))
+            ReportOnce("cannot publish the status 'online' to " +
+                       EscapeBytes(FSettings.StatusTopic) + " (" + Reason(Status) + ")");
         std::size_t Waiting;
         {
             std::lock_guard Lock(FLock);
@@ -283,13 +318,21 @@ private:
                                                  QoS, Entry.Retain);
             if (Result == MOSQ_ERR_SUCCESS) {
                 ++FSent;
-            } else if (Result == MOSQ_ERR_PAYLOAD_SIZE || Result == MOSQ_ERR_OVERSIZE_PACKET) {
-                FReport("a message too large for the MQTT broker was dropped");
-                Erase(FQueue.begin() + std::ptrdiff_t(FSent));
-            } else {
+            } else if (PassesWithTheConnection(Result)) {
                 break; // the connection is going; it is sent again after the reconnect
+            } else {   // it could never go: it must not hold up those after it
+                ReportOnce("dropped a message to " + EscapeBytes(Entry.Topic) +
+                           " that the MQTT broker can never take (" + Reason(Result) +
+                           "); others like it are dropped too, without another line");
+                Erase(FQueue.begin() + std::ptrdiff_t(FSent));
             }
         }
+    }
+
+    // On the network thread: a failure that comes again and again is news only once.
+    void ReportOnce(const std::string &Line) {
+        if (FReported.insert(Line).second)
+            FReport(Line);
     }
 
     // Under the lock, as what follows.
@@ -355,6 +398,7 @@ private:
     TClient FClient;
     bool FLost = false;
     std::string FRefusal;
+    std::set<std::string> FReported; // failures of the status and of messages
 
     std::mutex FLock; // guards what follows
     std::condition_variable FChanged;

@@ -5,8 +5,11 @@
 // with a growing pause, and a message leaves the queue only when the broker has
 // acknowledged it. The status topic holds "online" (retained) while connected, and
 // "offline" after Close or, through the broker's last will, after the connection is
-// lost. The network work runs on a thread of its own; reports (one line each for a
-// lost and a regained broker, never a flood) come from that thread.
+// lost. The client id stays the same from connection to connection: a new connection
+// takes over the session of an old one the broker still holds (its socket half open)
+// without the old one's last will. The network work runs on a thread of its own;
+// reports (one line each for a lost and a regained broker, never a flood) come from
+// that thread.
 
 #include "tools/MqttUrl.h"
 
@@ -17,6 +20,7 @@
 
 struct TMqttSettings {
     TMqttUrl Url;
+    std::string ClientId;
     std::string CaFile;                     // mqtts:// only; empty: the system's certificate store
     std::string StatusTopic;                // "online" / "offline", retained
     std::size_t QueueLimit = 10000;         // messages waiting, at most,
@@ -27,7 +31,8 @@ using TMqttReport = std::function<void(const std::string &Line)>;
 
 class TMqttPublisher {
 public:
-    // EToolError when the settings cannot work at all (an unreadable CA file).
+    // EToolError when the settings cannot work at all (an unreadable CA file, a status
+    // topic the library refuses).
     TMqttPublisher(const TMqttSettings &Settings, TMqttReport Report);
     // Stops at once; what is still queued is lost (Close first to deliver it).
     ~TMqttPublisher();

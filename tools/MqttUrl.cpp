@@ -1,7 +1,11 @@
 #include "tools/MqttUrl.h"
 
+#include "tools/MessageText.h"
+#include "tools/MqttNames.h"
 #include "tools/ToolArguments.h"
 #include "tools/ToolMain.h"
+
+#include <arpa/inet.h>
 
 namespace {
 
@@ -9,7 +13,7 @@ constexpr int PlainPort = 1883;
 constexpr int TlsPort = 8883;
 
 [[noreturn]] void Refuse(const std::string &Url, const std::string &Reason) {
-    throw EToolError("--mqtt: " + Reason + " in '" + Url +
+    throw EToolError("--mqtt: " + Reason + " in '" + EscapeBytes(Url) +
                      "' (expected mqtt[s]://[user[:password]@]host[:port]/prefix)");
 }
 
@@ -34,10 +38,25 @@ void ParseUserInfo(const std::string &Url, const std::string &UserInfo, TMqttUrl
     Result.User = PercentDecoded(Url, UserInfo.substr(0, Colon));
     if (Result.User.empty())
         Refuse(Url, "empty user name");
+    if (!IsPlainUtf8(Result.User))
+        Refuse(Url, "the user name must be UTF-8 text without control characters");
     if (Colon != std::string::npos) {
         Result.Password = PercentDecoded(Url, UserInfo.substr(Colon + 1));
         Result.HasPassword = true;
     }
+}
+
+// Letters, digits, '-', '.' and '_': what a resolver can look up (no spaces, no second
+// port).
+bool IsHostName(const std::string &Host) {
+    return Host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                  "0123456789-._") == std::string::npos;
+}
+
+// An IPv6 address, with a zone ("%eth0") or without.
+bool IsIpv6Address(const std::string &Host) {
+    in6_addr Address;
+    return inet_pton(AF_INET6, Host.substr(0, Host.find('%')).c_str(), &Address) == 1;
 }
 
 // host, host:port, [v6 address] or [v6 address]:port
@@ -51,13 +70,22 @@ void ParseHostPort(const std::string &Url, const std::string &HostPort, TMqttUrl
         HostEnd = Bracket + 1 < HostPort.size() ? Bracket + 1 : std::string::npos;
         if (HostEnd != std::string::npos && HostPort[HostEnd] != ':')
             Refuse(Url, "garbage after ']'");
+        if (!IsIpv6Address(Result.Host))
+            Refuse(Url, "no IPv6 address in [ ]");
     } else {
         Result.Host = HostPort.substr(0, HostEnd);
+        if (!IsHostName(Result.Host))
+            Refuse(Url, "the host '" + EscapeBytes(Result.Host) +
+                            "' is no name or address (an IPv6 address goes in [ ])");
     }
     if (Result.Host.empty())
         Refuse(Url, "no host");
-    if (HostEnd != std::string::npos)
-        Result.Port = int(ParseInteger("--mqtt port", HostPort.substr(HostEnd + 1), 1, 65535));
+    if (HostEnd == std::string::npos)
+        return;
+    const std::string Port = HostPort.substr(HostEnd + 1);
+    if (Port.find_first_not_of("0123456789") != std::string::npos)
+        Refuse(Url, "the port must be a number");
+    Result.Port = int(ParseInteger("--mqtt port", Port, 1, 65535));
 }
 
 } // namespace
@@ -81,8 +109,9 @@ TMqttUrl ParseMqttUrl(const std::string &Url) {
     Result.Prefix = Rest.substr(Slash + 1);
     while (Result.Prefix.ends_with('/'))
         Result.Prefix.pop_back();
-    if (Result.Prefix.empty() || Result.Prefix.find_first_of("+#") != std::string::npos)
-        Refuse(Url, "the topic prefix must be a non-empty topic name without '+' or '#'");
+    if (!IsTopicName(Result.Prefix))
+        Refuse(Url, "the topic prefix must be UTF-8 text without control characters, '+', '#' "
+                    "or empty levels");
     const std::size_t At = Authority.rfind('@');
     if (At != std::string::npos) {
         ParseUserInfo(Url, Authority.substr(0, At), Result);

@@ -13,6 +13,7 @@
 #include "tools/LiveInput.h"
 #include "tools/MessageJson.h"
 #include "tools/MessageText.h"
+#include "tools/MqttNames.h"
 #include "tools/MqttPublisher.h"
 #include "tools/OutputQueue.h"
 #include "tools/ToolArguments.h"
@@ -45,11 +46,19 @@ constexpr const char *Usage =
     "  --backlog LINES  lines kept for a reader of stdout that falls behind (default\n"
     "                   1000); beyond that the oldest go, and one line on stderr says\n"
     "                   how many when the reader has caught up\n"
-    "  --station NAME   the station name in JSON and topics (default: the host name)\n"
+    "  --station NAME   the station name in JSON and topics: UTF-8 without control\n"
+    "                   characters, '/', '+' or '#' (default: the host name, with any\n"
+    "                   byte against these rules made '_')\n"
     "  --mqtt URL       also publish each message's JSON with QoS 1 to\n"
     "                   <prefix>/<station>/sms or .../loc, and 'online'/'offline' to\n"
     "                   <prefix>/<station>/status (retained); URL is\n"
-    "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...\n"
+    "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...;\n"
+    "                   the prefix is UTF-8 without control characters, '+', '#' or\n"
+    "                   empty levels\n"
+    "  --client-id ID   the client id at the broker (default: made from the station and\n"
+    "                   the host name, the same at every start, so that a new connection\n"
+    "                   takes over an old one); two zel-listen on one host with one\n"
+    "                   station need different ones, or they push each other off\n"
     "  --cafile FILE    the certificate authorities for mqtts:// (default: the system's)\n"
     "  --demodulator matched|crossing\n"
     "                   correlate against the tones (the default: it copes with weak,\n"
@@ -84,17 +93,32 @@ struct TListenArguments {
     std::optional<std::string> Device;                        // none: the preferred input
     std::optional<TMqttUrl> Mqtt;
     std::string CaFile;
+    std::optional<std::string> ClientId; // none: made from the station and the host name
 };
 
-void CheckStation(const std::string &Station) {
-    if (Station.empty() || Station.find_first_of("/+#") != std::string::npos)
-        throw EToolError("--station must be a non-empty name without '/', '+' or '#', not '" +
-                         Station + "'");
+// MQTT strings are at most this long.
+constexpr std::size_t LongestClientId = 65535;
+
+[[noreturn]] void RefuseName(const char *Option, const char *Rule, const std::string &Name) {
+    throw EToolError(std::string(Option) + " must be " + Rule + ", not '" + EscapeBytes(Name) +
+                     "'");
+}
+
+// The station is a topic level and a JSON string.
+void CheckNames(const TListenArguments &Arguments) {
+    if (!IsTopicLevel(Arguments.Station))
+        RefuseName("--station", "UTF-8 text without control characters, '/', '+' or '#'",
+                   Arguments.Station);
+    const auto &Id = Arguments.ClientId;
+    if (Id && (Id->empty() || Id->size() > LongestClientId || !IsPlainUtf8(*Id)))
+        RefuseName("--client-id", "UTF-8 text of 1 to 65535 bytes without control characters", *Id);
 }
 
 void CheckCombination(const TListenArguments &Arguments) {
     if (!Arguments.CaFile.empty() && !(Arguments.Mqtt && Arguments.Mqtt->Tls))
         throw EToolError("--cafile needs an mqtts:// URL");
+    if (Arguments.ClientId && !Arguments.Mqtt)
+        throw EToolError("--client-id needs --mqtt");
     if (Arguments.Quiet && !Arguments.Mqtt)
         throw EToolError("--quiet without --mqtt leaves nothing to write");
 }
@@ -126,10 +150,12 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.Mqtt = ParseMqttUrl(*Url);
         else if (auto CaFile = Reader.Value("--cafile"))
             Result.CaFile = *CaFile;
+        else if (auto ClientId = Reader.Value("--client-id"))
+            Result.ClientId = *ClientId;
         else
             throw EToolError("unknown argument '" + Reader.Current() + "' (see --help)");
     }
-    CheckStation(Result.Station);
+    CheckNames(Result);
     CheckCombination(Result);
     return Result;
 }
@@ -235,6 +261,8 @@ std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments)
     TMqttSettings Settings;
     Settings.Url = *Arguments.Mqtt;
     Settings.CaFile = Arguments.CaFile;
+    Settings.ClientId =
+        Arguments.ClientId.value_or(MqttClientId(Arguments.Station, DefaultStation()));
     Settings.StatusTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/status";
     return std::make_unique<TMqttPublisher>(Settings, Report);
 }

@@ -1,8 +1,8 @@
 // A receiver kept listening, as the window keeps it, through what befalls a sound server
 // of its own: killed and started again, its sink unloaded and loaded again, suspended
-// and resumed; started before the server, or while it is stopped; and closed while the
-// server is stopped. On ALSA (through its sound server plugin) and on the input the
-// program uses.
+// and resumed, stopped and continued; started before the server, or while it is stopped;
+// and closed while the server is stopped. On ALSA (through its sound server plugin) and
+// on the input the program uses.
 #include "KeptReceiver.h"
 
 #include "platform/AlsaWaveIn.h"
@@ -73,6 +73,8 @@ struct TLossCase {
     const char *Lose;
     const char *Return;
     bool Reported; // the input was gone, not only paused
+    // ALSA's plugin waits for a server that stopped answering as for a paused one.
+    bool ReportedOnAlsa = Reported;
 };
 
 const TLossCase LossCases[] = {
@@ -84,6 +86,7 @@ const TLossCase LossCases[] = {
      true},
     {"SinkSuspendedAndResumed", "pactl suspend-sink zel_null 1", "pactl suspend-sink zel_null 0",
      false},
+    {"ServerStoppedAndContinued", "kill -STOP $PID", "kill -CONT $PID", true, false},
 };
 
 class SoundServerLoss : public SoundServer,
@@ -117,7 +120,8 @@ TEST_P(SoundServerLoss, OneErrorAtMostThenMessagesAfterTheReturnAreReceived) {
     ASSERT_TRUE(Receiver.WaitForAudio(10s)) << "recording never started";
 
     Run(Case.Lose);
-    const std::vector<std::string> Expected(Case.Reported ? 1 : 0, "The sound input was lost.");
+    const bool Reported = Preferred ? Case.Reported : Case.ReportedOnAlsa;
+    const std::vector<std::string> Expected(Reported ? 1 : 0, "The sound input was lost.");
     TKeptReceiver::WaitFor([&] { return !Receiver.Errors().empty(); }, 3s);
     TKeptReceiver::WaitFor([] { return false; }, 3s); // nothing more while it stays away
     EXPECT_EQ(Receiver.Errors(), Expected);

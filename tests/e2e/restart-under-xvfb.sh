@@ -4,8 +4,10 @@
 # server starts again (the program records again with the box still open), the box is
 # answered, and what is sent after the restart appears in the window. SIGTERM then ends
 # the program with exit code 0, nothing printed and its stream gone from the server.
+# With "stall", the server is stopped (SIGSTOP) and continued instead of killed and
+# started: the same is expected.
 #
-# Usage: restart-under-xvfb.sh PROGRAM ENCODER WORK-DIR
+# Usage: restart-under-xvfb.sh PROGRAM ENCODER WORK-DIR [restart|stall]
 set -euo pipefail
 
 here=$(dirname "$(realpath "$0")")
@@ -21,7 +23,7 @@ bash "$pulse" start "$work/pulse"
 trap 'bash "$pulse" stop "$work/pulse"' EXIT
 eval "$(bash "$pulse" env "$work/pulse")"
 
-ZEL_PULSE_DIR=$work/pulse ZEL_SHOTS=$work ZEL_CLOSE_WINDOW=$here/terminate-window.sh \
+ZEL_LOSS=${4:-restart} ZEL_PULSE_DIR=$work/pulse ZEL_SHOTS=$work ZEL_CLOSE_WINDOW=$here/terminate-window.sh \
   "$here/../gui/run-under-xvfb.sh" "$program" "$work/run" "$here/while-restarting.sh"
 
 streams=$(pactl list source-outputs short)

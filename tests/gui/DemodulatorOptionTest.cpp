@@ -11,6 +11,7 @@ TEST(DemodulatorOption, IsTakenOutOfTheArgumentsAndNamesTheBitSource) {
         std::vector<std::string> Arguments;
         std::optional<TDemodulatorKind> Kind;
         std::vector<std::string> Left;
+        TDemodulatorKind Default = TDemodulatorKind::Crossing; // the choice kept
     };
     const TCase Cases[] = {
         {{"ZELTextReceiver"}, TDemodulatorKind::Crossing, {"ZELTextReceiver"}},
@@ -18,6 +19,11 @@ TEST(DemodulatorOption, IsTakenOutOfTheArgumentsAndNamesTheBitSource) {
          TDemodulatorKind::Matched,
          {"Z", "-style", "x"}},
         {{"Z", "--demodulator=crossing"}, TDemodulatorKind::Crossing, {"Z"}},
+        {{"Z"}, TDemodulatorKind::Matched, {"Z"}, TDemodulatorKind::Matched},
+        {{"Z", "--demodulator", "crossing"},
+         TDemodulatorKind::Crossing,
+         {"Z"},
+         TDemodulatorKind::Matched},
         {{"Z", "--demodulator", "fast"}, std::nullopt, {}},
         {{"Z", "--demodulator"}, std::nullopt, {}},
     };
@@ -28,7 +34,7 @@ TEST(DemodulatorOption, IsTakenOutOfTheArgumentsAndNamesTheBitSource) {
             Args.push_back(Argument.data());
         Args.push_back(nullptr);
         int Count = int(Storage.size());
-        EXPECT_EQ(TakeDemodulatorOption(Count, Args.data()), Case.Kind);
+        EXPECT_EQ(TakeDemodulatorOption(Count, Args.data(), Case.Default), Case.Kind);
         if (Case.Kind) {
             EXPECT_EQ(std::vector<std::string>(Args.begin(), Args.begin() + Count), Case.Left);
         }

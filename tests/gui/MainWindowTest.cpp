@@ -1,14 +1,18 @@
 #include "GuiTestSupport.h"
 #include "audio/WaveUtils.h"
+#include "gui/DemodulatorSetting.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/MessageServices.h"
 #include "platform/SimulatedWaveIn.h"
+#include "tools/ChannelSimulator.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
 #include <QFontInfo>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -30,6 +34,7 @@ namespace {
 
 using TPresence = platform::TSimulatedWaveInService::TPresence;
 using TDevice = platform::TSimulatedWaveInService::TDevice;
+using TOperation = platform::TSimulatedWaveInService::TOperation;
 
 // A window on a simulated sound input, driven through its receiver's events; errors
 // that would be shown in a box are collected instead.
@@ -50,14 +55,14 @@ protected:
     }
 
     // A busy device never records, so only the test's own reports arrive.
-    void Open(TPresence Presence) {
+    void Open(TPresence Presence, TDemodulatorKind Demodulator = TDemodulatorKind::Crossing) {
         TDevice Device;
         Device.Presence = Presence;
-        Open(Device);
+        Open(Device, Demodulator);
     }
-    void Open(const TDevice &Device) {
+    void Open(const TDevice &Device, TDemodulatorKind Demodulator = TDemodulatorKind::Crossing) {
         SoundInput.SetDevices({Device});
-        Form = new TfrmZELTextReceiverMain(nullptr);
+        Form = new TfrmZELTextReceiverMain(nullptr, Demodulator);
         Form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form));
         Receiver = TfrmZELTextReceiverMainProbe::Receiver(*Form);
@@ -79,6 +84,28 @@ protected:
         QStringList Lines = Form->Memo1->toPlainText().split(QLatin1Char('\n'));
         Lines.removeLast(); // after the final line break
         return Lines;
+    }
+
+    // The entries under "Demodulator" in the log's context menu, opened as the right mouse
+    // button (on the log's viewport) or the menu key (on the focused log) opens it.
+    QList<QAction *> DemodulatorEntries(QContextMenuEvent::Reason Reason) const {
+        QWidget *Target =
+            Reason == QContextMenuEvent::Mouse ? Form->Memo1->viewport() : Form->Memo1;
+        QContextMenuEvent Event(Reason, QPoint(10, 10), Target->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(Target, &Event);
+        auto *LogMenu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!LogMenu)
+            return {};
+        LogMenu->close();
+        const QAction *Last = LogMenu->actions().last();
+        return Last->text() == "Demodulator" && Last->menu() ? Last->menu()->actions()
+                                                             : QList<QAction *>();
+    }
+    static std::vector<std::pair<QString, bool>> Checks(const QList<QAction *> &Entries) {
+        std::vector<std::pair<QString, bool>> Result;
+        for (const QAction *Entry : Entries)
+            Result.emplace_back(Entry->text(), Entry->isChecked());
+        return Result;
     }
 
     // Rows of the log as Qt lays them out.
@@ -384,6 +411,47 @@ TEST_F(MainWindow, OpensWithoutAReceiverAfterOneErrorWhenThereIsNoSoundInput) {
         EXPECT_EQ(Form->pnlLocation->Caption(), "--------------");
         EXPECT_EQ(Form->Panel1->Caption(), "-");
     }
+}
+
+TEST_F(MainWindow, OffersTheDemodulatorsInTheLogsContextMenu) {
+    for (const auto Reason : {QContextMenuEvent::Mouse, QContextMenuEvent::Keyboard})
+        EXPECT_THAT(Checks(DemodulatorEntries(Reason)),
+                    ElementsAre(std::pair{QString("Zero crossing"), true},
+                                std::pair{QString("Matched (weak signals)"), false}));
+}
+
+// A message at 8 dB SNR, over and over: zero crossings miss it, matched tones find it.
+std::vector<char> WeakMessage() {
+    ffsk::TFFSKEncoder Encoder(0.5);
+    Encoder.AddPreamble(32);
+    Encoder.AddMessage("SMS>WEAK SIGNAL");
+    Encoder.AddSilence(ffsk::SampleRate / 2);
+    TChannelSettings Channel;
+    Channel.SnrDb = 8.0;
+    const auto Samples = PassThroughChannel(Encoder.Samples(), 0.5, Channel);
+    const auto *Bytes = reinterpret_cast<const char *>(Samples.data());
+    return {Bytes, Bytes + Samples.size() * sizeof(Samples[0])};
+}
+
+TEST_F(MainWindow, ReceivesWeakSignalsOnceMatchedIsChosenAndFromTheNextStartOn) {
+    Form->Free();
+    SoundInput.SetSamples(WeakMessage());
+    Open(TPresence::Available);
+    const int Until = SoundInput.Calls(TOperation::AddBuffer) + 12; // the message 3 times
+    ASSERT_TRUE(QTest::qWaitFor([&] { return SoundInput.Calls(TOperation::AddBuffer) >= Until; },
+                                EventTimeoutMs));
+    EXPECT_TRUE(LogLines().empty());
+
+    DemodulatorEntries(QContextMenuEvent::Mouse).last()->trigger();
+    const auto Received = [this] { return LogLines().value(0) == "WEAK SIGNAL "; };
+    EXPECT_TRUE(QTest::qWaitFor(Received, EventTimeoutMs));
+
+    Form->Free(); // and started again as the program starts
+    Open(TPresence::Available, SavedDemodulator());
+    EXPECT_THAT(Checks(DemodulatorEntries(QContextMenuEvent::Mouse)),
+                ElementsAre(std::pair{QString("Zero crossing"), false},
+                            std::pair{QString("Matched (weak signals)"), true}));
+    EXPECT_TRUE(QTest::qWaitFor(Received, EventTimeoutMs));
 }
 
 } // namespace

@@ -84,3 +84,20 @@ TEST(ReceiverShell, DestroyingTheReceiverDeliversNoPendingMessage) {
     Receiver->Free();
     EXPECT_EQ(Deliveries, 0);
 }
+
+TEST(ReceiverShell, AnotherBitSourceTakesOverAtTheNextBufferAndTheTraceGoesOn) {
+    TReceiverProbe Probe;
+    ffsk::TFFSKEncoder Ones;
+    for (int Period = 0; Period < PeriodsPerBuffer; ++Period)
+        Ones.AddBit(1);
+    Probe.FeedBuffer(Ones.Samples());
+    const std::string Before = Probe.Events.back().Text;
+    ASSERT_EQ(Before, std::string(40, '1'));
+    const std::size_t Switched = Probe.Events.size();
+    Probe.Receiver->SetDemodulator(TDemodulatorKind::Matched);
+    Probe.FeedBuffer(Ones.Samples());
+    ASSERT_GT(Probe.Events.size(), Switched);
+    // The same tone: the matched demodulator, new, settles first, after the old bits.
+    EXPECT_EQ(Probe.Events[Switched].Text, Before.substr(1) + "-");
+    EXPECT_EQ(Probe.Events.back().Text.back(), '1');
+}

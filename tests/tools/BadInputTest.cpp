@@ -112,6 +112,37 @@ TEST_F(BadInputTest, ListenerRefusesBadArgumentsBeforeListening) {
     ExpectListenRefused({"--demodulator", "fast"}, "fast");
 }
 
+// Names no broker takes, and brokers that cannot be there, are refused before listening,
+// never retried for ever nor sent to be refused message by message.
+TEST_F(BadInputTest, ListenerRefusesNamesAndBrokersThatCannotWork) {
+    const struct {
+        std::vector<std::string> Arguments;
+        std::string Mentioned;
+    } Cases[] = {
+        {{"--station", "caf\xe9"}, "'caf\\xe9'"},
+        {{"--station", "tab\tbed"}, "'tab\\x09bed'"},
+        {{"--station", "a+b"}, "'a+b'"},
+        {{"--station", "#"}, "'#'"},
+        {{"--mqtt", "mqtt://host/zel\xff"}, "topic prefix"},
+        {{"--mqtt", "mqtt://host/zel/\x7f"}, "topic prefix"},
+        {{"--mqtt", "mqtt://host//zel"}, "empty levels"},
+        {{"--mqtt", "mqtt://host/a//zel"}, "empty levels"},
+        {{"--mqtt", "mqtt://127.0.0.1:1883:1883/zel"}, "'127.0.0.1:1883'"},
+        {{"--mqtt", "mqtt://local host/zel"}, "'local host'"},
+        {{"--mqtt", "mqtt://::1/zel"}, "IPv6"},
+        {{"--mqtt", "mqtt://[::g]/zel"}, "IPv6"},
+        {{"--mqtt", "mqtt://host:/zel"}, "port"},
+        {{"--mqtt", "mqtt://host: 1883/zel"}, "port"},
+        {{"--mqtt", "mqtt://host:65536/zel"}, "65536"},
+        {{"--mqtt", "mqtt://%ff@host/zel"}, "user name"},
+        {{"--mqtt", "mqtt://host/zel", "--client-id", ""}, "--client-id"},
+        {{"--mqtt", "mqtt://host/zel", "--client-id", "a\x01"}, "'a\\x01'"},
+        {{"--client-id", "zel1"}, "--mqtt"},
+    };
+    for (const auto &Case : Cases)
+        ExpectListenRefused(Case.Arguments, Case.Mentioned);
+}
+
 TEST_F(BadInputTest, HelpAndVersionGoToStdout) {
     for (const char *Tool : {ZEL_DECODE, ZEL_ENCODE, ZEL_LISTEN}) {
         const TToolResult Result = RunTool(Tool, {"--help"});

@@ -266,6 +266,21 @@ TEST_F(DecodeTest, JsonGivesEveryByteBackToAJsonReader) {
     }
 }
 
+// A host name that is no UTF-8 text (set in a user namespace of the test's own) still
+// gives JSON that any reader takes: the station has the offending bytes made '_'.
+TEST_F(DecodeTest, JsonStationIsTextWhateverTheHostName) {
+    Scratch.Write("one.wav", RunTool(ZEL_ENCODE, {"SMS>hi"}).Output);
+    const TToolResult Result =
+        RunTool("/usr/bin/unshare",
+                {"--user", "--map-root-user", "--uts", "sh", "-c",
+                 "printf 'b\\377d/h\\001' >/proc/sys/kernel/hostname && exec \"$0\" --json \"$1\"",
+                 ZEL_DECODE, Path("one.wav")});
+    if (Result.ExitCode != 0 && Result.Output.empty())
+        GTEST_SKIP() << "no user namespace to set a host name in: " << Result.Errors;
+    EXPECT_EQ(Result.Errors, "");
+    EXPECT_NE(Result.Output.find("\"station\":\"b_d_h_\""), std::string::npos) << Result.Output;
+}
+
 } // namespace
 
 // The samples of a plain WAV file are read straight from the file: chunks around them,

@@ -2,6 +2,7 @@
 #include "tools/DeviceChoice.h"
 #include "tools/LineWriter.h"
 #include "tools/MessageText.h"
+#include "tools/MqttNames.h"
 #include "tools/MqttUrl.h"
 #include "tools/OutputQueue.h"
 #include "tools/PlainWav.h"
@@ -51,6 +52,42 @@ TEST(MqttUrl, ReadsEveryPartAndTheSchemesPort) {
     EXPECT_EQ(Plain.Host, "::1");
     EXPECT_EQ(Plain.Port, 1883);
     EXPECT_EQ(ParseMqttUrl("mqtts://h/p").Port, 8883);
+}
+
+// What a broker refuses in a topic: malformed or overlong UTF-8, surrogates, control
+// characters (C0, DEL, C1) and non-characters; wildcards; empty levels.
+TEST(MqttNames, TopicsHoldOnlyWhatABrokerTakes) {
+    for (const char *Good : {"hilltop", "h\xc3\xbcgel", "\xe2\x82\xac", "\xf0\x9f\x93\xbb", " "})
+        EXPECT_TRUE(IsTopicLevel(Good)) << EscapeBytes(Good);
+    for (const char *Bad :
+         {"", "a/b", "a+", "#", "caf\xe9", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+          "a\tb", "\x7f", "\xc2\x85", "\xef\xbf\xbe", "\xef\xb7\x90"})
+        EXPECT_FALSE(IsTopicLevel(Bad)) << EscapeBytes(Bad);
+    EXPECT_TRUE(IsTopicName("radio/zel"));
+    for (const char *Bad : {"/zel", "radio//zel", "zel/", "radio/+/zel", "zel/\x01"})
+        EXPECT_FALSE(IsTopicName(Bad)) << Bad;
+}
+
+TEST(MqttNames, AHostNameIsMadeSafeByteForByte) {
+    EXPECT_EQ(SafeTopicLevel("h\xc3\xbcgel"), "h\xc3\xbcgel");
+    EXPECT_EQ(SafeTopicLevel("b\xff"
+                             "d/h+#\x01\xc3"),
+              "b_d_h____");
+    EXPECT_EQ(SafeTopicLevel(""), "_");
+}
+
+// The same at every start, different for another station or host, and within what
+// every broker must take: 1 to 23 letters and digits.
+TEST(MqttNames, TheClientIdIsStableAndPlain) {
+    const std::string Id = MqttClientId("hilltop north/\xff", "radio1");
+    EXPECT_EQ(Id, MqttClientId("hilltop north/\xff", "radio1"));
+    EXPECT_TRUE(Id.starts_with("zelhilltopnorth")) << Id;
+    EXPECT_LE(Id.size(), 23u);
+    EXPECT_EQ(
+        Id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"),
+        std::string::npos);
+    EXPECT_NE(Id, MqttClientId("hilltop north/\xff", "radio2"));
+    EXPECT_NE(Id, MqttClientId("hilltop south", "radio1"));
 }
 
 TEST(FormatSamplePosition, RoundsToTheNearestMillisecond) {
