@@ -326,40 +326,10 @@ protected:
             close(FPipe[0]);
     }
 
-    // Reads until Last has come.
-    std::string ReadUntil(const std::string &Last) {
-        std::string Read;
-        char Block[4096];
-        while (Read.find(Last) == std::string::npos) {
-            const ssize_t Count = read(FPipe[0], Block, sizeof Block);
-            if (Count <= 0)
-                break;
-            Read.append(Block, std::size_t(Count));
-        }
-        return Read;
-    }
-
     int FPipe[2] = {-1, -1};
     std::vector<std::string> FReports;
     TOutputQueue::TReport Report = [this](const std::string &Line) { FReports.push_back(Line); };
 };
-
-// The lines pushed meanwhile wait for it, up to the queue's capacity; the newest are kept.
-TEST_F(OutputQueue, AReaderThatFallsBehindLosesTheOldestLinesAndHearsOfItOnce) {
-    TOutputQueue Queue(FPipe[1], 2, Report, [] { ADD_FAILURE() << "refused"; });
-    for (int Line = 1; Line <= 6; ++Line)
-        Queue.Push("line " + std::to_string(Line));
-    const std::string Read = ReadUntil("line 6\n");
-    Queue.Finish(std::chrono::seconds(10));
-    std::size_t Kept = 0;
-    for (std::size_t At = Read.find("line "); At != std::string::npos;
-         At = Read.find("line ", At + 1))
-        ++Kept;
-    EXPECT_GE(6 - Kept, 3u) << Read;
-    EXPECT_EQ(FReports,
-              std::vector<std::string>{"the output was read too slowly: the oldest " +
-                                       std::to_string(6 - Kept) + " lines went unwritten"});
-}
 
 // At the end the lines waiting for a reader that never reads are given up after a while;
 // the writer held up in its write calls nobody once its reader goes.
