@@ -77,7 +77,9 @@ constexpr const char *Usage =
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
+// The reader of stdout gets this long to take the lines still waiting.
 constexpr auto OutputFlushTime = 2s;
+// About as many lines as the pipe to a reader holds by itself.
 constexpr long long DefaultBacklog = 1000;
 constexpr long long MaxBacklog = 1000000;
 
