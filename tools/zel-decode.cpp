@@ -1,12 +1,12 @@
 // zel-decode: decodes the FFSK messages of a recording with the receiver's own
 // decoder, fed exactly as the live sound input feeds it.
 
+#include "cli/MessageText.h"
+#include "cli/ToolArguments.h"
+#include "cli/ToolMain.h"
 #include "platform/TerminationSignals.h"
-#include "tools/MessageText.h"
-#include "tools/ReceiverDriver.h"
-#include "tools/SampleSource.h"
-#include "tools/ToolArguments.h"
-#include "tools/ToolMain.h"
+#include "recordings/ReceiverDriver.h"
+#include "recordings/SampleSource.h"
 
 #include <cstdio>
 #include <memory>

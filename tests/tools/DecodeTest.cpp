@@ -1,8 +1,8 @@
 #include "TestRecordings.h"
 #include "ToolProcess.h"
 
-#include "tools/FFSKEncoder.h"
-#include "tools/MessageText.h"
+#include "cli/MessageText.h"
+#include "signal/FFSKEncoder.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

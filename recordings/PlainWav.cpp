@@ -1,4 +1,4 @@
-#include "tools/PlainWav.h"
+#include "recordings/PlainWav.h"
 
 #include <cstring>
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
-#include "tools/DeviceChoice.h"
+#include "service/DeviceChoice.h"
 
+#include "cli/SilencedOutput.h"
+#include "cli/ToolMain.h"
 #include "platform/WaveInQueue.h"
-#include "tools/SilencedOutput.h"
-#include "tools/ToolMain.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "tools/FFSKEncoder.h"
+#include "signal/FFSKEncoder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "tools/LineWriter.h"
+#include "output/LineWriter.h"
 
-#include "tools/ToolMain.h"
+#include "cli/ToolMain.h"
 
 #include <cerrno>
 #include <cstring>

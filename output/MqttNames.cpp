@@ -1,4 +1,4 @@
-#include "tools/MqttNames.h"
+#include "output/MqttNames.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/LiveInput.h"
+#include "service/LiveInput.h"
 
 #include "audio/RecorderKeeper.h"
 

@@ -11,7 +11,7 @@
 // reports (one line each for a lost and a regained broker, never a flood) come from
 // that thread.
 
-#include "tools/MqttUrl.h"
+#include "service/MqttUrl.h"
 
 #include <chrono>
 #include <functional>

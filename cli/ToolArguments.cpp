@@ -1,7 +1,7 @@
-#include "tools/ToolArguments.h"
+#include "cli/ToolArguments.h"
 
+#include "cli/ToolMain.h"
 #include "receiver/untFFSKReceiver.h"
-#include "tools/ToolMain.h"
 
 #include <cerrno>
 #include <cmath>

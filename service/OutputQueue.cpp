@@ -1,4 +1,4 @@
-#include "tools/OutputQueue.h"
+#include "service/OutputQueue.h"
 
 #include <cerrno>
 #include <condition_variable>

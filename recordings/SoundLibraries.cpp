@@ -1,6 +1,6 @@
-#include "tools/SoundLibraries.h"
+#include "recordings/SoundLibraries.h"
 
-#include "tools/ToolMain.h"
+#include "cli/ToolMain.h"
 
 #include <dlfcn.h>
 

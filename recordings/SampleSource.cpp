@@ -1,12 +1,12 @@
-#include "tools/SampleSource.h"
+#include "recordings/SampleSource.h"
 
-#include "tools/MessageText.h"
-#include "tools/PlainWav.h"
-#include "tools/Resampler.h"
-#include "tools/SilencedOutput.h"
-#include "tools/ToolMain.h"
+#include "cli/MessageText.h"
+#include "cli/SilencedOutput.h"
+#include "cli/ToolMain.h"
+#include "recordings/PlainWav.h"
+#include "recordings/Resampler.h"
 
-#include "tools/SoundLibraries.h"
+#include "recordings/SoundLibraries.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 // A radio channel for test signals: what a sender's tuning, a recording's sample clock,
 // an FM receiver, mains hum and the noise of a weak signal do to clean FFSK.
 
-#include "tools/FFSKEncoder.h"
+#include "signal/FFSKEncoder.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "tools/MqttPublisher.h"
+#include "service/MqttPublisher.h"
 
-#include "tools/MessageText.h"
-#include "tools/ToolMain.h"
+#include "cli/MessageText.h"
+#include "cli/ToolMain.h"
 
 #include <mosquitto.h>
 #include <poll.h>

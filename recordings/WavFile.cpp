@@ -1,8 +1,8 @@
-#include "tools/WavFile.h"
+#include "recordings/WavFile.h"
 
-#include "tools/ToolMain.h"
+#include "cli/ToolMain.h"
 
-#include "tools/SoundLibraries.h"
+#include "recordings/SoundLibraries.h"
 
 #include <algorithm>
 #include <cstring>

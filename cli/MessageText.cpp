@@ -1,6 +1,6 @@
-#include "tools/MessageText.h"
+#include "cli/MessageText.h"
 
-#include "tools/ToolMain.h"
+#include "cli/ToolMain.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/SilencedOutput.h"
+#include "cli/SilencedOutput.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -3,8 +3,8 @@
 // Feeds a stream of 48 000 Hz samples to an offline FFSK receiver exactly as the
 // live recorder does, and prints what the receiver reports as lines.
 
+#include "output/LineWriter.h"
 #include "receiver/untFFSKReceiver.h"
-#include "tools/LineWriter.h"
 
 #include <array>
 #include <cstdint>

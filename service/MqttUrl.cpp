@@ -1,9 +1,9 @@
-#include "tools/MqttUrl.h"
+#include "service/MqttUrl.h"
 
-#include "tools/MessageText.h"
-#include "tools/MqttNames.h"
-#include "tools/ToolArguments.h"
-#include "tools/ToolMain.h"
+#include "cli/MessageText.h"
+#include "cli/ToolArguments.h"
+#include "cli/ToolMain.h"
+#include "output/MqttNames.h"
 
 #include <arpa/inet.h>
 

@@ -1,8 +1,8 @@
-#include "tools/Resampler.h"
+#include "recordings/Resampler.h"
 
-#include "tools/ToolMain.h"
+#include "cli/ToolMain.h"
 
-#include "tools/SoundLibraries.h"
+#include "recordings/SoundLibraries.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
-#include "tools/ToolMain.h"
+#include "cli/ToolMain.h"
 
-#include "tools/MessageText.h"
+#include "cli/MessageText.h"
 
 #include <cstdio>
 #include <exception>

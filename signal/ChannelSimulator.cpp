@@ -1,7 +1,7 @@
-#include "tools/ChannelSimulator.h"
+#include "signal/ChannelSimulator.h"
 
-#include "tools/ToolArguments.h"
-#include "tools/ToolMain.h"
+#include "cli/ToolArguments.h"
+#include "cli/ToolMain.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "tools/MessageJson.h"
+#include "output/MessageJson.h"
 
-#include "tools/MqttNames.h"
+#include "output/MqttNames.h"
 
 #include <unistd.h>
 

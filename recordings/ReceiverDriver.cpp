@@ -1,9 +1,9 @@
-#include "tools/ReceiverDriver.h"
+#include "recordings/ReceiverDriver.h"
 
 #include "audio/WaveUtils.h"
-#include "tools/MessageJson.h"
-#include "tools/MessageText.h"
-#include "tools/SampleSource.h"
+#include "cli/MessageText.h"
+#include "output/MessageJson.h"
+#include "recordings/SampleSource.h"
 
 #include <algorithm>
 #include <bit>
