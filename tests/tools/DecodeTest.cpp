@@ -30,6 +30,25 @@ bool WholeMatch(const std::string &Text, const std::string &Pattern) {
     return QRegularExpression(Anchored).match(QString::fromStdString(Text)).hasMatch();
 }
 
+// The interleaved 16-bit samples of a recording, as raw input holds them.
+std::string RawBytesOf(const std::string &Path) {
+    SF_INFO Info{};
+    SNDFILE *Sound = sf_open(Path.c_str(), SFM_READ, &Info);
+    EXPECT_NE(Sound, nullptr);
+    std::vector<std::int16_t> Samples(Info.frames * Info.channels);
+    sf_readf_short(Sound, Samples.data(), Info.frames);
+    sf_close(Sound);
+    return RawBytes(Samples);
+}
+
+// The header a writer that cannot seek back puts before the samples.
+std::string StreamingWavHeader() {
+    std::string Header = RunTool(ZEL_ENCODE, {"--gap", "0", "SMS>x"}).Output.substr(0, 44);
+    for (const std::size_t Size : {4, 40})
+        Header.replace(Size, 4, "\xFF\xFF\xFF\xFF");
+    return Header;
+}
+
 class DecodeTest : public testing::Test {
 protected:
     TToolResult Decode(const std::vector<std::string> &Arguments, const std::string &Input = "") {
@@ -140,23 +159,22 @@ TEST_F(DecodeTest, NothingIsAddedAfterTheInputWhenNoMessageIsPending) {
 TEST_F(DecodeTest, SixteenBitWavAndRawStdinReachTheReceiverAlike) {
     const std::vector<std::int16_t> Samples = Traffic(Messages);
     WriteRecording(Path("s16.wav"), {ToFloat(Samples)}, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    SF_INFO Info{};
-    SNDFILE *Sound = sf_open(Path("s16.wav").c_str(), SFM_READ, &Info);
-    ASSERT_NE(Sound, nullptr);
-    std::vector<std::int16_t> Stored(Info.frames);
-    sf_readf_short(Sound, Stored.data(), Info.frames);
-    sf_close(Sound);
-
     const TToolResult FromFile = Decode({"--events", "--timestamps", Path("s16.wav")});
-    const TToolResult FromStdin = Decode({"--events", "--timestamps", "-"}, RawBytes(Stored));
+    const TToolResult FromStdin =
+        Decode({"--events", "--timestamps", "-"}, RawBytesOf(Path("s16.wav")));
     EXPECT_EQ(FromFile.Output, FromStdin.Output);
     EXPECT_EQ(SplitLines(Decode({}, RawBytes(Samples)).Output), Expected);
 }
+
+// How a layout is also given on standard input, where it decodes as the file does.
+enum class TPiped { Not, AsRaw, AsRecording };
 
 struct TLayout {
     const char *Name;
     int SampleRate;
     int Format;
+    int Channels; // the messages are on the last
+    TPiped Piped;
 };
 
 class DecodeLayoutTest : public DecodeTest, public testing::WithParamInterface<TLayout> {};
@@ -166,18 +184,37 @@ TEST_P(DecodeLayoutTest, EveryLayoutDecodesToTheSameMessages) {
     std::vector<float> Signal = ToFloat(Traffic(Messages));
     if (Layout.SampleRate != 48000)
         Signal = Resample(Signal, 48000, Layout.SampleRate);
-    WriteRecording(Path("in"), {Signal}, Layout.SampleRate, Layout.Format);
-    EXPECT_EQ(SplitLines(Decode({Path("in")}).Output), Expected);
+    std::vector<std::vector<float>> Channels(Layout.Channels, std::vector<float>(Signal.size()));
+    Channels.back() = Signal;
+    WriteRecording(Path("in"), Channels, Layout.SampleRate, Layout.Format);
+    const std::string Channel = std::to_string(Layout.Channels);
+    EXPECT_EQ(SplitLines(Decode({"--channel", Channel, Path("in")}).Output), Expected);
+    if (Layout.Piped == TPiped::Not)
+        return;
+
+    std::vector<std::string> FromFile{"--events", "--timestamps", "--channel", Channel};
+    std::vector<std::string> FromStdin = FromFile;
+    FromFile.push_back(Path("in"));
+    const bool Raw = Layout.Piped == TPiped::AsRaw;
+    if (Raw)
+        FromStdin.insert(FromStdin.end(),
+                         {"--rate", std::to_string(Layout.SampleRate), "--channels", Channel});
+    FromStdin.push_back("-");
+    EXPECT_EQ(Decode(FromStdin, Raw ? RawBytesOf(Path("in")) : Scratch.Read("in")).Output,
+              Decode(FromFile).Output);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, DecodeLayoutTest,
-    testing::Values(TLayout{"Wav44100", 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-                    TLayout{"Wav22050", 22050, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-                    TLayout{"Unsigned8Bit", 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_U8},
-                    TLayout{"Float", 48000, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
-                    TLayout{"Extensible24Bit", 96000, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24},
-                    TLayout{"Flac", 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}),
+    testing::Values(
+        TLayout{"Wav44100Stereo", 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, TPiped::AsRecording},
+        TLayout{"Wav22050", 22050, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, TPiped::AsRaw},
+        TLayout{"Raw44100Stereo", 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, TPiped::AsRaw},
+        TLayout{"Unsigned8Bit", 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, TPiped::Not},
+        TLayout{"Float", 48000, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, TPiped::Not},
+        TLayout{"Extensible24Bit", 96000, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 1, TPiped::Not},
+        TLayout{"Flac", 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, TPiped::AsRecording},
+        TLayout{"Ogg", 48000, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, TPiped::AsRecording}),
     [](const testing::TestParamInfo<TLayout> &Info) { return Info.param.Name; });
 
 TEST_F(DecodeTest, EachChannelOfAStereoRecordingDecodesOnItsOwn) {
@@ -201,6 +238,7 @@ TEST_F(DecodeTest, WavWithTheSizesOfAStreamingWriterDecodesToTheEnd) {
         Scratch.Write("stream.wav", Bytes);
         EXPECT_EQ(SplitLines(Decode({Path("stream.wav")}).Output),
                   (std::vector{DecodedLine("SMS>first"), DecodedLine("SMS>second")}));
+        EXPECT_EQ(Decode({"-"}, Bytes).Output, Decode({Path("stream.wav")}).Output);
     }
 }
 
@@ -238,10 +276,12 @@ TEST_F(DecodeTest, TheEncodersTailKeepsAFinalOneBitAtEverySampleOffset) {
             << "offset " << Offset;
 }
 
+// Raw samples, or a WAV stream as a live recorder writes it.
 TEST_F(DecodeTest, LiveDecodingShowsEachMessageAtOnceAndAStopDeliversThePendingOne) {
-    for (const int Signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const auto &[Signal, Header] : std::vector<std::pair<int, std::string>>{
+             {SIGINT, ""}, {SIGTERM, StreamingWavHeader()}, {SIGHUP, ""}}) {
         TLiveTool Decoder(ZEL_DECODE, {"-"});
-        Decoder.Write(RawBytes(Traffic({"SMS>first"}, 3 * 9600)));
+        Decoder.Write(Header + RawBytes(Traffic({"SMS>first"}, 3 * 9600)));
         EXPECT_EQ(Decoder.WaitForLines(1), std::vector{DecodedLine("SMS>first")});
         Decoder.Write(RawBytes(Traffic({"LOC>second"}, 0)));
         EXPECT_EQ(Decoder.Stop(Signal), 0) << "signal " << Signal;
