@@ -28,12 +28,16 @@ constexpr const char *Usage =
     "otherwise (mono 48 000 Hz unless --rate and --channels say otherwise).\n"
     "SIGINT, SIGTERM or SIGHUP ends the decode as the end of the input would; a second\n"
     "one ends it at once.\n"
-    "  --events      also print 'level <n>' per buffer and 'bits <trace>' per bit period\n"
+    "  --events      also print 'level <n>' per 0.2 s buffer (its highest sample, in percent\n"
+    "                of full scale) and 'bits <trace>' per bit period (the last 40 symbols)\n"
     "  --timestamps  start each message line with the time in the recording, in seconds,\n"
     "                at the end of the sample that delivered it\n"
-    "  --json        print each message as a JSON object: offset (seconds into the\n"
-    "                recording), kind, text (bytes as Latin-1 characters), station;\n"
-    "                headed: false for one that did not begin with its header\n"
+    "  --json        print every line as a JSON object: offset (seconds into the recording),\n"
+    "                kind ('SMS', 'LOC', 'level' or 'bits'), then text (bytes as Latin-1\n"
+    "                characters), percent or trace, and station if one is named; headed:\n"
+    "                false for a message that did not begin with its header\n"
+    "  --station NAME\n"
+    "                name the receiving station in each JSON object (by default none)\n"
     "  --channel N   decode channel N (default 1)\n"
     "  --rate HZ     raw input has HZ samples a second (1 000 to 1 000 000; default 48 000)\n"
     "  --channels N  raw input has N interleaved channels (default 1)\n"
@@ -100,6 +104,8 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
             else if (auto Channels = Reader.Value("--channels"))
                 RawLayout(Result).Channels =
                     int(ParseInteger("--channels", *Channels, 1, MaxChannel));
+            else if (auto Station = Reader.Value("--station"))
+                Result.Options.Station = *Station;
             else
                 throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
         } else if (HaveFile) {
