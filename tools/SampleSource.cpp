@@ -188,6 +188,11 @@ int OpenReadable(const std::string &Path) {
     return Descriptor;
 }
 
+bool IsRegularFile(int Descriptor) {
+    struct stat Status {};
+    return fstat(Descriptor, &Status) == 0 && S_ISREG(Status.st_mode);
+}
+
 // A recording is read once from start to end: a file's read-ahead can go further, and
 // a pipe holds more per read. Where either is refused, reading works as before.
 void PrepareSequentialReading(int Descriptor) {
@@ -219,23 +224,6 @@ std::unique_ptr<TSampleSource> TakeRecording(SNDFILE *Sound, const SF_INFO &Info
     }
 }
 
-std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
-    const int Descriptor = OpenReadable(Path);
-    if (const auto Plain = FindPlainWavData(Descriptor);
-        Plain && Channel == 1 && lseek(Descriptor, off_t(Plain->Offset), SEEK_SET) >= 0)
-        return std::make_unique<TRawSampleSource>(Descriptor, Path, Plain->Bytes, true);
-    SF_INFO Info{};
-    SNDFILE *const Sound = [&] {
-        TQuietLibrary Quiet;
-        return Sndfile().OpenFd(Descriptor, SFM_READ, &Info, SF_TRUE);
-    }();
-    if (!Sound) {
-        close(Descriptor);
-        throw Unreadable();
-    }
-    return TakeRecording(Sound, Info, Channel, nullptr);
-}
-
 // The bytes that tell a container, from the start of a stream: fewer only at its end.
 std::string ReadHead(int Descriptor) {
     std::string Head(ContainerMagicBytes, '\0');
@@ -254,18 +242,39 @@ std::string ReadHead(int Descriptor) {
 
 // A recording in a container, or raw samples not at the receiver's own layout,
 // through libsndfile.
-std::unique_ptr<TSampleSource> OpenStreamRecording(int Descriptor, const std::string &Name,
-                                                   std::string Head, SF_INFO Info, int Channel) {
-    auto Stream = std::make_unique<TStreamIo>(Descriptor, Name, std::move(Head));
+std::unique_ptr<TSampleSource> OpenStreamRecording(std::unique_ptr<TStreamIo> Stream, SF_INFO Info,
+                                                   int Channel) {
     SNDFILE *const Sound = [&] {
         TQuietLibrary Quiet;
         return Sndfile().OpenVirtual(&TStreamIo::Callbacks(), SFM_READ, &Info, Stream.get());
     }();
+    if (!Sound && Stream->Error())
+        throw EToolError(std::strerror(Stream->Error()));
+    if (!Sound)
+        throw Unreadable();
+    return TakeRecording(Sound, Info, Channel, std::move(Stream));
+}
+
+std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
+    const int Descriptor = OpenReadable(Path);
+    // A pipe or a device: libsndfile's own reading of one loses the start of a FLAC
+    // stream and every sample of a CAF one.
+    if (!IsRegularFile(Descriptor))
+        return OpenStreamRecording(std::make_unique<TStreamIo>(Descriptor, Path, "", true),
+                                   SF_INFO{}, Channel);
+    if (const auto Plain = FindPlainWavData(Descriptor);
+        Plain && Channel == 1 && lseek(Descriptor, off_t(Plain->Offset), SEEK_SET) >= 0)
+        return std::make_unique<TRawSampleSource>(Descriptor, Path, Plain->Bytes, true);
+    SF_INFO Info{};
+    SNDFILE *const Sound = [&] {
+        TQuietLibrary Quiet;
+        return Sndfile().OpenFd(Descriptor, SFM_READ, &Info, SF_TRUE);
+    }();
     if (!Sound) {
-        Stream->ThrowIfFailed();
+        close(Descriptor);
         throw Unreadable();
     }
-    return TakeRecording(Sound, Info, Channel, std::move(Stream));
+    return TakeRecording(Sound, Info, Channel, nullptr);
 }
 
 std::unique_ptr<TSampleSource> OpenRawStream(int Descriptor, const std::string &Name,
@@ -278,7 +287,8 @@ std::unique_ptr<TSampleSource> OpenRawStream(int Descriptor, const std::string &
         Info.samplerate = Raw.Rate;
         Info.channels = Raw.Channels;
         Info.format = SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
-        return OpenStreamRecording(Descriptor, Name, std::move(Head), Info, Channel);
+        return OpenStreamRecording(std::make_unique<TStreamIo>(Descriptor, Name, std::move(Head)),
+                                   Info, Channel);
     }
     auto Source = std::make_unique<TRawSampleSource>(Descriptor, Name);
     Source->HandOutFirst(std::move(Head));
@@ -297,7 +307,8 @@ std::unique_ptr<TSampleSource> OpenSoundStreamOrThrow(int Descriptor, const std:
         throw EToolError(
             std::string("a ") + Container +
             " recording gives its own rate and channels: leave out --rate and --channels");
-    return OpenStreamRecording(Descriptor, Name, std::move(Head), SF_INFO{}, Channel);
+    return OpenStreamRecording(std::make_unique<TStreamIo>(Descriptor, Name, std::move(Head)),
+                               SF_INFO{}, Channel);
 }
 
 } // namespace

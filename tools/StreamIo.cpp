@@ -21,9 +21,14 @@ TStreamIo &Stream(void *User) {
 
 } // namespace
 
-TStreamIo::TStreamIo(int Descriptor, std::string Name, std::string Head)
-    : FDescriptor(Descriptor), FName(std::move(Name)), FKept(std::move(Head)),
+TStreamIo::TStreamIo(int Descriptor, std::string Name, std::string Head, bool Owned)
+    : FDescriptor(Descriptor), FOwned(Owned), FName(std::move(Name)), FKept(std::move(Head)),
       FConsumed(sf_count_t(FKept.size())) {}
+
+TStreamIo::~TStreamIo() {
+    if (FOwned)
+        close(FDescriptor);
+}
 
 SF_VIRTUAL_IO &TStreamIo::Callbacks() {
     static SF_VIRTUAL_IO Io{

@@ -2,9 +2,10 @@
 
 // libsndfile's reading of a stream that cannot seek (standard input, a pipe): its
 // readers jump about in a header, past the samples to look for chunks after them, and
-// to the end to find the length. The first bytes are kept so that jumps back into
+// towards the end to find the length. The first bytes are kept so that jumps back into
 // them work; a jump ahead is read through while it stays within them, and beyond them
-// it stands for the end of the stream, so a live stream is never read ahead.
+// it stands for the end of the stream, so a live stream is never read ahead. A jump
+// from the end is refused: a stream's length is not known.
 
 #include <sndfile.h>
 
@@ -13,14 +14,19 @@
 class TStreamIo {
 public:
     // Head: the first bytes of the stream, already read from Descriptor. Name (as
-    // "standard input") begins the message of a read error.
-    TStreamIo(int Descriptor, std::string Name, std::string Head);
+    // "standard input") begins the message of a read error. Owned: Descriptor is
+    // closed with this object.
+    TStreamIo(int Descriptor, std::string Name, std::string Head, bool Owned = false);
+    ~TStreamIo();
     TStreamIo(const TStreamIo &) = delete;
     TStreamIo &operator=(const TStreamIo &) = delete;
 
     // The callbacks for sf_open_virtual, with this object as their user data.
     static SF_VIRTUAL_IO &Callbacks();
-    // EToolError when a read failed: libsndfile took it for the end of the stream.
+    // The errno of a read that failed, which libsndfile took for the end of the
+    // stream; 0 if none did.
+    int Error() const { return FError; }
+    // EToolError, naming the stream, when a read failed.
     void ThrowIfFailed() const;
 
 private:
@@ -33,6 +39,7 @@ private:
     bool ReadThrough();
 
     int FDescriptor;
+    bool FOwned;
     std::string FName;
     std::string FKept;        // the stream's first bytes
     sf_count_t FConsumed;     // bytes read from the descriptor

@@ -166,8 +166,9 @@ TEST_F(DecodeTest, SixteenBitWavAndRawStdinReachTheReceiverAlike) {
     EXPECT_EQ(SplitLines(Decode({}, RawBytes(Samples)).Output), Expected);
 }
 
-// How a layout is also given on standard input, where it decodes as the file does.
-enum class TPiped { Not, AsRaw, AsRecording };
+// How a layout is also piped in, where it decodes as the file does: as raw samples or a
+// recording on standard input, or a recording through a pipe given as the FILE.
+enum class TPiped { Not, AsRaw, AsRecording, AsFile };
 
 struct TLayout {
     const char *Name;
@@ -193,15 +194,18 @@ TEST_P(DecodeLayoutTest, EveryLayoutDecodesToTheSameMessages) {
         return;
 
     std::vector<std::string> FromFile{"--events", "--timestamps", "--channel", Channel};
-    std::vector<std::string> FromStdin = FromFile;
+    std::vector<std::string> FromPipe = FromFile;
     FromFile.push_back(Path("in"));
     const bool Raw = Layout.Piped == TPiped::AsRaw;
     if (Raw)
-        FromStdin.insert(FromStdin.end(),
-                         {"--rate", std::to_string(Layout.SampleRate), "--channels", Channel});
-    FromStdin.push_back("-");
-    EXPECT_EQ(Decode(FromStdin, Raw ? RawBytesOf(Path("in")) : Scratch.Read("in")).Output,
-              Decode(FromFile).Output);
+        FromPipe.insert(FromPipe.end(),
+                        {"--rate", std::to_string(Layout.SampleRate), "--channels", Channel});
+    FromPipe.push_back(Layout.Piped == TPiped::AsFile ? "/dev/stdin" : "-");
+    TLiveTool Piped(ZEL_DECODE, FromPipe);
+    Piped.Write(Raw ? RawBytesOf(Path("in")) : Scratch.Read("in"));
+    const TToolResult Result = Piped.Finish();
+    EXPECT_EQ(Result.ExitCode, 0);
+    EXPECT_EQ(Result.Output, Decode(FromFile).Output);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -214,7 +218,9 @@ INSTANTIATE_TEST_SUITE_P(
         TLayout{"Float", 48000, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, TPiped::Not},
         TLayout{"Extensible24Bit", 96000, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 1, TPiped::Not},
         TLayout{"Flac", 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, TPiped::AsRecording},
-        TLayout{"Ogg", 48000, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, TPiped::AsRecording}),
+        TLayout{"Ogg", 48000, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, TPiped::AsRecording},
+        TLayout{"Caf", 48000, SF_FORMAT_CAF | SF_FORMAT_PCM_16, 1, TPiped::AsFile},
+        TLayout{"FlacFile", 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, TPiped::AsFile}),
     [](const testing::TestParamInfo<TLayout> &Info) { return Info.param.Name; });
 
 TEST_F(DecodeTest, EachChannelOfAStereoRecordingDecodesOnItsOwn) {
