@@ -3,6 +3,7 @@
 
 #include "platform/TerminationSignals.h"
 #include "tools/MessageText.h"
+#include "tools/MqttNames.h"
 #include "tools/ReceiverDriver.h"
 #include "tools/SampleSource.h"
 #include "tools/ToolArguments.h"
@@ -59,6 +60,14 @@ struct TDecodeArguments {
     bool Version = false;
 };
 
+// The station goes into JSON strings as it is.
+std::string ParseStation(const std::string &Text) {
+    if (!IsPlainUtf8(Text))
+        throw EToolError("--station must be UTF-8 text without control characters, not '" +
+                         EscapeBytes(Text) + "'");
+    return Text;
+}
+
 TRawLayout &RawLayout(TDecodeArguments &Arguments) {
     if (!Arguments.Raw)
         Arguments.Raw.emplace();
@@ -105,7 +114,7 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
                 RawLayout(Result).Channels =
                     int(ParseInteger("--channels", *Channels, 1, MaxChannel));
             else if (auto Station = Reader.Value("--station"))
-                Result.Options.Station = *Station;
+                Result.Options.Station = ParseStation(*Station);
             else
                 throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
         } else if (HaveFile) {

@@ -79,6 +79,7 @@ TEST_F(BadInputTest, DecoderRefusesBadArguments) {
     ExpectDecodeRefused({"--demodulator", "fast"}, "fast");
     ExpectDecodeRefused({"--rate", "0"}, "--rate must be a whole number from 1000 to 1000000");
     ExpectDecodeRefused({"--rate", "abc"}, "'abc'");
+    ExpectDecodeRefused({"--station", "hill\xFFtop"}, "--station");
 }
 
 TEST_F(BadInputTest, EncoderRefusesBadArguments) {
