@@ -68,13 +68,23 @@ std::string DefaultStation() {
 
 std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, bool Headed,
                         const TRxString &Text, const std::string &Station) {
+    std::string Json =
+        EventJson(When, MessIsSMS ? "SMS" : "LOC", "text", JsonLatin1String(Text), Station);
+    if (!Headed) // last, before the closing brace
+        Json.insert(Json.size() - 1, ",\"headed\":false");
+    return Json;
+}
+
+std::string EventJson(const TMessageWhen &When, std::string_view Kind, std::string_view Key,
+                      const std::string &Value, const std::string &Station) {
     std::string Json = "{\"";
     Json.append(When.Key);
-    Json += "\":" + When.Value;
-    Json += MessIsSMS ? ",\"kind\":\"SMS\"" : ",\"kind\":\"LOC\"";
-    Json += ",\"text\":" + JsonLatin1String(Text);
-    Json += ",\"station\":" + JsonUtf8String(Station);
-    if (!Headed)
-        Json += ",\"headed\":false";
+    Json += "\":" + When.Value + ",\"kind\":\"";
+    Json.append(Kind);
+    Json += "\",\"";
+    Json.append(Key);
+    Json += "\":" + Value;
+    if (!Station.empty())
+        Json += ",\"station\":" + JsonUtf8String(Station);
     return Json + "}";
 }

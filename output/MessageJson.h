@@ -16,11 +16,16 @@ struct TMessageWhen {
     std::string Value; // already JSON
 };
 
-// {"<when>":...,"kind":"SMS"|"LOC","text":"...","station":"..."}, and "headed":false
-// last for a message that did not begin with its header frame. A normal message's
-// object stays as it always was, for readers that know no "headed".
+// {"<when>":...,"kind":"SMS"|"LOC","text":"...","station":"..."}, no station when
+// Station is empty, and "headed":false last for a message that did not begin with its
+// header frame. A normal message's object stays as it always was, for readers that
+// know no "headed".
 std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, bool Headed,
                         const TRxString &Text, const std::string &Station);
+// {"<when>":...,"kind":"<Kind>","<Key>":<Value>,"station":"..."} for what the receiver
+// reports besides messages; Value is already JSON.
+std::string EventJson(const TMessageWhen &When, std::string_view Kind, std::string_view Key,
+                      const std::string &Value, const std::string &Station);
 
 // The station of a message when none is named: this computer's host name, with every
 // byte that JSON text or a topic level cannot hold made '_'.

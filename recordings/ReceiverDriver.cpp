@@ -2,7 +2,6 @@
 
 #include "audio/WaveUtils.h"
 #include "cli/MessageText.h"
-#include "output/MessageJson.h"
 #include "recordings/SampleSource.h"
 
 #include <algorithm>
@@ -26,7 +25,7 @@ TReceiverDriver::TReceiverDriver(const TDriverOptions &Options, TLineWriter &Out
     : FOutput(Output),
       FReceiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Options.Demodulator)),
       FTimestamps(Options.Timestamps), FJson(Options.Json),
-      FFlushEachMessage(Options.FlushEachMessage), FStation(Options.Json ? DefaultStation() : "") {
+      FFlushEachMessage(Options.FlushEachMessage), FStation(Options.Station) {
     AttachHandlers(Options);
 }
 
@@ -41,22 +40,29 @@ void TReceiverDriver::AttachHandlers(const TDriverOptions &Options) {
     if (!Options.Events)
         return;
     FReceiver->OnInputLevel = [this](TObject *, std::int32_t Level) {
-        FOutput.Line("level " + std::to_string(Level));
+        FOutput.Line(FJson
+                         ? EventJson(Offset(), "level", "percent", std::to_string(Level), FStation)
+                         : "level " + std::to_string(Level));
     };
     FReceiver->OnBitReceive = [this](TObject *, const TRxString &Bits) {
-        FOutput.Line("bits " + EscapeBytes(Bits));
+        FOutput.Line(FJson ? EventJson(Offset(), "bits", "trace", JsonLatin1String(Bits), FStation)
+                           : "bits " + EscapeBytes(Bits));
     };
+}
+
+TMessageWhen TReceiverDriver::Offset() const {
+    return {"offset", FormatSamplePosition(TFFSKReceiverFeed::SamplePosition(*FReceiver))};
 }
 
 void TReceiverDriver::ReceiverMessage(bool MessIsSMS, bool Headed, const TRxString &Text) {
     ++FMessageCount;
-    const std::string Offset = FormatSamplePosition(TFFSKReceiverFeed::SamplePosition(*FReceiver));
+    const TMessageWhen When = Offset();
     std::string Line;
     if (FJson) {
-        Line = MessageJson({"offset", Offset}, MessIsSMS, Headed, Text, FStation);
+        Line = MessageJson(When, MessIsSMS, Headed, Text, FStation);
     } else {
         if (FTimestamps)
-            Line = Offset + " ";
+            Line = When.Value + " ";
         Line += MessageLine(MessIsSMS, Headed, Text);
     }
     // Messages are rare and someone may be watching a live decode for them.

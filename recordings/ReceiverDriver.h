@@ -4,17 +4,20 @@
 // live recorder does, and prints what the receiver reports as lines.
 
 #include "output/LineWriter.h"
+#include "output/MessageJson.h"
 #include "receiver/untFFSKReceiver.h"
 
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 struct TDriverOptions {
     bool Events = false;     // also "level" and "bits" lines
     bool Timestamps = false; // message lines start with their time in the recording
     TDemodulatorKind Demodulator = TDemodulatorKind::Crossing;
-    bool Json = false; // message lines are JSON objects, with the time as "offset"
+    bool Json = false;   // every line is a JSON object, with the time as "offset"
+    std::string Station; // named in each JSON object, unless empty
     // Each message line is written as soon as it is decoded, for someone watching a
     // decode that waits for its input; otherwise lines are written in blocks.
     bool FlushEachMessage = true;
@@ -37,6 +40,8 @@ public:
 private:
     void AttachHandlers(const TDriverOptions &Options);
     void ReceiverMessage(bool MessIsSMS, bool Headed, const TRxString &Text);
+    // The receiver's current sample position, as "offset" of a JSON object.
+    TMessageWhen Offset() const;
     void DecodeFilledBuffer();
     void DecodeBuffer(std::span<const std::int16_t, SamplesPerBuffer> Samples);
 

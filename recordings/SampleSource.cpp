@@ -3,8 +3,10 @@
 #include "cli/MessageText.h"
 #include "cli/SilencedOutput.h"
 #include "cli/ToolMain.h"
+#include "recordings/ContainerMagic.h"
 #include "recordings/PlainWav.h"
 #include "recordings/Resampler.h"
+#include "recordings/StreamIo.h"
 
 #include "recordings/SoundLibraries.h"
 
@@ -24,15 +26,14 @@
 namespace {
 
 constexpr std::size_t ChunkSamples = 65536;
+// A stream may be live: its samples go on in parts of a tenth of a second or so.
+constexpr std::size_t StreamChunkSamples = 4096;
 // Raw samples come in reads of this size (262 KiB): fewer system calls, still little
 // memory, and a whole number of the receiver's 9 600-sample buffers, so none is copied.
 constexpr std::size_t RawReadBytes = 14 * 9600 * sizeof(std::int16_t);
 // A pipe this large hands over a whole read at once (the most an unprivileged
 // process may ask for).
 constexpr int PipeBytes = 1 << 20;
-// Beyond these, a header is more likely damaged than a real recording.
-constexpr int MinimumSampleRate = 1000;
-constexpr int MaximumSampleRate = 1000000;
 
 // Decoders behind libsndfile may print on stdout and stderr: both are silenced while
 // the library runs.
@@ -55,16 +56,19 @@ bool IsRecordingFormat(int Format) {
     case SF_FORMAT_FLAC:
     case SF_FORMAT_OGG:
     case SF_FORMAT_MPEG:
+    case SF_FORMAT_RAW: // only ever where raw samples were declared
         return true;
     default:
         return false;
     }
 }
 
-// Reads whole interleaved frames from libsndfile and picks one channel.
+// Reads whole interleaved frames from libsndfile and picks one channel. Stream, if
+// any, is what libsndfile reads through.
 class TSoundFileSource : public TSampleSource {
 public:
-    TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel);
+    TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel,
+                     std::unique_ptr<TStreamIo> Stream);
     ~TSoundFileSource() override {
         TQuietLibrary Quiet;
         Sndfile().Close(FSound);
@@ -84,6 +88,7 @@ private:
     void ReadChannel(TReadFrames ReadFrames, std::vector<TSample> &Interleaved,
                      std::vector<TSample> &Channel);
 
+    std::unique_ptr<TStreamIo> FStream;
     SNDFILE *FSound;
     int FChannels;
     int FChannel;
@@ -98,10 +103,12 @@ private:
     std::vector<std::int16_t> FSamples;
 };
 
-TSoundFileSource::TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel)
-    : FSound(Sound), FChannels(Info.channels), FChannel(Channel - 1),
+TSoundFileSource::TSoundFileSource(SNDFILE *Sound, const SF_INFO &Info, int Channel,
+                                   std::unique_ptr<TStreamIo> Stream)
+    : FStream(std::move(Stream)), FSound(Sound), FChannels(Info.channels), FChannel(Channel - 1),
       FSixteenBit((Info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16),
-      FChunkFrames(std::max<sf_count_t>(1, ChunkSamples / Info.channels)) {
+      FChunkFrames(
+          std::max<sf_count_t>(1, (FStream ? StreamChunkSamples : ChunkSamples) / Info.channels)) {
     if (Info.samplerate != ReceiverSampleRate)
         FResampler.emplace(Info.samplerate, ReceiverSampleRate);
 }
@@ -116,6 +123,8 @@ void TSoundFileSource::ReadChannel(TReadFrames ReadFrames, std::vector<TSample> 
     Interleaved.resize(FChunkFrames * FChannels);
     TQuietLibrary Quiet;
     const sf_count_t Frames = ReadFrames(FSound, Interleaved.data(), FChunkFrames);
+    if (FStream)
+        FStream->ThrowIfFailed();
     Channel.resize(std::max<sf_count_t>(0, Frames));
     for (std::size_t Frame = 0; Frame < Channel.size(); ++Frame)
         Channel[Frame] = Interleaved[Frame * FChannels + FChannel];
@@ -179,6 +188,11 @@ int OpenReadable(const std::string &Path) {
     return Descriptor;
 }
 
+bool IsRegularFile(int Descriptor) {
+    struct stat Status {};
+    return fstat(Descriptor, &Status) == 0 && S_ISREG(Status.st_mode);
+}
+
 // A recording is read once from start to end: a file's read-ahead can go further, and
 // a pipe holds more per read. Where either is refused, reading works as before.
 void PrepareSequentialReading(int Descriptor) {
@@ -191,30 +205,110 @@ void PrepareSequentialReading(int Descriptor) {
         fcntl(Descriptor, F_SETPIPE_SZ, PipeBytes);
 }
 
-std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
-    const int Descriptor = OpenReadable(Path);
-    if (const auto Plain = FindPlainWavData(Descriptor);
-        Plain && Channel == 1 && lseek(Descriptor, off_t(Plain->Offset), SEEK_SET) >= 0)
-        return std::make_unique<TRawSampleSource>(Descriptor, Path, Plain->Bytes, true);
-    SF_INFO Info{};
-    SNDFILE *Sound = nullptr;
-    {
-        TQuietLibrary Quiet;
-        Sound = Sndfile().OpenFd(Descriptor, SFM_READ, &Info, SF_TRUE);
-    }
-    if (!Sound) {
-        close(Descriptor);
-        throw EToolError(std::string("not a readable recording (") + Sndfile().StrError(nullptr) +
-                         ")");
-    }
+EToolError Unreadable() {
+    return EToolError(std::string("not a readable recording (") + Sndfile().StrError(nullptr) +
+                      ")");
+}
+
+// Channel Channel of the recording libsndfile has opened as Sound, which is closed if
+// that fails. Stream, if any, is what libsndfile reads through.
+std::unique_ptr<TSampleSource> TakeRecording(SNDFILE *Sound, const SF_INFO &Info, int Channel,
+                                             std::unique_ptr<TStreamIo> Stream) {
     try {
         CheckRecording(Info, Channel);
-        return std::make_unique<TSoundFileSource>(Sound, Info, Channel);
+        return std::make_unique<TSoundFileSource>(Sound, Info, Channel, std::move(Stream));
     } catch (...) {
         TQuietLibrary Quiet;
         Sndfile().Close(Sound);
         throw;
     }
+}
+
+// The bytes that tell a container, from the start of a stream: fewer only at its end.
+std::string ReadHead(int Descriptor) {
+    std::string Head(ContainerMagicBytes, '\0');
+    std::size_t Filled = 0;
+    while (Filled < Head.size()) {
+        const ssize_t Got = read(Descriptor, Head.data() + Filled, Head.size() - Filled);
+        if (Got < 0 && errno != EINTR)
+            throw EToolError(std::strerror(errno));
+        if (Got <= 0) // a stop signal ends the input as its end would
+            break;
+        Filled += std::size_t(Got);
+    }
+    Head.resize(Filled);
+    return Head;
+}
+
+// A recording in a container, or raw samples not at the receiver's own layout,
+// through libsndfile.
+std::unique_ptr<TSampleSource> OpenStreamRecording(std::unique_ptr<TStreamIo> Stream, SF_INFO Info,
+                                                   int Channel) {
+    SNDFILE *const Sound = [&] {
+        TQuietLibrary Quiet;
+        return Sndfile().OpenVirtual(&TStreamIo::Callbacks(), SFM_READ, &Info, Stream.get());
+    }();
+    if (!Sound && Stream->Error())
+        throw EToolError(std::strerror(Stream->Error()));
+    if (!Sound)
+        throw Unreadable();
+    return TakeRecording(Sound, Info, Channel, std::move(Stream));
+}
+
+std::unique_ptr<TSampleSource> OpenSoundFileOrThrow(const std::string &Path, int Channel) {
+    const int Descriptor = OpenReadable(Path);
+    // A pipe or a device: libsndfile's own reading of one loses the start of a FLAC
+    // stream and every sample of a CAF one.
+    if (!IsRegularFile(Descriptor))
+        return OpenStreamRecording(std::make_unique<TStreamIo>(Descriptor, Path, "", true),
+                                   SF_INFO{}, Channel);
+    if (const auto Plain = FindPlainWavData(Descriptor);
+        Plain && Channel == 1 && lseek(Descriptor, off_t(Plain->Offset), SEEK_SET) >= 0)
+        return std::make_unique<TRawSampleSource>(Descriptor, Path, Plain->Bytes, true);
+    SF_INFO Info{};
+    SNDFILE *const Sound = [&] {
+        TQuietLibrary Quiet;
+        return Sndfile().OpenFd(Descriptor, SFM_READ, &Info, SF_TRUE);
+    }();
+    if (!Sound) {
+        close(Descriptor);
+        throw Unreadable();
+    }
+    return TakeRecording(Sound, Info, Channel, nullptr);
+}
+
+std::unique_ptr<TSampleSource> OpenRawStream(int Descriptor, const std::string &Name,
+                                             std::string Head, const TRawLayout &Raw, int Channel) {
+    if (Channel > Raw.Channels)
+        throw EToolError("raw input has " + Plural(Raw.Channels, "channel") + ", no channel " +
+                         std::to_string(Channel));
+    if (Raw.Rate != ReceiverSampleRate || Raw.Channels != 1) {
+        SF_INFO Info{};
+        Info.samplerate = Raw.Rate;
+        Info.channels = Raw.Channels;
+        Info.format = SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
+        return OpenStreamRecording(std::make_unique<TStreamIo>(Descriptor, Name, std::move(Head)),
+                                   Info, Channel);
+    }
+    auto Source = std::make_unique<TRawSampleSource>(Descriptor, Name);
+    Source->HandOutFirst(std::move(Head));
+    return Source;
+}
+
+std::unique_ptr<TSampleSource> OpenSoundStreamOrThrow(int Descriptor, const std::string &Name,
+                                                      const std::optional<TRawLayout> &Raw,
+                                                      int Channel) {
+    std::string Head = ReadHead(Descriptor);
+    const char *const Container = ContainerNamed(Head);
+    if (!Container)
+        return OpenRawStream(Descriptor, Name, std::move(Head), Raw.value_or(TRawLayout{}),
+                             Channel);
+    if (Raw)
+        throw EToolError(
+            std::string("a ") + Container +
+            " recording gives its own rate and channels: leave out --rate and --channels");
+    return OpenStreamRecording(std::make_unique<TStreamIo>(Descriptor, Name, std::move(Head)),
+                               SF_INFO{}, Channel);
 }
 
 } // namespace
@@ -246,13 +340,12 @@ TRawSampleSource::~TRawSampleSource() {
 // One read: a pipe hands over what it has rather than keep the decoder waiting.
 std::span<const std::int16_t> TRawSampleSource::Next() {
     char *Bytes = FBlock.Bytes();
-    std::size_t Filled = 0;
-    if (FOddByte)
-        Bytes[Filled++] = *std::exchange(FOddByte, std::nullopt);
+    std::size_t Filled = FCarried.copy(Bytes, RawReadBytes);
+    FCarried.clear();
     for (std::size_t Got = 1; Filled < sizeof(std::int16_t) && Got > 0; Filled += Got)
         Got = Read(Bytes + Filled, RawReadBytes - Filled);
     if (Filled % 2)
-        FOddByte = Bytes[--Filled];
+        FCarried.assign(1, Bytes[--Filled]);
     return {reinterpret_cast<const std::int16_t *>(Bytes), Filled / 2};
 }
 
@@ -272,6 +365,15 @@ std::unique_ptr<TSampleSource> OpenSoundFile(const std::string &Path, int Channe
         return OpenSoundFileOrThrow(Path, Channel);
     } catch (const EToolError &Error) {
         throw EToolError(EscapeBytes(Path) + ": " + Error.Message());
+    }
+}
+
+std::unique_ptr<TSampleSource> OpenSoundStream(int Descriptor, const std::string &Name,
+                                               const std::optional<TRawLayout> &Raw, int Channel) {
+    try {
+        return OpenSoundStreamOrThrow(Descriptor, Name, Raw, Channel);
+    } catch (const EToolError &Error) {
+        throw EToolError(Name + ": " + Error.Message());
     }
 }
 
