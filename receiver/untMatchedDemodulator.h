@@ -87,6 +87,7 @@ private:
     void DecideBit(const TDecidedBits &Decided, const TCandidate &Best);
     void UpdateCarrierDetect(float Quality);
     void Release(std::uint32_t SampleIndex, int Bit);
+    void SteerBitClock(const TMatchedKernels::TWindowCorrelations &Windows);
     void SteerEarlyLate(float Error);
     void SeekHalfBit(float Half, float OnTimeContrast);
     // What is learnt from the station, and forgotten once it is gone.
