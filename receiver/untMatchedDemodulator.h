@@ -76,18 +76,19 @@ private:
     void FilterTo(std::uint32_t To);
     void FilterAhead(std::uint32_t Close);
     static bool Quiet(const float *End);
-    // The steps of a bit period, in the order CloseWindow takes them.
+    // The steps of a bit period, in the order CloseWindow takes them. Inline, as each is
+    // taken once: as calls, silent input took 10 % longer.
     void CloseWindow(std::uint32_t SampleIndex, const float *End);
-    TMatchedKernels::TWindowCorrelations Correlate(const float *End) const;
-    void PushBit(const TToneCorrelation &OnTime);
-    TDecidedBits DecidedBits() const;
-    void DetectSequence(int Previous, TCandidate &Best) const;
-    int CandidateLength() const;
+    inline TMatchedKernels::TWindowCorrelations Correlate(const float *End) const;
+    inline void PushBit(const TToneCorrelation &OnTime);
+    inline TDecidedBits DecidedBits() const;
+    inline void DetectSequence(int Previous, TCandidate &Best) const;
+    inline int CandidateLength() const;
     bool SilentFrom(int Last) const;
-    void DecideBit(const TDecidedBits &Decided, const TCandidate &Best);
-    void UpdateCarrierDetect(float Quality);
-    void Release(std::uint32_t SampleIndex, int Bit);
-    void SteerBitClock(const TMatchedKernels::TWindowCorrelations &Windows);
+    inline void DecideBit(const TDecidedBits &Decided, const TCandidate &Best);
+    inline void UpdateCarrierDetect(float Quality);
+    inline void Release(std::uint32_t SampleIndex, int Bit);
+    inline void SteerBitClock(const TMatchedKernels::TWindowCorrelations &Windows);
     void SteerEarlyLate(float Error);
     void SeekHalfBit(float Half, float OnTimeContrast);
     // What is learnt from the station, and forgotten once it is gone.
