@@ -57,8 +57,8 @@ TComplex Times(TComplex A, TComplex B) {
     return TMatchedKernels::Times(A, B);
 }
 
-// How far each tone turns back over a window that starts Shift samples from where it
-// would have: windows MaxShift samples off either way are covered.
+// Each tone's derotation for a window that starts Shift samples from where it would
+// have: windows MaxShift samples off either way are covered.
 constexpr int MaxShift = 2 * TMatchedDemodulator::SamplesPerBit;
 struct TShiftTables {
     TComplex Back[2 * MaxShift + 1][2];
@@ -244,8 +244,8 @@ void TMatchedDemodulator::CloseWindow(std::uint32_t SampleIndex, const float *En
 // tones; silence leaves nothing but zeros to correlate.
 TWindowCorrelations TMatchedDemodulator::Correlate(const float *End) const {
     constexpr int OnTimeEnd = RingSize - LookAround;
+    // Where each window ends in the newest RingSize samples, as TWindow lists them.
     constexpr int Ends[TMatchedKernels::WindowsPerBit] = {
-        // as TWindow lists them
         OnTimeEnd - LookAround, OnTimeEnd + LookAround, OnTimeEnd, OnTimeEnd - SamplesPerBit / 2};
     if (!End || Quiet(End))
         return {};

@@ -45,6 +45,11 @@ const TToneTables Tables;
 // lanes are added as (0 + 2) + (1 + 3): the plain and the vector way give the same bits.
 static_assert(SamplesPerBit % 4 == 0);
 
+// The four sums as the two tones' complex correlations.
+TToneCorrelation FromSums(const float (&Sums)[4]) {
+    return {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+}
+
 TToneCorrelation CorrelateOne(const float *Samples) {
     float Sums[4];
     for (int Wave = 0; Wave < 4; ++Wave) {
@@ -53,7 +58,7 @@ TToneCorrelation CorrelateOne(const float *Samples) {
             Lanes[Index % 4] += Samples[Index] * Tables.Wave[Wave][Index];
         Sums[Wave] = (Lanes[0] + Lanes[2]) + (Lanes[1] + Lanes[3]);
     }
-    return {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+    return FromSums(Sums);
 }
 
 TWindowCorrelations CorrelatePlain(const TWindowStarts &Starts) {
@@ -97,7 +102,7 @@ TWindowCorrelations CorrelateSse(const TWindowStarts &Starts) {
 #pragma GCC unroll 4
             for (int Wave = 0; Wave < 4; ++Wave)
                 Sums[Wave] = AddLanes(Lanes[Window][Wave]);
-            Result[std::size_t(Pair + Window)] = {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+            Result[std::size_t(Pair + Window)] = FromSums(Sums);
         }
     }
     return Result;
@@ -148,7 +153,7 @@ __attribute__((target("avx"))) TWindowCorrelations CorrelateAvx(const TWindowSta
                 Wave % 2 ? _mm256_extractf128_ps(Pair, 1) : _mm256_castps256_ps128(Pair);
             Sums[Wave] = AddLanes(Sum);
         }
-        Result[std::size_t(Window)] = {{{Sums[0], Sums[1]}, {Sums[2], Sums[3]}}};
+        Result[std::size_t(Window)] = FromSums(Sums);
     }
     return Result;
 }

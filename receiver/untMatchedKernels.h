@@ -51,7 +51,8 @@ public:
     // The instruction sets this processor runs, the plain one first.
     static std::vector<TInstructions> Available();
 
-    // With the widest instructions the processor has.
+    // With the widest instructions the processor has, or with the given ones, which
+    // must be among Available().
     TMatchedKernels() : TMatchedKernels(Available().back()) {}
     explicit TMatchedKernels(TInstructions Instructions);
 
