@@ -16,8 +16,8 @@ bool TArgumentReader::AtOption() const {
     return !AtEnd() && Current().size() > 1 && Current()[0] == '-';
 }
 
-bool TArgumentReader::Flag(const char *Name) {
-    if (AtEnd() || Current() != Name)
+bool TArgumentReader::Flag(const char *Name, const char *ShortName) {
+    if (AtEnd() || (Current() != Name && (!ShortName || Current() != ShortName)))
         return false;
     ++FIndex;
     return true;
@@ -33,8 +33,12 @@ std::optional<std::string> TArgumentReader::Value(const char *Name) {
         return std::nullopt;
     ++FIndex;
     if (AtEnd())
-        throw EToolError(std::string("option ") + Name + " needs a value");
+        throw EToolError(std::string(Name) + " needs a value");
     return Next();
+}
+
+void TArgumentReader::RefuseCurrent() const {
+    throw EToolError("unknown option '" + Current() + "' (see --help)");
 }
 
 std::string TArgumentReader::Next() {

@@ -1,7 +1,8 @@
 #pragma once
 
-// A small command-line reader: options with values ("--gap 500" or "--gap=500"),
-// flags, and the remaining operands, with strict number parsing.
+// The command-line reader of every program, the window included: options with values
+// ("--gap 500" or "--gap=500"), flags, and the remaining operands, with strict number
+// parsing. Every program says the same words for the same problem.
 
 #include <optional>
 #include <string>
@@ -14,11 +15,17 @@ public:
     bool AtEnd() const { return FIndex >= FArgs.size(); }
     // True when the current argument looks like an option ("-x", "--xy"; not "-").
     bool AtOption() const;
-    // Consumes the current argument if it is exactly Name.
-    bool Flag(const char *Name);
-    // Consumes "Name VALUE" or "Name=VALUE" and returns VALUE; EToolError when the
-    // value is missing.
+    // Consumes the current argument if it is exactly Name (or its short form, "-h" for
+    // "--help").
+    bool Flag(const char *Name, const char *ShortName = nullptr);
+    // -h/--help and -V/--version, which every program takes.
+    bool HelpFlag() { return Flag("--help", "-h"); }
+    bool VersionFlag() { return Flag("--version", "-V"); }
+    // Consumes "Name VALUE" or "Name=VALUE" and returns VALUE; EToolError
+    // "Name needs a value" when the value is missing.
     std::optional<std::string> Value(const char *Name);
+    // EToolError for the current argument, which no option of the program reads.
+    [[noreturn]] void RefuseCurrent() const;
     // Consumes and returns the current argument.
     std::string Next();
     // The current argument, for error messages.

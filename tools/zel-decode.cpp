@@ -45,8 +45,8 @@ constexpr const char *Usage =
     "  --demodulator crossing|matched\n"
     "                count zero crossings (the default), or correlate against the tones:\n"
     "                matched decodes weak, noisy and detuned signals\n"
-    "  --help        print this help and exit\n"
-    "  --version     print the version and exit\n"
+    "  -h, --help    print this help and exit\n"
+    "  -V, --version print the version and exit\n"
     "Exit status: 0 after a complete decode, 2 on bad arguments or input.\n";
 
 constexpr int MaxChannel = 1024;
@@ -91,9 +91,9 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
     bool HaveFile = false, OptionsEnded = false;
     while (!Reader.AtEnd()) {
         if (!OptionsEnded && Reader.AtOption()) {
-            if (Reader.Flag("--help"))
+            if (Reader.HelpFlag())
                 Result.Help = true;
-            else if (Reader.Flag("--version"))
+            else if (Reader.VersionFlag())
                 Result.Version = true;
             else if (Reader.Flag("--events"))
                 Result.Options.Events = true;
@@ -116,7 +116,7 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
             else if (auto Station = Reader.Value("--station"))
                 Result.Options.Station = ParseStation(*Station);
             else
-                throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
+                Reader.RefuseCurrent();
         } else if (HaveFile) {
             throw EToolError("more than one input file given: '" + EscapeBytes(Reader.Current()) +
                              "'");

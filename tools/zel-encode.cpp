@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -22,17 +24,17 @@ constexpr const char *Usage =
     "32) and before --tail BITS bits (default 8: transmitters key a tail so that the last\n"
     "bit is not lost), followed by --gap MS milliseconds of silence (default 500), at\n"
     "--amplitude 0 < A <= 1 (default 0.5), as a 16-bit mono 48 000 Hz WAV file to -o\n"
-    "FILE ('-', the default: stdout).\n"
+    "FILE ('-', the default: stdout; a terminal only with -o - given).\n"
     "%s"
-    "  --help     print this help and exit\n"
-    "  --version  print the version and exit\n"
+    "  -h, --help        print this help and exit\n"
+    "  -V, --version     print the version and exit\n"
     "Exit status: 0 on success, 2 on bad arguments or when the output cannot be written.\n";
 
 constexpr long long MaxPreambleBits = 1000000;
 constexpr long long MaxGapMilliseconds = 600000;
 
 struct TEncodeArguments {
-    std::string Output = "-";
+    std::optional<std::string> Output; // stdout when not given
     double Amplitude = 0.5;
     int PreambleBits = 32;
     int TailBits = 8;
@@ -58,9 +60,9 @@ double ParseAmplitude(const std::string &Text) {
 }
 
 void ParseOption(TArgumentReader &Reader, TEncodeArguments &Result) {
-    if (Reader.Flag("--help"))
+    if (Reader.HelpFlag())
         Result.Help = true;
-    else if (Reader.Flag("--version"))
+    else if (Reader.VersionFlag())
         Result.Version = true;
     else if (auto Output = Reader.Value("-o"))
         Result.Output = *Output;
@@ -75,7 +77,7 @@ void ParseOption(TArgumentReader &Reader, TEncodeArguments &Result) {
     else if (ReadChannelOption(Reader, Result.Channel))
         return;
     else
-        throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
+        Reader.RefuseCurrent();
 }
 
 TEncodeArguments ParseArguments(int ArgCount, char **Args) {
@@ -107,6 +109,13 @@ std::vector<std::int16_t> Render(const TEncodeArguments &Arguments) {
     return PassThroughChannel(Encoder.Samples(), Arguments.Amplitude, Arguments.Channel);
 }
 
+// Binary audio on a terminal is noise that can also upset it: only when asked for.
+void RefuseTerminal(const TEncodeArguments &Arguments) {
+    if (!Arguments.Output && isatty(STDOUT_FILENO))
+        throw EToolError("standard output is a terminal: give -o FILE (or -o - to write there "
+                         "all the same)");
+}
+
 void WriteOutput(const std::string &Path, const std::string &Bytes) {
     const bool ToStdout = Path == "-";
     std::FILE *Stream = ToStdout ? stdout : std::fopen(Path.c_str(), "wb");
@@ -127,7 +136,8 @@ int Encode(int ArgCount, char **Args) {
     }
     if (Arguments.Version)
         return ShowVersion("zel-encode");
-    WriteOutput(Arguments.Output, WavFileBytes(Render(Arguments), ffsk::SampleRate));
+    RefuseTerminal(Arguments);
+    WriteOutput(Arguments.Output.value_or("-"), WavFileBytes(Render(Arguments), ffsk::SampleRate));
     return 0;
 }
 

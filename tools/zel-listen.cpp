@@ -74,8 +74,8 @@ constexpr const char *Usage =
     "  --list-devices   list the sound inputs, one a line: the name that stays the\n"
     "                   same (the sound server's source, or the ALSA card and device),\n"
     "                   a tab, the description; exits with status 1 when there is none\n"
-    "  --help           print this help and exit\n"
-    "  --version        print the version and exit\n"
+    "  -h, --help       print this help and exit\n"
+    "  -V, --version    print the version and exit\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
     "it at once); 2 on bad arguments, or when stdout takes no more and there is no\n"
     "broker.\n";
@@ -135,9 +135,9 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
     Result.Station = DefaultStation();
     TArgumentReader Reader(ArgCount, Args);
     while (!Reader.AtEnd()) {
-        if (Reader.Flag("--help"))
+        if (Reader.HelpFlag())
             Result.Help = true;
-        else if (Reader.Flag("--version"))
+        else if (Reader.VersionFlag())
             Result.Version = true;
         else if (Reader.Flag("--json"))
             Result.Json = true;
@@ -160,7 +160,7 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
         else if (auto ClientId = Reader.Value("--client-id"))
             Result.ClientId = *ClientId;
         else
-            throw EToolError("unknown argument '" + Reader.Current() + "' (see --help)");
+            Reader.RefuseCurrent();
     }
     CheckNames(Result);
     CheckCombination(Result);
