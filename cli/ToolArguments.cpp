@@ -45,6 +45,25 @@ std::string TArgumentReader::Next() {
     return FArgs.at(FIndex++);
 }
 
+bool TInformationRequest::Read(TArgumentReader &Reader) {
+    if (Reader.Flag("--help", "-h"))
+        Help = true;
+    else if (Reader.Flag("--version", "-V"))
+        Version = true;
+    else
+        return false;
+    return true;
+}
+
+std::optional<int> TInformationRequest::Answer(const char *ProgramName,
+                                               const std::string &Usage) const {
+    if (Help)
+        return ShowUsage(Usage.c_str());
+    if (Version)
+        return ShowVersion(ProgramName);
+    return std::nullopt;
+}
+
 long long ParseInteger(const std::string &Option, const std::string &Text, long long Minimum,
                        long long Maximum) {
     char *End = nullptr;

@@ -18,9 +18,6 @@ public:
     // Consumes the current argument if it is exactly Name (or its short form, "-h" for
     // "--help").
     bool Flag(const char *Name, const char *ShortName = nullptr);
-    // -h/--help and -V/--version, which every program takes.
-    bool HelpFlag() { return Flag("--help", "-h"); }
-    bool VersionFlag() { return Flag("--version", "-V"); }
     // Consumes "Name VALUE" or "Name=VALUE" and returns VALUE; EToolError
     // "Name needs a value" when the value is missing.
     std::optional<std::string> Value(const char *Name);
@@ -34,6 +31,19 @@ public:
 private:
     std::vector<std::string> FArgs;
     std::size_t FIndex = 0;
+};
+
+// -h/--help and -V/--version: every program takes both, and ends once it has answered.
+struct TInformationRequest {
+    bool Help = false;
+    bool Version = false;
+
+    // Consumes -h, --help, -V or --version; false for any other argument.
+    bool Read(TArgumentReader &Reader);
+    bool Any() const { return Help || Version; }
+    // Prints Usage, or "<ProgramName> <version>", on stdout and gives exit status 0;
+    // nothing when neither was asked for.
+    std::optional<int> Answer(const char *ProgramName, const std::string &Usage) const;
 };
 
 // Whole-text parsing: no sign or garbage tolerated beyond what the type allows.

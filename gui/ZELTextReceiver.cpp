@@ -37,19 +37,16 @@ constexpr const char *Usage =
 // the program hands Qt its name only.
 struct TWindowArguments {
     std::optional<TDemodulatorKind> Demodulator; // for this run only; nothing is saved
-    bool Help = false;
-    bool Version = false;
+    TInformationRequest Asked;
 };
 
 TWindowArguments ParseArguments(int ArgCount, char **Args) {
     TWindowArguments Result;
     TArgumentReader Reader(ArgCount, Args);
     while (!Reader.AtEnd()) {
-        if (Reader.HelpFlag())
-            Result.Help = true;
-        else if (Reader.VersionFlag())
-            Result.Version = true;
-        else if (auto Kind = Reader.Value("--demodulator"))
+        if (Result.Asked.Read(Reader))
+            continue;
+        if (auto Kind = Reader.Value("--demodulator"))
             Result.Demodulator = ParseDemodulator(*Kind);
         else
             Reader.RefuseCurrent();
@@ -76,10 +73,8 @@ int main(int argc, char *argv[]) {
             return 0;
         }))
         return Status;
-    if (Arguments.Help)
-        return ShowUsage(Usage);
-    if (Arguments.Version)
-        return ShowVersion(ProgramName);
+    if (const auto Status = Arguments.Asked.Answer(ProgramName, Usage))
+        return *Status;
 
     // Outlives the application, whose windows close the sound input when they go. The
     // sound server's audio wakes this thread only, which runs the event loop.

@@ -93,8 +93,7 @@ struct TListenArguments {
     bool Quiet = false;
     std::size_t Backlog = DefaultBacklog;
     bool ListDevices = false;
-    bool Help = false;
-    bool Version = false;
+    TInformationRequest Asked;
     std::string Station;                                      // given, or the host name
     TDemodulatorKind Demodulator = TDemodulatorKind::Matched; // made for real radios
     std::optional<std::string> Device;                        // none: the preferred input
@@ -135,11 +134,9 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
     Result.Station = DefaultStation();
     TArgumentReader Reader(ArgCount, Args);
     while (!Reader.AtEnd()) {
-        if (Reader.HelpFlag())
-            Result.Help = true;
-        else if (Reader.VersionFlag())
-            Result.Version = true;
-        else if (Reader.Flag("--json"))
+        if (Result.Asked.Read(Reader))
+            continue;
+        if (Reader.Flag("--json"))
             Result.Json = true;
         else if (Reader.Flag("--quiet"))
             Result.Quiet = true;
@@ -282,10 +279,8 @@ std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments)
 
 int Listen(int ArgCount, char **Args) {
     const TListenArguments Arguments = ParseArguments(ArgCount, Args);
-    if (Arguments.Help)
-        return ShowUsage(Usage);
-    if (Arguments.Version)
-        return ShowVersion(ToolName);
+    if (const auto Status = Arguments.Asked.Answer(ToolName, Usage))
+        return *Status;
     // Told apart from the window in the volume control.
     platform::SetRecordingProgramName("ZEL Text Receiver (service)");
     // Outlives everything that records: the sound input closes before it goes. The sound
