@@ -16,8 +16,8 @@ bool TArgumentReader::AtOption() const {
     return !AtEnd() && Current().size() > 1 && Current()[0] == '-';
 }
 
-bool TArgumentReader::Flag(const char *Name) {
-    if (AtEnd() || Current() != Name)
+bool TArgumentReader::Flag(const char *Name, const char *ShortName) {
+    if (AtEnd() || (Current() != Name && (!ShortName || Current() != ShortName)))
         return false;
     ++FIndex;
     return true;
@@ -33,12 +33,35 @@ std::optional<std::string> TArgumentReader::Value(const char *Name) {
         return std::nullopt;
     ++FIndex;
     if (AtEnd())
-        throw EToolError(std::string("option ") + Name + " needs a value");
+        throw EToolError(std::string(Name) + " needs a value");
     return Next();
+}
+
+void TArgumentReader::RefuseCurrent() const {
+    throw EToolError("unknown option '" + Current() + "' (see --help)");
 }
 
 std::string TArgumentReader::Next() {
     return FArgs.at(FIndex++);
+}
+
+bool TInformationRequest::Read(TArgumentReader &Reader) {
+    if (Reader.Flag("--help", "-h"))
+        Help = true;
+    else if (Reader.Flag("--version", "-V"))
+        Version = true;
+    else
+        return false;
+    return true;
+}
+
+std::optional<int> TInformationRequest::Answer(const char *ProgramName,
+                                               const std::string &Usage) const {
+    if (Help)
+        return ShowUsage(Usage.c_str());
+    if (Version)
+        return ShowVersion(ProgramName);
+    return std::nullopt;
 }
 
 long long ParseInteger(const std::string &Option, const std::string &Text, long long Minimum,

@@ -1,7 +1,7 @@
 #pragma once
 
-// What both command-line tools share: one kind of failure, reported as a single
-// line on stderr with the tool's name in front, and exit status 2.
+// What every program's command line shares: one kind of failure, reported as a single
+// line on stderr with the program's name in front, and exit status 2.
 
 #include "platform/Exceptions.h"
 

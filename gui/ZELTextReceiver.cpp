@@ -1,10 +1,10 @@
 // ZEL Text Receiver: shows the text messages, locations, bit trace and input level
 // that arrive as 1 200-baud FFSK tones at the sound input.
 
-#include "gui/DemodulatorOption.h"
+#include "cli/ToolArguments.h"
+#include "cli/ToolMain.h"
 #include "gui/DemodulatorSetting.h"
 #include "gui/Forms.h"
-#include "gui/ProgramOptions.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
@@ -13,9 +13,46 @@
 #include "platform/WaveInService.h"
 
 #include <cstdio>
-#include <stdexcept>
+#include <optional>
 
 namespace {
+
+constexpr const char *ProgramName = "ZELTextReceiver";
+
+constexpr const char *Usage =
+    "Usage: ZELTextReceiver [--demodulator crossing|matched] [-h | -V]\n"
+    "Listens to the preferred sound input for 1 200-baud FFSK text messages and shows\n"
+    "them in one always-on-top window: text messages in a log, the last location in the\n"
+    "top strip, the input level as a bar and the last 40 bit symbols at the bottom.\n"
+    "  --demodulator crossing|matched\n"
+    "                 the bit demodulator for this run: zero crossings, or matched tones,\n"
+    "                 which decode weak, noisy and detuned signals. Without the option,\n"
+    "                 the one last chosen under Demodulator in the log's context menu\n"
+    "                 (right click); zero crossings until one is chosen\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the version and exit\n"
+    "Exit status: 2 on bad arguments.\n";
+
+// The program's own options only: Qt's (-reverse, -qwindowtitle, ...) are refused, as
+// the program hands Qt its name only.
+struct TWindowArguments {
+    std::optional<TDemodulatorKind> Demodulator; // for this run only; nothing is saved
+    TInformationRequest Asked;
+};
+
+TWindowArguments ParseArguments(int ArgCount, char **Args) {
+    TWindowArguments Result;
+    TArgumentReader Reader(ArgCount, Args);
+    while (!Reader.AtEnd()) {
+        if (Result.Asked.Read(Reader))
+            continue;
+        if (auto Kind = Reader.Value("--demodulator"))
+            Result.Demodulator = ParseDemodulator(*Kind);
+        else
+            Reader.RefuseCurrent();
+    }
+    return Result;
+}
 
 // The receiver writes nothing to the console, Qt's own warnings included; only what
 // ends it (no display to show the window on, say) is told, as the last word before the
@@ -30,21 +67,14 @@ void OnlyFatalQtMessage(QtMsgType Type, const QMessageLogContext &, const QStrin
 
 int main(int argc, char *argv[]) {
     qInstallMessageHandler(OnlyFatalQtMessage);
-    // The command line's choice is for this run only; without one, the user's last
-    // choice in the window.
-    const std::optional<TDemodulatorKind> Demodulator =
-        TakeDemodulatorOption(argc, argv, SavedDemodulator());
-    if (!Demodulator)
-        return 2;
-    TProgramOptions Options;
-    try {
-        Options = ParseProgramOptions({argv + 1, argv + argc});
-    } catch (const std::invalid_argument &Error) {
-        std::fprintf(stderr, "ZELTextReceiver: %s\n", Error.what());
-        return 2;
-    }
-    if (ShowRequestedInformation(Options))
-        return 0;
+    TWindowArguments Arguments;
+    if (const int Status = RunTool(ProgramName, [&] {
+            Arguments = ParseArguments(argc, argv);
+            return 0;
+        }))
+        return Status;
+    if (const auto Status = Arguments.Asked.Answer(ProgramName, Usage))
+        return *Status;
 
     // Outlives the application, whose windows close the sound input when they go. The
     // sound server's audio wakes this thread only, which runs the event loop.
@@ -65,6 +95,8 @@ int main(int argc, char *argv[]) {
     platform::TTerminationNotifier Signals([&Application](int) { Application.Terminate(); });
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
-    Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);
+    // Without a choice on the command line, the user's last choice in the window.
+    Application.CreateForm<TfrmZELTextReceiverMain>(
+        Arguments.Demodulator.value_or(SavedDemodulator()));
     return Application.Run();
 }

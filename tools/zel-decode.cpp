@@ -45,8 +45,8 @@ constexpr const char *Usage =
     "  --demodulator crossing|matched\n"
     "                count zero crossings (the default), or correlate against the tones:\n"
     "                matched decodes weak, noisy and detuned signals\n"
-    "  --help        print this help and exit\n"
-    "  --version     print the version and exit\n"
+    "  -h, --help    print this help and exit\n"
+    "  -V, --version print the version and exit\n"
     "Exit status: 0 after a complete decode, 2 on bad arguments or input.\n";
 
 constexpr int MaxChannel = 1024;
@@ -56,8 +56,7 @@ struct TDecodeArguments {
     int Channel = 1;
     std::optional<TRawLayout> Raw; // when --rate or --channels is given
     std::string File = "-";
-    bool Help = false;
-    bool Version = false;
+    TInformationRequest Asked;
 };
 
 // The station goes into JSON strings as it is.
@@ -91,11 +90,9 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
     bool HaveFile = false, OptionsEnded = false;
     while (!Reader.AtEnd()) {
         if (!OptionsEnded && Reader.AtOption()) {
-            if (Reader.Flag("--help"))
-                Result.Help = true;
-            else if (Reader.Flag("--version"))
-                Result.Version = true;
-            else if (Reader.Flag("--events"))
+            if (Result.Asked.Read(Reader))
+                continue;
+            if (Reader.Flag("--events"))
                 Result.Options.Events = true;
             else if (Reader.Flag("--timestamps"))
                 Result.Options.Timestamps = true;
@@ -116,7 +113,7 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
             else if (auto Station = Reader.Value("--station"))
                 Result.Options.Station = ParseStation(*Station);
             else
-                throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
+                Reader.RefuseCurrent();
         } else if (HaveFile) {
             throw EToolError("more than one input file given: '" + EscapeBytes(Reader.Current()) +
                              "'");
@@ -145,10 +142,8 @@ bool InputMayWait(const std::string &File) {
 
 int Decode(int ArgCount, char **Args) {
     const TDecodeArguments Arguments = ParseArguments(ArgCount, Args);
-    if (Arguments.Help)
-        return ShowUsage(Usage);
-    if (Arguments.Version)
-        return ShowVersion("zel-decode");
+    if (const auto Status = Arguments.Asked.Answer("zel-decode", Usage))
+        return *Status;
     const std::unique_ptr<TSampleSource> Input = OpenInput(Arguments);
     TDriverOptions Options = Arguments.Options;
     Options.FlushEachMessage = InputMayWait(Arguments.File);

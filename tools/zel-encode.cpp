@@ -10,37 +10,42 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr const char *Usage =
+constexpr const char *UsageStart =
     "Usage: zel-encode [OPTION]... MESSAGE...\n"
     "Writes each MESSAGE (header included, 'SMS>...' or 'LOC>...'; '\\xHH' and '\\\\'\n"
     "stand for any byte) as 1 200-baud FFSK frames after --preamble BITS bits (default\n"
     "32) and before --tail BITS bits (default 8: transmitters key a tail so that the last\n"
     "bit is not lost), followed by --gap MS milliseconds of silence (default 500), at\n"
     "--amplitude 0 < A <= 1 (default 0.5), as a 16-bit mono 48 000 Hz WAV file to -o\n"
-    "FILE ('-', the default: stdout).\n"
-    "%s"
-    "  --help     print this help and exit\n"
-    "  --version  print the version and exit\n"
+    "FILE ('-', the default: stdout; a terminal only with -o - given).\n";
+constexpr const char *UsageEnd =
+    "  -h, --help        print this help and exit\n"
+    "  -V, --version     print the version and exit\n"
     "Exit status: 0 on success, 2 on bad arguments or when the output cannot be written.\n";
+
+std::string Usage() {
+    return std::string(UsageStart) + ChannelOptionsUsage + UsageEnd;
+}
 
 constexpr long long MaxPreambleBits = 1000000;
 constexpr long long MaxGapMilliseconds = 600000;
 
 struct TEncodeArguments {
-    std::string Output = "-";
+    std::optional<std::string> Output; // stdout when not given
     double Amplitude = 0.5;
     int PreambleBits = 32;
     int TailBits = 8;
     int GapMilliseconds = 500;
     std::vector<std::string> Messages;
     TChannelSettings Channel;
-    bool Help = false;
-    bool Version = false;
+    TInformationRequest Asked;
 };
 
 std::string ParseMessage(const std::string &Argument) {
@@ -58,11 +63,9 @@ double ParseAmplitude(const std::string &Text) {
 }
 
 void ParseOption(TArgumentReader &Reader, TEncodeArguments &Result) {
-    if (Reader.Flag("--help"))
-        Result.Help = true;
-    else if (Reader.Flag("--version"))
-        Result.Version = true;
-    else if (auto Output = Reader.Value("-o"))
+    if (Result.Asked.Read(Reader))
+        return;
+    if (auto Output = Reader.Value("-o"))
         Result.Output = *Output;
     else if (auto Amplitude = Reader.Value("--amplitude"))
         Result.Amplitude = ParseAmplitude(*Amplitude);
@@ -75,7 +78,7 @@ void ParseOption(TArgumentReader &Reader, TEncodeArguments &Result) {
     else if (ReadChannelOption(Reader, Result.Channel))
         return;
     else
-        throw EToolError("unknown option '" + Reader.Current() + "' (see --help)");
+        Reader.RefuseCurrent();
 }
 
 TEncodeArguments ParseArguments(int ArgCount, char **Args) {
@@ -90,7 +93,7 @@ TEncodeArguments ParseArguments(int ArgCount, char **Args) {
         else
             Result.Messages.push_back(ParseMessage(Reader.Next()));
     }
-    if (Result.Messages.empty() && !Result.Help && !Result.Version)
+    if (Result.Messages.empty() && !Result.Asked.Any())
         throw EToolError("no MESSAGE given (see --help)");
     return Result;
 }
@@ -107,6 +110,13 @@ std::vector<std::int16_t> Render(const TEncodeArguments &Arguments) {
     return PassThroughChannel(Encoder.Samples(), Arguments.Amplitude, Arguments.Channel);
 }
 
+// Binary audio on a terminal is noise that can also upset it: only when asked for.
+void RefuseTerminal(const TEncodeArguments &Arguments) {
+    if (!Arguments.Output && isatty(STDOUT_FILENO))
+        throw EToolError("standard output is a terminal: give -o FILE (or -o - to write there "
+                         "all the same)");
+}
+
 void WriteOutput(const std::string &Path, const std::string &Bytes) {
     const bool ToStdout = Path == "-";
     std::FILE *Stream = ToStdout ? stdout : std::fopen(Path.c_str(), "wb");
@@ -121,13 +131,10 @@ void WriteOutput(const std::string &Path, const std::string &Bytes) {
 
 int Encode(int ArgCount, char **Args) {
     const TEncodeArguments Arguments = ParseArguments(ArgCount, Args);
-    if (Arguments.Help) {
-        std::printf(Usage, ChannelOptionsUsage);
-        return 0;
-    }
-    if (Arguments.Version)
-        return ShowVersion("zel-encode");
-    WriteOutput(Arguments.Output, WavFileBytes(Render(Arguments), ffsk::SampleRate));
+    if (const auto Status = Arguments.Asked.Answer("zel-encode", Usage()))
+        return *Status;
+    RefuseTerminal(Arguments);
+    WriteOutput(Arguments.Output.value_or("-"), WavFileBytes(Render(Arguments), ffsk::SampleRate));
     return 0;
 }
 

@@ -74,8 +74,8 @@ constexpr const char *Usage =
     "  --list-devices   list the sound inputs, one a line: the name that stays the\n"
     "                   same (the sound server's source, or the ALSA card and device),\n"
     "                   a tab, the description; exits with status 1 when there is none\n"
-    "  --help           print this help and exit\n"
-    "  --version        print the version and exit\n"
+    "  -h, --help       print this help and exit\n"
+    "  -V, --version    print the version and exit\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
     "it at once); 2 on bad arguments, or when stdout takes no more and there is no\n"
     "broker.\n";
@@ -93,8 +93,7 @@ struct TListenArguments {
     bool Quiet = false;
     std::size_t Backlog = DefaultBacklog;
     bool ListDevices = false;
-    bool Help = false;
-    bool Version = false;
+    TInformationRequest Asked;
     std::string Station;                                      // given, or the host name
     TDemodulatorKind Demodulator = TDemodulatorKind::Matched; // made for real radios
     std::optional<std::string> Device;                        // none: the preferred input
@@ -135,11 +134,9 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
     Result.Station = DefaultStation();
     TArgumentReader Reader(ArgCount, Args);
     while (!Reader.AtEnd()) {
-        if (Reader.Flag("--help"))
-            Result.Help = true;
-        else if (Reader.Flag("--version"))
-            Result.Version = true;
-        else if (Reader.Flag("--json"))
+        if (Result.Asked.Read(Reader))
+            continue;
+        if (Reader.Flag("--json"))
             Result.Json = true;
         else if (Reader.Flag("--quiet"))
             Result.Quiet = true;
@@ -160,7 +157,7 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
         else if (auto ClientId = Reader.Value("--client-id"))
             Result.ClientId = *ClientId;
         else
-            throw EToolError("unknown argument '" + Reader.Current() + "' (see --help)");
+            Reader.RefuseCurrent();
     }
     CheckNames(Result);
     CheckCombination(Result);
@@ -282,10 +279,8 @@ std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments)
 
 int Listen(int ArgCount, char **Args) {
     const TListenArguments Arguments = ParseArguments(ArgCount, Args);
-    if (Arguments.Help)
-        return ShowUsage(Usage);
-    if (Arguments.Version)
-        return ShowVersion(ToolName);
+    if (const auto Status = Arguments.Asked.Answer(ToolName, Usage))
+        return *Status;
     // Told apart from the window in the volume control.
     platform::SetRecordingProgramName("ZEL Text Receiver (service)");
     // Outlives everything that records: the sound input closes before it goes. The sound

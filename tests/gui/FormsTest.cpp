@@ -1,6 +1,5 @@
 #include "gui/Forms.h"
 #include "GuiTestSupport.h"
-#include "gui/ProgramOptions.h"
 #include "platform/Exceptions.h"
 
 #include <gtest/gtest.h>
@@ -35,14 +34,6 @@ TEST(ErrorBoxText, AddsAFullStopAfterLettersAndDigitsOnly) {
     EXPECT_EQ(ErrorBoxText(Raised(Exception(""))), "");
     EXPECT_EQ(ErrorBoxText(Raised(std::runtime_error("plain"))), "plain.");
     EXPECT_EQ(ErrorBoxText(Raised(42)), "Unknown error.");
-}
-
-TEST(ProgramOptions, TakesItsOwnOptionsAndNoneOfQts) {
-    EXPECT_FALSE(ParseProgramOptions({}).Help);
-    EXPECT_TRUE(ParseProgramOptions({"--help"}).Help);
-    EXPECT_TRUE(ParseProgramOptions({"--version"}).Version);
-    for (const char *Foreign : {"-reverse", "-qwindowtitle", "-platform", "--", "file"})
-        EXPECT_THROW(ParseProgramOptions({Foreign, "Foo"}), std::invalid_argument) << Foreign;
 }
 
 // An object whose event handling fails.

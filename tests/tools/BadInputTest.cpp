@@ -150,16 +150,72 @@ TEST_F(BadInputTest, ListenerRefusesNamesAndBrokersThatCannotWork) {
         ExpectListenRefused(Case.Arguments, Case.Mentioned);
 }
 
-TEST_F(BadInputTest, HelpAndVersionGoToStdout) {
-    for (const char *Tool : {ZEL_DECODE, ZEL_ENCODE, ZEL_LISTEN}) {
-        const TToolResult Result = RunTool(Tool, {"--help"});
-        EXPECT_EQ(Result.ExitCode, 0);
-        EXPECT_TRUE(Result.Output.starts_with("Usage: zel-")) << Result.Output;
-        EXPECT_EQ(Result.Errors, "");
-        const TToolResult Version = RunTool(Tool, {"--version"});
-        EXPECT_EQ(Version.ExitCode, 0);
-        EXPECT_TRUE(Version.Output.ends_with(" " ZEL_VERSION "\n")) << Version.Output;
+// The four programs read their command lines alike, the window program too (before it
+// needs a display): the same short and long words for help and version, on stdout, and
+// the same line and exit status for each kind of mistake.
+TEST(CommandLine, EveryProgramTakesTheSameWordsAndNamesTheSameMistakesAlike) {
+    struct TProgram {
+        const char *Path;
+        std::string Name;
+        std::string ValueOption; // one of its options that takes a value
+        std::string BadValueLine;
+    };
+    const std::string Demodulators = "must be 'crossing' or 'matched', not 'x'";
+    const TProgram Programs[] = {
+        {ZEL_DECODE, "zel-decode", "--demodulator", "--demodulator " + Demodulators},
+        {ZEL_ENCODE, "zel-encode", "--gap",
+         "--gap must be a whole number from 0 to 600000, not 'x'"},
+        {ZEL_LISTEN, "zel-listen", "--demodulator", "--demodulator " + Demodulators},
+        {ZEL_RECEIVER, "ZELTextReceiver", "--demodulator", "--demodulator " + Demodulators},
+    };
+    for (const TProgram &Program : Programs) {
+        SCOPED_TRACE(Program.Name);
+        for (const char *Help : {"-h", "--help"}) {
+            const TToolResult Result = RunTool(Program.Path, {Help});
+            EXPECT_EQ(Result.ExitCode, 0);
+            EXPECT_TRUE(Result.Output.starts_with("Usage: " + Program.Name + " ")) << Result.Output;
+            EXPECT_EQ(Result.Errors, "");
+        }
+        for (const char *Version : {"-V", "--version"}) {
+            const TToolResult Result = RunTool(Program.Path, {Version});
+            EXPECT_EQ(Result.ExitCode, 0);
+            EXPECT_EQ(Result.Output, Program.Name + " " ZEL_VERSION "\n");
+        }
+        const struct {
+            std::vector<std::string> Arguments;
+            std::string Line;
+        } Mistakes[] = {
+            {{"-x"}, "unknown option '-x' (see --help)"},
+            {{Program.ValueOption}, Program.ValueOption + " needs a value"},
+            {{Program.ValueOption, "x"}, Program.BadValueLine},
+            {{Program.ValueOption + "=x"}, Program.BadValueLine},
+        };
+        for (const auto &Mistake : Mistakes) {
+            const TToolResult Result = RunTool(Program.Path, Mistake.Arguments);
+            EXPECT_EQ(Result.ExitCode, 2);
+            EXPECT_EQ(Result.Output, "");
+            EXPECT_EQ(Result.Errors, Program.Name + ": " + Mistake.Line + "\n");
+        }
     }
+    // The window hands Qt nothing, so Qt's own options are mistakes too.
+    EXPECT_EQ(RunTool(ZEL_RECEIVER, {"-reverse"}).Errors,
+              "ZELTextReceiver: unknown option '-reverse' (see --help)\n");
+}
+
+// Audio goes to a terminal only when -o - asks for it; `script` gives the encoder one.
+TEST(CommandLine, EncoderWritesAudioToATerminalOnlyWhenToldTo) {
+    const auto OnTerminal = [](const std::string &Arguments) {
+        return RunTool("/usr/bin/script",
+                       {"-qec", std::string("'" ZEL_ENCODE "' ") + Arguments, "/dev/null"});
+    };
+    const TToolResult Refused = OnTerminal("'SMS>x'");
+    EXPECT_EQ(Refused.ExitCode, 2);
+    EXPECT_EQ(SplitLines(Refused.Output),
+              std::vector<std::string>{"zel-encode: standard output is a terminal: give -o FILE "
+                                       "(or -o - to write there all the same)\r"});
+    const TToolResult Asked = OnTerminal("-o - 'SMS>x'");
+    EXPECT_EQ(Asked.ExitCode, 0);
+    EXPECT_TRUE(Asked.Output.starts_with("RIFF"));
 }
 
 } // namespace
