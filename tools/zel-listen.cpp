@@ -240,7 +240,9 @@ private:
 
 // Errors raised while recording reach the user once each, not once per buffer. (The
 // handler is called through copies: what it remembers lives outside it.)
-void ReportRecordingErrors() {
+// Each recording error once, not once per retry; returns what ends an episode (the input
+// is back), so that the same error in the next episode is reported again.
+std::function<void()> ReportRecordingErrors() {
     auto Last = std::make_shared<std::string>();
     platform::SetExceptionHandler([Last](TObject *, std::exception_ptr Error) {
         std::string Message = "unknown error";
@@ -254,6 +256,7 @@ void ReportRecordingErrors() {
             Report(Message);
         *Last = Message;
     });
+    return [Last] { Last->clear(); };
 }
 
 int ListDevices(platform::IWaveInService &Service) {
@@ -300,7 +303,7 @@ int Listen(int ArgCount, char **Args) {
     QCoreApplication Application(ArgCount, Args);
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
-    ReportRecordingErrors();
+    const std::function<void()> EndErrorEpisode = ReportRecordingErrors();
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;
     TMessageOutput Output(Arguments, Publisher.get(), [&] {
@@ -315,7 +318,10 @@ int Listen(int ArgCount, char **Args) {
                 const auto &Receiver = static_cast<const TFFSKReceiver &>(*Sender);
                 Output.Deliver(MessIsSMS, Receiver.MessageHeaded(), Text);
             },
-            Report);
+            [&](const std::string &Line) {
+                EndErrorEpisode();
+                Report(Line);
+            });
         platform::TTerminationNotifier Signals([&](int) {
             Input.Stop();
             Application.quit();
