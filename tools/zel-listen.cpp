@@ -13,7 +13,9 @@
 #include "tools/MessageJson.h"
 #include "tools/MessageText.h"
 #include "tools/MqttNames.h"
+#include "tools/MqttPassword.h"
 #include "tools/MqttPublisher.h"
+#include "tools/OptionFile.h"
 #include "tools/ToolArguments.h"
 #include "tools/ToolMain.h"
 
@@ -49,6 +51,11 @@ constexpr const char *Usage =
     "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...;\n"
     "                   the prefix is UTF-8 without control characters, '+', '#' or\n"
     "                   empty levels\n"
+    "  --mqtt-password-file FILE\n"
+    "                   the password of the URL's user: the file's first line, out of\n"
+    "                   sight of ps; without it and without one in the URL, the\n"
+    "                   environment's ZEL_MQTT_PASSWORD (a password in the URL and\n"
+    "                   this option together are refused)\n"
     "  --client-id ID   the client id at the broker (default: made from the station and\n"
     "                   the host name, the same at every start, so that a new connection\n"
     "                   takes over an old one); two zel-listen on one host with one\n"
@@ -79,6 +86,7 @@ struct TListenArguments {
     TDemodulatorKind Demodulator = TDemodulatorKind::Matched; // made for real radios
     std::optional<std::string> Device;                        // none: the preferred input
     std::optional<TMqttUrl> Mqtt;
+    std::optional<std::string> PasswordFile;
     std::string CaFile;
     std::optional<std::string> ClientId; // none: made from the station and the host name
 };
@@ -106,8 +114,18 @@ void CheckCombination(const TListenArguments &Arguments) {
         throw EToolError("--cafile needs an mqtts:// URL");
     if (Arguments.ClientId && !Arguments.Mqtt)
         throw EToolError("--client-id needs --mqtt");
+    if (Arguments.PasswordFile && !Arguments.Mqtt)
+        throw EToolError("--mqtt-password-file needs --mqtt");
     if (Arguments.Quiet && !Arguments.Mqtt)
         throw EToolError("--quiet without --mqtt leaves nothing to write");
+}
+
+// The files are read now: one that cannot be read is a bad argument.
+void CheckFiles(TListenArguments &Arguments) {
+    if (!Arguments.CaFile.empty())
+        RequireReadableFile("--cafile", Arguments.CaFile);
+    if (Arguments.Mqtt)
+        AddMqttPassword(*Arguments.Mqtt, Arguments.PasswordFile);
 }
 
 TListenArguments ParseArguments(int ArgCount, char **Args) {
@@ -133,6 +151,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.Device = *Device;
         else if (auto Url = Reader.Value("--mqtt"))
             Result.Mqtt = ParseMqttUrl(*Url);
+        else if (auto PasswordFile = Reader.Value("--mqtt-password-file"))
+            Result.PasswordFile = *PasswordFile;
         else if (auto CaFile = Reader.Value("--cafile"))
             Result.CaFile = *CaFile;
         else if (auto ClientId = Reader.Value("--client-id"))
@@ -142,6 +162,7 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
     }
     CheckNames(Result);
     CheckCombination(Result);
+    CheckFiles(Result);
     return Result;
 }
 
