@@ -289,23 +289,29 @@ int Listen(int ArgCount, char **Args) {
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
     ReportRecordingErrors();
-    const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
+    std::unique_ptr<TMqttPublisher> Publisher;
     int ExitCode = 0;
-    TMessageOutput Output(Arguments, Publisher.get(), [&] {
-        ExitCode = ToolFailureExitCode;
-        Application.quit();
-    });
     {
+        // Watched before the broker is told "online": a stop asked for the moment it
+        // shows is a polite one too. The event loop, where the input runs, handles it.
+        TLiveInput *Running = nullptr;
+        platform::TTerminationSignals Signals([&](int) {
+            if (Running)
+                Running->Stop();
+            Application.quit();
+        });
+        Publisher = ConnectBroker(Arguments);
+        TMessageOutput Output(Arguments, Publisher.get(), [&] {
+            ExitCode = ToolFailureExitCode;
+            Application.quit();
+        });
         TLiveInput Input(
             Arguments.Demodulator,
             [&](TObject *, bool MessIsSMS, const TRxString &Text) {
                 Output.Deliver(MessIsSMS, Text);
             },
             Report);
-        platform::TTerminationSignals Signals([&](int) {
-            Input.Stop();
-            Application.quit();
-        });
+        Running = &Input;
         Application.exec();
     }
     if (Publisher && !Publisher->Close(MqttFlushTime))
