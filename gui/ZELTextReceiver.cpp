@@ -3,6 +3,7 @@
 
 #include "gui/DemodulatorOption.h"
 #include "gui/DemodulatorSetting.h"
+#include "gui/DisplayCheck.h"
 #include "gui/Forms.h"
 #include "gui/ProgramOptions.h"
 #include "gui/guiZELTextReceiverMain.h"
@@ -18,8 +19,8 @@
 namespace {
 
 // The receiver writes nothing to the console, Qt's own warnings included; only what
-// ends it (no display to show the window on, say) is told, as the last word before the
-// abort, in one line.
+// ends it (a display that fails in a way not foreseen, say) is told, as the last word
+// before the abort, in one line.
 void OnlyFatalQtMessage(QtMsgType Type, const QMessageLogContext &, const QString &Message) {
     if (Type == QtFatalMsg)
         std::fprintf(stderr, "ZELTextReceiver: %s\n",
@@ -45,6 +46,10 @@ int main(int argc, char *argv[]) {
     }
     if (ShowRequestedInformation(Options))
         return 0;
+    if (const std::optional<std::string> Reason = WhyNoDisplay()) {
+        std::fprintf(stderr, "ZELTextReceiver: cannot open the display: %s\n", Reason->c_str());
+        return 1;
+    }
 
     // Outlives the application, whose windows close the sound input when they go.
     const auto SoundInput = platform::CreatePreferredWaveInService();
