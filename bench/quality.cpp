@@ -2,8 +2,9 @@
 // channels, with what theory allows: bench_quality [MESSAGES [MINUTES [ROWS]]].
 // Each point decodes MESSAGES messages of 2 to 4 frames (default 240), each after its
 // own pause and a 32-bit preamble (zel-encode's), starting at a random phase and sample; a message
-// counts when its text comes out exactly. MINUTES (default 5) of each kind of audio
-// without FFSK must give no message at all. ROWS: only the rows whose condition holds it.
+// counts when its text comes out exactly. A radio net of a dozen stations sends 2.5 times
+// MESSAGES, and must deliver them all and nothing else. MINUTES (default 5) of each kind of
+// audio without FFSK must give no message at all. ROWS: only the rows whose condition holds it.
 
 #include "receiver/untFFSKReceiver.h"
 #include "tools/ChannelSimulator.h"
@@ -47,18 +48,27 @@ struct TDecoded {
 // Fills the next buffer of audio, so that hours of it need no more memory than one.
 using TAudioSource = std::function<void(std::int16_t *Buffer)>;
 
+// A message of 2 to 4 whole frames of printable characters.
+std::string RandomMessage(std::mt19937 &Random) {
+    std::uniform_int_distribution<int> Frames(2, 4), Character(' ', '~'), Kind(0, 1);
+    std::string Message = Kind(Random) ? "SMS>" : "LOC>";
+    for (int Count = Frames(Random) * 8 - 4; Count > 0; --Count)
+        Message += char(Character(Random));
+    return Message;
+}
+
+double RandomPhase(std::mt19937 &Random) {
+    return std::uniform_real_distribution<double>(0.0, 2.0 * std::numbers::pi)(Random);
+}
+
 TTraffic MakeTraffic(int Messages, const ffsk::TToneKeying &Keying, std::uint32_t Seed) {
     std::mt19937 Random(Seed);
-    std::uniform_int_distribution<int> Frames(2, 4), Character(' ', '~'), Kind(0, 1);
     std::uniform_int_distribution<int> Pause(ffsk::SampleRate * 45 / 100,
                                              ffsk::SampleRate * 7 / 10);
-    std::uniform_real_distribution<double> Phase(0.0, 2.0 * std::numbers::pi);
     TTraffic Traffic;
     for (int Index = 0; Index < Messages; ++Index) {
-        std::string Message = Kind(Random) ? "SMS>" : "LOC>";
-        for (int Count = Frames(Random) * 8 - 4; Count > 0; --Count)
-            Message += char(Character(Random));
-        ffsk::TFFSKEncoder Encoder(Amplitude, Phase(Random), Keying);
+        const std::string Message = RandomMessage(Random);
+        ffsk::TFFSKEncoder Encoder(Amplitude, RandomPhase(Random), Keying);
         Encoder.AddSilence(Pause(Random));
         Encoder.AddPreamble(PreambleBits);
         Encoder.AddMessage(Message);
@@ -242,6 +252,104 @@ void SuccessRow(const std::string &Condition, int Messages,
         "100 %");
 }
 
+// A radio net: a dozen stations, each with its own level, tuning, sample clock, audio
+// path and SNR, keying up at random, a stronger and a weaker one answering each other.
+// Between them the squelch is shut (a burst of loud noise as the carrier drops, then
+// silence) or open (steady noise). Noise is a radio's, 300 to 3 000 Hz.
+constexpr int NetStations = 12, TailBits = 8; // transmitters key a tail, as zel-encode does
+
+struct TStation {
+    double Level; // of the tones, a fraction of full scale
+    TChannelSettings Channel;
+};
+
+struct TNet {
+    TSamples Received;
+    std::vector<std::string> Texts; // sent, each once
+};
+
+double FromDecibels(double Db) {
+    return std::pow(10.0, Db / 20.0);
+}
+
+// Levels evenly from -35 to -3 dBFS, weakest first.
+std::vector<TStation> MakeStations(std::mt19937 &Random) {
+    std::uniform_real_distribution<double> Offset(-30, 30), Clock(-0.3, 0.3), Snr(12, 30);
+    std::vector<TStation> Stations;
+    for (int Index = 0; Index < NetStations; ++Index) {
+        TStation Station{FromDecibels(-35.0 + 32.0 * Index / (NetStations - 1)), {}};
+        Station.Channel.SnrDb = Snr(Random);
+        Station.Channel.BandLimitedNoise = true;
+        Station.Channel.ToneOffsetHz = Offset(Random);
+        Station.Channel.ClockPercent = Clock(Random);
+        Station.Channel.Deemphasis = Random() % 2 != 0;
+        Stations.push_back(Station);
+    }
+    return Stations;
+}
+
+// Noise as loud as tones of the given level.
+TSamples NetNoise(std::size_t Count, double Level, std::uint32_t Seed) {
+    TChannelSettings Channel;
+    Channel.SnrDb = 0.0;
+    Channel.BandLimitedNoise = true;
+    Channel.Seed = Seed;
+    return PassThroughChannel(TSamples(Count), Level, Channel);
+}
+
+// 50 ms to 5 s, as often under half a second as over it.
+TSamples NetPause(std::mt19937 &Random, std::uint32_t Seed) {
+    std::uniform_real_distribution<double> Uniform;
+    const auto Count = std::size_t(0.05 * std::pow(100.0, Uniform(Random)) * ffsk::SampleRate);
+    if (Random() % 2) // open: -40 to -20 dBFS
+        return NetNoise(Count, FromDecibels(-40.0 + 20.0 * Uniform(Random)), Seed);
+    // Shut: a tail of 100 to 250 ms, -12 to -3 dBFS.
+    const auto Tail = std::size_t((0.1 + 0.15 * Uniform(Random)) * ffsk::SampleRate);
+    TSamples Pause =
+        NetNoise(std::min(Count, Tail), FromDecibels(-12.0 + 9.0 * Uniform(Random)), Seed);
+    Pause.resize(Count, 0);
+    return Pause;
+}
+
+TNet MakeNet(int Messages, std::uint32_t Seed) {
+    std::mt19937 Random(Seed);
+    const std::vector<TStation> Stations = MakeStations(Random);
+    TNet Net;
+    for (int Index = 0; Index < Messages; ++Index) {
+        const TSamples Pause = NetPause(Random, Seed + 2 * std::uint32_t(Index));
+        Net.Received.insert(Net.Received.end(), Pause.begin(), Pause.end());
+        // The weaker and the stronger half take turns.
+        const TStation &Station =
+            Stations[std::size_t(Index % 2 * NetStations / 2) + Random() % (NetStations / 2)];
+        Net.Texts.push_back(RandomMessage(Random));
+        ffsk::TFFSKEncoder Encoder(Station.Level, RandomPhase(Random),
+                                   ChannelKeying(Station.Channel));
+        Encoder.AddPreamble(PreambleBits);
+        Encoder.AddMessage(Net.Texts.back());
+        Encoder.AddPreamble(TailBits);
+        TChannelSettings Channel = Station.Channel;
+        Channel.Seed = Seed + 2 * std::uint32_t(Index) + 1;
+        const TSamples Sent = PassThroughChannel(Encoder.Samples(), Station.Level, Channel);
+        Net.Received.insert(Net.Received.end(), Sent.begin(), Sent.end());
+    }
+    return Net;
+}
+
+// Messages delivered of those sent, and messages delivered that were never sent.
+std::string NetCell(const TNet &Net, TDemodulatorKind Kind) {
+    std::vector<std::string> Decoded = Decode(Net.Received, Kind).Texts, Sent = Net.Texts;
+    std::sort(Decoded.begin(), Decoded.end());
+    std::sort(Sent.begin(), Sent.end());
+    const auto Delivered = std::count_if(Sent.begin(), Sent.end(), [&](const std::string &Text) {
+        return std::binary_search(Decoded.begin(), Decoded.end(), Text);
+    });
+    const auto False = std::count_if(Decoded.begin(), Decoded.end(), [&](const std::string &Text) {
+        return !std::binary_search(Sent.begin(), Sent.end(), Text);
+    });
+    return std::to_string(Delivered) + " of " + std::to_string(Sent.size()) + ", " +
+           std::to_string(False) + " false";
+}
+
 // Audio without FFSK, shaped like speech: a voice's pulses at a wandering pitch through
 // two wandering formants, in syllables.
 TAudioSource SpeechLike(std::uint32_t Seed) {
@@ -390,6 +498,15 @@ int main(int ArgCount, char **Args) {
         {AtSnr(14, [](auto &C) { C.DcFraction = 0.7; }), AtSnr(14, [](auto &C) { C.HumDb = -3; })});
     SuccessRow("recording at 44 100 Hz (clean)", Messages * 4, {TChannelSettings{}}, 44100);
     SuccessRow("recording at 22 050 Hz (clean)", Messages * 4, {TChannelSettings{}}, 22050);
+    const std::string NetRow = "radio net: 12 stations at -35 to -3 dBFS, 12-30 dB, +-30 Hz, "
+                               "+-0.3 %, flat or FM audio; squelch shut and open";
+    if (NetRow.find(RowFilter) != std::string::npos) {
+        const TNet Net = MakeNet(Messages * 5 / 2, 23);
+        Row(
+            NetRow, [&](TDemodulatorKind Kind) { return NetCell(Net, Kind); },
+            std::to_string(Net.Texts.size()) + " of " + std::to_string(Net.Texts.size()) +
+                ", 0 false");
+    }
 
     const auto Buffers = std::size_t(Minutes * 60 * ffsk::SampleRate / BufferSamples);
     const std::string For = " (" + std::to_string(int(Minutes * 60)) + " s)";

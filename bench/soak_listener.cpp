@@ -8,7 +8,7 @@
 // Ends on SIGTERM or SIGINT.
 #include "audio/RecorderKeeper.h"
 #include "platform/PreferredWaveIn.h"
-#include "platform/TerminationSignals.h"
+#include "platform/TerminationNotifier.h"
 #include "receiver/untFFSKReceiver.h"
 
 #include <QCoreApplication>
@@ -32,10 +32,11 @@ void Report(const std::string &Event) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    const auto SoundInput = platform::CreatePreferredWaveInService();
+    const auto SoundInput =
+        platform::CreatePreferredWaveInService(platform::TSoundServerLoop::OwnThreads());
     platform::SetWaveInService(SoundInput.get());
     QCoreApplication Application(argc, argv);
-    platform::TTerminationSignals Signals([](int) { QCoreApplication::quit(); });
+    platform::TTerminationNotifier Signals([](int) { QCoreApplication::quit(); });
 
     bool Waiting = true; // for audio, after the start or an error
     platform::SetExceptionHandler([&](TObject *, std::exception_ptr Error) {

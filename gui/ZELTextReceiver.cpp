@@ -10,7 +10,7 @@
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
 #include "platform/ShortTurns.h"
-#include "platform/TerminationSignals.h"
+#include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
 
 #include <cstdio>
@@ -51,8 +51,10 @@ int main(int argc, char *argv[]) {
         return 1;
     }
 
-    // Outlives the application, whose windows close the sound input when they go.
-    const auto SoundInput = platform::CreatePreferredWaveInService();
+    // Outlives the application, whose windows close the sound input when they go. The
+    // sound server's audio wakes this thread only, which runs the event loop.
+    const auto SoundInput =
+        platform::CreatePreferredWaveInService(platform::TSoundServerLoop::ThisThreadsEventLoop());
     platform::SetWaveInService(SoundInput.get());
 
     // Qt's own event loop: the GLib one costs more for every recorded buffer.
@@ -65,9 +67,7 @@ int main(int argc, char *argv[]) {
     TApplication Application(QtArgCount, argv);
     // Ending the session, `kill` or Ctrl+C close the window as the user would, also while
     // the error box of the start is up and the window is not there yet.
-    platform::TTerminationSignals Signals([&Application](int) { Application.Terminate(); });
-    // The sound server's audio wakes this thread only, which runs the event loop.
-    platform::HandleSoundServerHere();
+    platform::TTerminationNotifier Signals([&Application](int) { Application.Terminate(); });
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
     Application.CreateForm<TfrmZELTextReceiverMain>(*Demodulator);

@@ -14,7 +14,8 @@ constexpr auto FirstAnswerPatience = std::chrono::milliseconds(1500);
 
 } // namespace
 
-TPreferredWaveInService::TPreferredWaveInService() : FWatch(AnnounceInputChange) {}
+TPreferredWaveInService::TPreferredWaveInService(TSoundServerLoop Loop)
+    : FServer(Loop), FWatch(AnnounceInputChange) {}
 
 IWaveInService *TPreferredWaveInService::Choose() {
     const TSoundServerAnswer Server =
@@ -133,8 +134,8 @@ MMRESULT TPreferredWaveInService::GetErrorText(MMRESULT Code, char *Text, UINT T
     return CopyErrorText(WaveInErrorTexts(), Code, Text, TextSize);
 }
 
-std::unique_ptr<IWaveInService> CreatePreferredWaveInService() {
-    return std::make_unique<TPreferredWaveInService>();
+std::unique_ptr<IWaveInService> CreatePreferredWaveInService(TSoundServerLoop Loop) {
+    return std::make_unique<TPreferredWaveInService>(Loop);
 }
 
 } // namespace platform

@@ -21,7 +21,7 @@ namespace platform {
 
 class TPreferredWaveInService final : public IWaveInService {
 public:
-    TPreferredWaveInService();
+    explicit TPreferredWaveInService(TSoundServerLoop Loop);
 
     UINT GetNumDevs() override;
     MMRESULT GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) override;
@@ -56,6 +56,6 @@ private:
     HWAVEIN FLastHandle = 0;
 };
 
-std::unique_ptr<IWaveInService> CreatePreferredWaveInService();
+std::unique_ptr<IWaveInService> CreatePreferredWaveInService(TSoundServerLoop Loop);
 
 } // namespace platform

@@ -24,8 +24,6 @@
 namespace platform {
 namespace {
 
-thread_local bool HandledHere = false;
-
 class TThreadLoop final : public TPulseLoop {
 public:
     TThreadLoop() : FLoop(pa_threaded_mainloop_new()) {
@@ -425,14 +423,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<TPulseLoop> TPulseLoop::ForCallingThread() {
-    if (HandledHere && QThread::currentThread()->eventDispatcher())
+std::unique_ptr<TPulseLoop> TSoundServerLoop::ForCallingThread() const {
+    if (FEventLoopThread == std::this_thread::get_id() &&
+        QThread::currentThread()->eventDispatcher())
         return std::make_unique<TEventLoop>();
     return std::make_unique<TThreadLoop>();
-}
-
-void HandleSoundServerHere(bool Here) {
-    HandledHere = Here;
 }
 
 } // namespace platform

@@ -8,16 +8,14 @@
 #include <pulse/mainloop-api.h>
 
 #include <memory>
+#include <optional>
+#include <thread>
 
 namespace platform {
 
 class TPulseLoop {
 public:
     virtual ~TPulseLoop() = default;
-
-    // The event loop of the calling thread where it asked for it (HandleSoundServerHere),
-    // otherwise a thread of its own.
-    static std::unique_ptr<TPulseLoop> ForCallingThread();
 
     virtual pa_mainloop_api *Api() = 0;
     // Events are handled from here on, until Stop.
@@ -33,10 +31,26 @@ public:
     virtual void Signal() = 0;
 };
 
-// Connections opened afterwards on the calling thread run on its Qt event loop (or,
-// with false, again on threads of their own). Only for a thread that runs that loop
-// whenever it waits (a program's main thread): one that waits for notifications
-// otherwise would never receive audio.
-void HandleSoundServerHere(bool Here = true);
+// Where the connections of a sound-server input run their events: each on a thread of
+// its own, or, for those opened on the thread that chose so once it runs a Qt event
+// loop, on that loop. The event loop only for a thread that runs it whenever it waits
+// (a program's main thread): one that waits for notifications otherwise would never
+// receive audio. Connections opened on other threads still have threads of their own.
+class TSoundServerLoop {
+public:
+    static TSoundServerLoop OwnThreads() { return TSoundServerLoop(std::nullopt); }
+    static TSoundServerLoop ThisThreadsEventLoop() {
+        return TSoundServerLoop(std::this_thread::get_id());
+    }
+
+    // The loop for a connection opened on the calling thread.
+    std::unique_ptr<TPulseLoop> ForCallingThread() const;
+
+private:
+    explicit TSoundServerLoop(std::optional<std::thread::id> EventLoopThread)
+        : FEventLoopThread(EventLoopThread) {}
+
+    std::optional<std::thread::id> FEventLoopThread;
+};
 
 } // namespace platform

@@ -79,7 +79,7 @@ public:
         TPulseLoop &FLoop;
     };
 
-    TPulseConnection() : FLoop(TPulseLoop::ForCallingThread()) {
+    explicit TPulseConnection(const TSoundServerLoop &Loop) : FLoop(Loop.ForCallingThread()) {
         TProplist Application = Properties({{PA_PROP_APPLICATION_NAME, "ZEL Text Receiver"},
                                             {PA_PROP_APPLICATION_ID, "zeltextreceiver"},
                                             {PA_PROP_APPLICATION_ICON_NAME, "zeltextreceiver"}});
@@ -190,9 +190,10 @@ void AddSource(pa_context *, const pa_source_info *Info, int EndOfList, void *So
 
 // The default source or all of them, each question on a connection of its own; nothing
 // when the server does not answer in time.
-std::optional<std::vector<TSource>> AskSources(bool DefaultOnly, TClock::time_point Deadline) {
+std::optional<std::vector<TSource>> AskSources(const TSoundServerLoop &Loop, bool DefaultOnly,
+                                               TClock::time_point Deadline) {
     try {
-        TPulseConnection Connection;
+        TPulseConnection Connection(Loop);
         if (!Connection.Connect(Deadline))
             return std::nullopt;
         TPulseConnection::TLock Lock(Connection);
@@ -215,9 +216,10 @@ struct TResolved {
     TSource Source;
 };
 
-TResolved ResolveDevice(UINT_PTR DeviceID, TClock::time_point Deadline) {
+TResolved ResolveDevice(const TSoundServerLoop &Loop, UINT_PTR DeviceID,
+                        TClock::time_point Deadline) {
     const bool Mapper = IsWaveMapper(DeviceID);
-    std::optional<std::vector<TSource>> Sources = AskSources(Mapper, Deadline);
+    std::optional<std::vector<TSource>> Sources = AskSources(Loop, Mapper, Deadline);
     // No server, or no source at all: nothing to record from.
     if (!Sources || (Mapper && Sources->empty()))
         return {MMSYSERR_NODRIVER, {}};
@@ -256,8 +258,10 @@ MMRESULT StreamFailure(int Error) {
 // FLock, taken after the loop's lock where both are needed.
 class TPulseCaptureStream {
 public:
-    TPulseCaptureStream(const WAVEFORMATEX &Format, TCallbackTarget Target)
-        : FFormat(Format), FBuffers(Format, Target), FRingLimit(Milliseconds(RingMilliseconds)) {}
+    TPulseCaptureStream(const TSoundServerLoop &Loop, const WAVEFORMATEX &Format,
+                        TCallbackTarget Target)
+        : FFormat(Format), FConnection(Loop), FBuffers(Format, Target),
+          FRingLimit(Milliseconds(RingMilliseconds)) {}
 
     ~TPulseCaptureStream() { Release(); }
 
@@ -550,14 +554,15 @@ private:
 };
 
 UINT TPulseWaveInService::GetNumDevs() {
-    std::optional<std::vector<TSource>> Sources = AskSources(false, TClock::now() + ServerPatience);
+    std::optional<std::vector<TSource>> Sources =
+        AskSources(FLoop, false, TClock::now() + ServerPatience);
     return Sources ? static_cast<UINT>(Sources->size()) : 0;
 }
 
 MMRESULT TPulseWaveInService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) {
     if (!Caps)
         return MMSYSERR_INVALPARAM;
-    const TResolved Device = ResolveDevice(DeviceID, TClock::now() + ServerPatience);
+    const TResolved Device = ResolveDevice(FLoop, DeviceID, TClock::now() + ServerPatience);
     if (Device.Result)
         return Device.Result;
     WAVEINCAPSA Result{};
@@ -578,7 +583,7 @@ MMRESULT TPulseWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFOR
     const auto Deadline = TClock::now() + ServerPatience;
     // The preferred input is whatever the server calls its default when the stream starts.
     const bool AskServer = (Flags & WAVE_FORMAT_QUERY) || !IsWaveMapper(DeviceID);
-    const TResolved Device = AskServer ? ResolveDevice(DeviceID, Deadline) : TResolved{};
+    const TResolved Device = AskServer ? ResolveDevice(FLoop, DeviceID, Deadline) : TResolved{};
     if (Device.Result || (Flags & WAVE_FORMAT_QUERY))
         return Device.Result;
     if (!WaveIn)
@@ -587,7 +592,7 @@ MMRESULT TPulseWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFOR
     std::shared_ptr<TPulseCaptureStream> Stream;
     try {
         Stream = std::make_shared<TPulseCaptureStream>(
-            *Format, TCallbackTarget{Callback, CallbackType(Flags)});
+            FLoop, *Format, TCallbackTarget{Callback, CallbackType(Flags)});
     } catch (const std::bad_alloc &) {
         return MMSYSERR_NOMEM;
     }

@@ -7,6 +7,7 @@
 // fill the queued buffers and post the notifications; they never call the engine. No call waits for
 // the server longer than a short time-out, so a server that hangs cannot hang the program.
 
+#include "platform/PulseLoop.h"
 #include "platform/WaveInHandles.h"
 #include "platform/WaveInService.h"
 
@@ -16,6 +17,8 @@ class TPulseCaptureStream;
 
 class TPulseWaveInService final : public IWaveInService {
 public:
+    explicit TPulseWaveInService(TSoundServerLoop Loop) : FLoop(Loop) {}
+
     UINT GetNumDevs() override;
     MMRESULT GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) override;
     MMRESULT Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format, DWORD_PTR Callback,
@@ -31,6 +34,7 @@ public:
     MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
 
 private:
+    TSoundServerLoop FLoop;
     TWaveInHandles<TPulseCaptureStream> FStreams;
 };
 

@@ -32,9 +32,12 @@ constexpr float PeriodRelaxation = 0.001f;
 // A sample clock off by up to 3 % still keeps up.
 constexpr float MinPeriod = 40.0f * 0.97f, MaxPeriod = 40.0f * 1.03f;
 // Decision quality: 0.71 for clean FFSK, about 0.2 for noise; the squelch averages it
-// over a few bits and opens well above what noise reaches.
+// over a few bits and opens well above what noise reaches. Below NoiseQuality the clock
+// is not steered: noise between messages, decided as fully as a signal once the station
+// is forgotten, moved it at 0.15 enough that 12 % of messages at 5.5 dB were lost, 9 %
+// at 0.25.
 constexpr float QualitySmoothing = 0.4f;
-constexpr float NoiseQuality = 0.15f;
+constexpr float NoiseQuality = 0.25f;
 constexpr float OpenAbove = 0.45f, CloseBelow = 0.3f;
 // The clock jumps half a bit when windows half a bit away keep showing the tones more
 // clearly: early-late alone would dwell there, and the preamble decodes even there.
@@ -48,6 +51,11 @@ constexpr float ReferenceDecay = 0.5f;
 constexpr float CarrierGone = 0.4f;
 constexpr float SignalEnergySmoothing = 0.125f;
 constexpr float TurnLearning = 1.0f / 16.0f;
+// Without a station the turns relax to the ideal ones each bit by this share: noise that
+// looks clear for a moment teaches them nonsense, and a weak station after seconds of
+// open-squelch noise lost its first frame (the radio net: 3 939 of 4 000 messages
+// without, 3 998 with).
+constexpr float TurnRelaxation = 0.1f;
 constexpr float Tiny = 1e-20f;
 // Far below one step of 16-bit input.
 constexpr float RestLevel = 1e-4f;
@@ -449,10 +457,14 @@ void TMatchedDemodulator::DecideBit(std::uint32_t SampleIndex) {
     if (FOpen)
         FSignalEnergy +=
             SignalEnergySmoothing * (std::norm(Decided.Correlation.Tone[Bit]) - FSignalEnergy);
+    else if (FOpenRun == 0)
+        ForgetStation();
     // Learnt on a signal that is not yet clear too: the turns between alternating bits
     // of a preamble are not quite those that the data taught.
     if (FOpen || FQuality > LearnAbove)
         LearnRotation(Bit);
+    else if (FOpenRun == 0)
+        RelaxTurns();
     Release(SampleIndex, Bit, FOpen);
 }
 
@@ -641,6 +653,37 @@ void TMatchedDemodulator::LearnRotation(int Bit) {
     TComplex &Turn = FTurn[Before.Bit][Bit];
     Turn += TurnLearning * (Step - Turn);
     SetTurnBack(Before.Bit, Bit);
+}
+
+// Once the squelch has closed for longer than a run bridges, the station is gone: its
+// level is forgotten, so that the next station, however much weaker, is not taken for
+// a carrier gone and decided without look-ahead (its quality then stays below the
+// squelch's opening level for good). Reset rather than decayed: a station 40 dB weaker
+// 50 ms (60 bits) later needs the level to fall 4 000 times in 60 bits, a reset in all
+// but name, and a decay of 1 % a bit lost 96 of the radio net's 600 messages. Judging
+// "carrier gone" only while the squelch is open, the level kept, lost 1 of 600: the
+// squelch flaps on a weaker station until its level is learnt. The cost: between
+// messages of one station, noise no longer falls below its level and is decided as
+// fully as a signal (white noise for 90 % success: 5.5 dB as before, band-limited
+// 5.6 dB from 5.3 dB).
+void TMatchedDemodulator::ForgetStation() {
+    FSignalEnergy = 0;
+}
+
+// Turns within a hundredth of a degree of the ideal ones become them, so that long
+// silence costs nothing once they have.
+void TMatchedDemodulator::RelaxTurns() {
+    constexpr float Settled = 1e-8f;
+    for (int From = 0; From < 2; ++From)
+        for (int To = 0; To < 2; ++To) {
+            TComplex &Turn = FTurn[From][To];
+            if (Turn == TComplex(1.0f))
+                continue;
+            Turn += TurnRelaxation * (1.0f - Turn);
+            if (std::norm(1.0f - Turn) < Settled)
+                Turn = 1.0f;
+            SetTurnBack(From, To);
+        }
 }
 
 // Turned back: from a bit's start to its predecessor's; a 1 bit's tone ends half a

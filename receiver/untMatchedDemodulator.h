@@ -106,6 +106,8 @@ private:
     int ChooseBit(int Previous, TComplex &ChoiceSum) const;
     bool NothingFrom(int Last) const;
     void LearnRotation(int Bit);
+    void ForgetStation();
+    void RelaxTurns();
     void SetTurnBack(int From, int To);
     // From the start of the bit at Age, of the given bit, back to its predecessor's.
     TComplex TurnBack(int From, int Age, int To) const {
@@ -148,7 +150,7 @@ private:
     TComplex FTurnBack[2][2]; // the learnt turns as a decision applies them
     // The decided bits' tones, summed with decay and turned to the newest one's start.
     TComplex FReference = 0;
-    float FSignalEnergy = 0; // of a decided bit's tone while the squelch is open
+    float FSignalEnergy = 0; // of a decided bit's tone while the squelch is open; 0: no station
     float FQuality = 0;
     bool FOpen = false;
     std::array<TDelayedBit, RunLength> FDelayed{};

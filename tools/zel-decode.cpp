@@ -1,10 +1,10 @@
 // zel-decode: decodes the FFSK messages of a recording with the receiver's own
 // decoder, fed exactly as the live sound input feeds it.
 
+#include "platform/TerminationSignals.h"
 #include "tools/MessageText.h"
 #include "tools/ReceiverDriver.h"
 #include "tools/SampleSource.h"
-#include "tools/StopSignals.h"
 #include "tools/ToolArguments.h"
 #include "tools/ToolMain.h"
 
@@ -22,7 +22,8 @@ constexpr const char *Usage =
     "FLAC, Ogg or MP3; '-' or no FILE: raw signed 16-bit little-endian mono 48 000 Hz on\n"
     "stdin) and prints one line per message, 'SMS <text>' or 'LOC <text>': from a pipe,\n"
     "a terminal or a device as soon as it is decoded, from a stored file in blocks.\n"
-    "SIGINT or SIGTERM ends the decode as the end of the input would.\n"
+    "SIGINT, SIGTERM or SIGHUP ends the decode as the end of the input would; a second\n"
+    "one ends it at once.\n"
     "  --events      also print 'level <n>' per buffer and 'bits <trace>' per bit period\n"
     "  --timestamps  start each message line with the time in the recording, in seconds,\n"
     "                at the end of the sample that delivered it\n"
@@ -111,11 +112,12 @@ int Decode(int ArgCount, char **Args) {
     TLineWriter Output(stdout);
     TReceiverDriver Driver(Options, Output);
     // Stopped by a signal, the decode ends as at the end of the input: a pending
-    // message is still delivered and everything written.
-    CatchStopSignals();
+    // message is still delivered and everything written. A read waiting for input
+    // returns at once.
+    const platform::TTerminationSignals Signals(platform::TWaitingCalls::Interrupt);
     for (auto Samples = Input->Next(); !Samples.empty(); Samples = Input->Next()) {
         Driver.Feed(Samples);
-        if (StopRequested())
+        if (Signals.Received())
             break;
     }
     Driver.Finish();

@@ -6,7 +6,7 @@
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
 #include "platform/ShortTurns.h"
-#include "platform/TerminationSignals.h"
+#include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
 #include "tools/DeviceChoice.h"
 #include "tools/LiveInput.h"
@@ -70,8 +70,9 @@ constexpr const char *Usage =
     "  --list-devices   list the sound inputs and exit\n"
     "  --help           print this help and exit\n"
     "  --version        print the version and exit\n"
-    "Runs until SIGTERM or SIGINT, then exits with status 0; 2 on bad arguments, or\n"
-    "when stdout takes no more and there is no broker.\n";
+    "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
+    "it at once); 2 on bad arguments, or when stdout takes no more and there is no\n"
+    "broker.\n";
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
@@ -269,8 +270,10 @@ int Listen(int ArgCount, char **Args) {
         return ShowUsage(Usage);
     if (Arguments.Version)
         return ShowVersion(ToolName);
-    // Outlives everything that records: the sound input closes before it goes.
-    const auto SoundInput = platform::CreatePreferredWaveInService();
+    // Outlives everything that records: the sound input closes before it goes. The sound
+    // server's audio wakes this thread only, which runs the event loop.
+    const auto SoundInput =
+        platform::CreatePreferredWaveInService(platform::TSoundServerLoop::ThisThreadsEventLoop());
     if (Arguments.ListDevices) {
         ListDevices(*SoundInput);
         return 0;
@@ -284,8 +287,6 @@ int Listen(int ArgCount, char **Args) {
     // Qt's own event loop: the GLib one costs more for every recorded buffer.
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication Application(ArgCount, Args);
-    // The sound server's audio wakes this thread only, which runs the event loop.
-    platform::HandleSoundServerHere();
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
     ReportRecordingErrors();
@@ -295,7 +296,7 @@ int Listen(int ArgCount, char **Args) {
         // Watched before the broker is told "online": a stop asked for the moment it
         // shows is a polite one too. The event loop, where the input runs, handles it.
         TLiveInput *Running = nullptr;
-        platform::TTerminationSignals Signals([&](int) {
+        platform::TTerminationNotifier Signals([&](int) {
             if (Running)
                 Running->Stop();
             Application.quit();

@@ -45,9 +45,11 @@ protected:
     }
     // Records through the program's choice of input, or through ALSA.
     void Use(bool Preferred) {
-        auto Chosen = Preferred ? platform::CreatePreferredWaveInService()
-                                : std::unique_ptr<platform::IWaveInService>(
-                                      std::make_unique<platform::TAlsaWaveInService>());
+        auto Chosen =
+            Preferred
+                ? platform::CreatePreferredWaveInService(platform::TSoundServerLoop::OwnThreads())
+                : std::unique_ptr<platform::IWaveInService>(
+                      std::make_unique<platform::TAlsaWaveInService>());
         platform::IWaveInService *Replaced = platform::SetWaveInService(Chosen.get());
         if (!Service)
             Previous = Replaced;

@@ -20,7 +20,10 @@ struct TServiceCase {
 
 const TServiceCase ServiceCases[] = {
     {"Alsa", [] { return std::make_unique<platform::TAlsaWaveInService>(); }},
-    {"Preferred", [] { return platform::CreatePreferredWaveInService(); }},
+    {"Preferred",
+     [] {
+         return platform::CreatePreferredWaveInService(platform::TSoundServerLoop::OwnThreads());
+     }},
 };
 
 class WithoutSoundServer : public testing::TestWithParam<TServiceCase> {};

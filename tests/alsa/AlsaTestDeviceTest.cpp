@@ -2,6 +2,7 @@
 // "default" can be held by one opener only and can be pulled out, and "zel_overrun"
 // overruns now and then.
 #include "KeptReceiver.h"
+#include "RecordingStart.h"
 #include "WaveInProbe.h"
 
 #include "platform/AlsaWaveIn.h"
@@ -83,12 +84,7 @@ protected:
 
 TEST_F(AlsaRemovableDevice, ReturnsEveryBufferRefusesToRecordAndStillCloses) {
     TRecordingSession Session(Service);
-    ASSERT_EQ(Session.Open(), MMSYSERR_NOERROR);
-    Session.QueueAll();
-    ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
-    std::optional<TNotification> Data = Session.NextData();
-    ASSERT_TRUE(Data);
-    Session.Requeue(Data->Header);
+    StartRecording(Service, Session);
 
     PullOut();
     const auto Pulled = std::chrono::steady_clock::now();
@@ -104,10 +100,7 @@ TEST_F(AlsaRemovableDevice, ReturnsEveryBufferRefusesToRecordAndStillCloses) {
     EXPECT_EQ(Session.Open(), MMSYSERR_NODRIVER);
 
     PlugIn();
-    ASSERT_EQ(Session.Open(), MMSYSERR_NOERROR);
-    Session.QueueAll();
-    ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
-    EXPECT_TRUE(Session.NextData());
+    StartRecording(Service, Session);
 }
 
 TEST_F(AlsaRemovableDevice, AKeptReceiverTellsOnceOfEachFailureAndRecordsWhenTheDeviceIsBack) {

@@ -1,5 +1,6 @@
 // The sound-server input recording from a private PulseAudio server: its sources, a
 // recording decoded exactly, a source it cannot have, and a server that dies and returns.
+#include "RecordingStart.h"
 #include "TestSignal.h"
 #include "WaveInProbe.h"
 
@@ -75,8 +76,10 @@ private:
 // own, and on the test thread's event loop, as the programs run them.
 class PulseStream : public testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { platform::HandleSoundServerHere(GetParam()); }
-    void TearDown() override { platform::HandleSoundServerHere(false); }
+    static platform::TSoundServerLoop Loop() {
+        return GetParam() ? platform::TSoundServerLoop::ThisThreadsEventLoop()
+                          : platform::TSoundServerLoop::OwnThreads();
+    }
     // Notifications are awaited as this run's events need.
     void Follow(TRecordingSession &Session) { Session.Log().WaitInEventLoop(GetParam()); }
 };
@@ -90,7 +93,7 @@ template <class TCall> std::chrono::steady_clock::duration Timed(TCall Call) {
 } // namespace
 
 TEST(PulseRecording, NamesTheSourcesAndAnswersFormatQueries) {
-    platform::TPulseWaveInService Service;
+    platform::TPulseWaveInService Service(platform::TSoundServerLoop::OwnThreads());
     WAVEINCAPSA Caps{};
     ASSERT_EQ(Service.GetDevCaps(WAVE_MAPPER, &Caps, sizeof Caps), MMSYSERR_NOERROR);
     EXPECT_STREQ(Caps.szPname, "Default sound input");
@@ -119,7 +122,7 @@ TEST(PulseRecording, NamesTheSourcesAndAnswersFormatQueries) {
 TEST_P(PulseStream, RecordsPlayedMessagesInFullBuffersUnderTheProgramsName) {
     const std::vector<std::string> Messages = {"SMS>HELLO FROM THE SOUND SERVER",
                                                "LOC>5230N01322E"};
-    platform::TPulseWaveInService Service;
+    platform::TPulseWaveInService Service(Loop());
     TRecordingSession Session(Service);
     Follow(Session);
     const std::size_t Threads = ThreadCount();
@@ -152,7 +155,7 @@ TEST_P(PulseStream, RecordsPlayedMessagesInFullBuffersUnderTheProgramsName) {
 }
 
 TEST(PulseRecording, ASourceTheServerCannotWakeIsInUse) {
-    platform::TPulseWaveInService Service;
+    platform::TPulseWaveInService Service(platform::TSoundServerLoop::OwnThreads());
     ASSERT_EQ(std::system("pactl suspend-sink zel_null 1"), 0);
     TRecordingSession Session(Service);
     const MMRESULT Opened = Session.Open();
@@ -161,23 +164,9 @@ TEST(PulseRecording, ASourceTheServerCannotWakeIsInUse) {
     EXPECT_EQ(ErrorText(Service, Opened), "The sound input is in use by another program.");
 }
 
-namespace {
-
-// Opens the preferred input and records until a buffer has come back and gone in again.
-void StartRecording(platform::IWaveInService &Service, TRecordingSession &Session) {
-    ASSERT_EQ(Session.Open(), MMSYSERR_NOERROR);
-    Session.QueueAll();
-    ASSERT_EQ(Service.Start(Session.Handle()), MMSYSERR_NOERROR);
-    std::optional<TNotification> Data = Session.NextData();
-    ASSERT_TRUE(Data);
-    Session.Requeue(Data->Header);
-}
-
-} // namespace
-
 TEST_P(PulseStream, AServerThatStopsAnsweringHoldsNoCallUp) {
     TOwnServer Server;
-    platform::TPulseWaveInService Service;
+    platform::TPulseWaveInService Service(Loop());
     TRecordingSession Session(Service);
     Follow(Session);
     StartRecording(Service, Session);
@@ -195,7 +184,7 @@ TEST_P(PulseStream, AServerThatStopsAnsweringHoldsNoCallUp) {
 // Any thread may start the recording, also one whose sound-server events run on the
 // event loop of the thread that opened it, while that loop has nothing else to wake it.
 TEST_P(PulseStream, AnotherThreadStartsTheRecording) {
-    platform::TPulseWaveInService Service;
+    platform::TPulseWaveInService Service(Loop());
     TRecordingSession Session(Service);
     Follow(Session);
     StartRecording(Service, Session);
@@ -216,7 +205,7 @@ TEST_P(PulseStream, AnotherThreadStartsTheRecording) {
 
 TEST_P(PulseStream, ALostSourceOrServerReturnsEveryBufferAndAFreshOpenWorksOnceItIsBack) {
     TOwnServer Server;
-    platform::TPulseWaveInService Service;
+    platform::TPulseWaveInService Service(Loop());
     struct TLoss {
         const char *Name;
         std::function<void()> Cause, Mend;

@@ -21,15 +21,13 @@ using namespace std::chrono_literals;
 class PulseEventLoop : public testing::Test {
 protected:
     void SetUp() override {
-        platform::HandleSoundServerHere(true);
-        Loop = platform::TPulseLoop::ForCallingThread();
+        Loop = platform::TSoundServerLoop::ThisThreadsEventLoop().ForCallingThread();
         Api = Loop->Api();
         ASSERT_TRUE(Loop->Start());
     }
     void TearDown() override {
         Loop->Stop();
         Loop.reset();
-        platform::HandleSoundServerHere(false);
     }
 
     // Runs the event loop for the given time, or until Done holds; Done's answer.

@@ -6,16 +6,47 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 #include <random>
 
 namespace {
 
 constexpr double Amplitude = 0.3;
+constexpr int Milliseconds = ffsk::SampleRate / 1000;
+
+// A tone driven Drive times beyond full scale and clipped: far enough, a square wave.
+TSamples Overdriven(double Hz, double Drive, int Count) {
+    TSamples Samples(std::size_t(Count), 0);
+    for (std::size_t Index = 0; Index < Samples.size(); ++Index)
+        Samples[Index] = std::int16_t(std::clamp(
+            Drive * 32767 * std::sin(2 * std::numbers::pi * Hz * double(Index) / ffsk::SampleRate),
+            -32768.0, 32767.0));
+    return Samples;
+}
+
+// How the messages reach the receiver besides the channel: from stations whose levels
+// alternate, each after a pause of its own, each carrier dropping with a squelch tail
+// of loud noise, a transient before the first.
+struct TTraffic {
+    int Messages = 12;
+    double Levels[2] = {Amplitude, Amplitude}; // of the even and the odd messages
+    int Pause = 20000, PauseSpread = 9000;     // samples
+    int TailBits = 0;                          // keyed after the last frame
+    int SquelchTail = 0;                       // samples
+    TSamples Before = {};
+};
 
 struct TChannelCase {
     const char *Name;
-    TChannelSettings Channel;
+    TChannelSettings Channel; // its noise is against the weaker level
+    TTraffic Traffic = {};
+    bool CrossingToo = false; // the zero-crossing demodulator delivers every message too
 };
+
+void PrintTo(const TChannelCase &Case, std::ostream *Out) {
+    *Out << Case.Name;
+}
 
 TChannelSettings Noisy(double Snr, void (*Change)(TChannelSettings &) = nullptr) {
     TChannelSettings Channel;
@@ -25,36 +56,55 @@ TChannelSettings Noisy(double Snr, void (*Change)(TChannelSettings &) = nullptr)
     return Channel;
 }
 
-// Messages of 2 or 3 frames, each after a pause of its own and a 32-bit preamble.
+// Messages of 2 or 3 frames, each after a pause of its own and a 32-bit preamble; the
+// zero-crossing demodulator hears them too where it can.
 class MatchedChannelTest : public testing::TestWithParam<TChannelCase> {
 protected:
-    std::vector<std::string> Send(const TChannelSettings &Channel, TReceiverProbe &Probe) {
+    static std::vector<std::string> Send(const TChannelCase &Case, TReceiverProbe &Probe) {
+        const TTraffic &Traffic = Case.Traffic;
         std::mt19937 Random(42);
         std::vector<std::string> Sent;
-        TSamples Clean;
-        for (int Index = 0; Index < 12; ++Index) {
+        TSamples Clean = Traffic.Before;
+        for (int Index = 0; Index < Traffic.Messages; ++Index) {
             std::string Message = Index % 2 ? "SMS>" : "LOC>";
             Message += std::string(12 + Index % 2 * 8, char('A' + Index));
-            ffsk::TFFSKEncoder Encoder(Amplitude, 0.5 * Index, ChannelKeying(Channel));
-            Encoder.AddSilence(20000 + int(Random() % 9000));
+            ffsk::TFFSKEncoder Encoder(Traffic.Levels[Index % 2], 0.5 * Index,
+                                       ChannelKeying(Case.Channel));
+            Encoder.AddSilence(Traffic.Pause + int(Random() % unsigned(Traffic.PauseSpread)));
             Encoder.AddPreamble(32);
             Encoder.AddMessage(Message);
+            Encoder.AddPreamble(Traffic.TailBits);
             Clean.insert(Clean.end(), Encoder.Samples().begin(), Encoder.Samples().end());
+            TChannelSettings Burst = Noisy(0);
+            Burst.Seed = unsigned(Index);
+            const TSamples Tail =
+                PassThroughChannel(TSamples(std::size_t(Traffic.SquelchTail)), 0.5, Burst);
+            Clean.insert(Clean.end(), Tail.begin(), Tail.end());
             Sent.push_back(Message.substr(4));
         }
-        Probe.FeedStream(PassThroughChannel(Clean, Amplitude, Channel));
+        const double Weaker = std::min(Traffic.Levels[0], Traffic.Levels[1]);
+        Probe.FeedStream(PassThroughChannel(Clean, Weaker, Case.Channel));
         Probe.FeedQuietBuffers(2);
         return Sent;
+    }
+    // What Kind delivers of the messages; Sent: what was sent.
+    static std::vector<std::string> Received(TDemodulatorKind Kind,
+                                             std::vector<std::string> &Sent) {
+        TReceiverProbe Probe(true, Kind);
+        Sent = Send(GetParam(), Probe);
+        std::vector<std::string> Result;
+        for (const TEventRecord &Message : Probe.Messages())
+            Result.push_back(Message.Text);
+        return Result;
     }
 };
 
 TEST_P(MatchedChannelTest, DeliversEveryMessageExactly) {
-    TReceiverProbe Probe(true, TDemodulatorKind::Matched);
-    const std::vector<std::string> Sent = Send(GetParam().Channel, Probe);
-    std::vector<std::string> Received;
-    for (const TEventRecord &Message : Probe.Messages())
-        Received.push_back(Message.Text);
-    EXPECT_EQ(Received, Sent);
+    std::vector<std::string> Sent;
+    EXPECT_EQ(Received(TDemodulatorKind::Matched, Sent), Sent);
+    if (GetParam().CrossingToo) {
+        EXPECT_EQ(Received(TDemodulatorKind::Crossing, Sent), Sent) << "zero-crossing";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -67,7 +117,40 @@ INSTANTIATE_TEST_SUITE_P(
         TChannelCase{"ClockSlow1Percent", Noisy(20, [](auto &C) { C.ClockPercent = -1; })},
         TChannelCase{"Tones40HzHigh", Noisy(20, [](auto &C) { C.ToneOffsetHz = 40; })},
         TChannelCase{"Twist4dB", Noisy(20, [](auto &C) { C.TwistDb = -4; })},
-        TChannelCase{"DcAndHum", Noisy(20, [](auto &C) { C.DcFraction = 0.5, C.HumDb = -6; })}),
+        TChannelCase{"DcAndHum", Noisy(20, [](auto &C) { C.DcFraction = 0.5, C.HumDb = -6; })},
+        // Strong and weak stations answering each other, 40 dB apart, and transients.
+        TChannelCase{
+            "Levels40dBApart50msOfSilence",
+            {},
+            {.Levels = {0.9, 0.009}, .Pause = 50 * Milliseconds, .PauseSpread = 1, .TailBits = 8},
+            true},
+        TChannelCase{
+            "Levels40dBApartAMinuteOfSilence",
+            {},
+            {.Messages = 3, .Levels = {0.9, 0.009}, .Pause = 60000 * Milliseconds, .TailBits = 8},
+            true},
+        TChannelCase{"Levels30dBApartInNoise",
+                     Noisy(15),
+                     {.Levels = {0.9, 0.03},
+                      .Pause = 50 * Milliseconds,
+                      .PauseSpread = 20000,
+                      .TailBits = 8}},
+        TChannelCase{"SquelchTails",
+                     {},
+                     {.Levels = {0.9, 0.02},
+                      .Pause = 50 * Milliseconds,
+                      .PauseSpread = 20000,
+                      .TailBits = 8,
+                      .SquelchTail = 150 * Milliseconds},
+                     true},
+        TChannelCase{"AfterAFullScaleSquare",
+                     {},
+                     {.TailBits = 8, .Before = Overdriven(1200, 1000, 100 * Milliseconds)},
+                     true},
+        TChannelCase{"AfterAClippedTone",
+                     {},
+                     {.TailBits = 8, .Before = Overdriven(1500, 3, 200 * Milliseconds)},
+                     true}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST(MatchedDemodulator, HearsNoFFSKInNoiseOrSilence) {

@@ -233,7 +233,7 @@ TEST_F(DecodeTest, TheEncodersTailKeepsAFinalOneBitAtEverySampleOffset) {
 }
 
 TEST_F(DecodeTest, LiveDecodingShowsEachMessageAtOnceAndAStopDeliversThePendingOne) {
-    for (const int Signal : {SIGINT, SIGTERM}) {
+    for (const int Signal : {SIGINT, SIGTERM, SIGHUP}) {
         TLiveTool Decoder(ZEL_DECODE, {"-"});
         Decoder.Write(RawBytes(Traffic({"SMS>first"}, 3 * 9600)));
         EXPECT_EQ(Decoder.WaitForLines(1), std::vector{DecodedLine("SMS>first")});
@@ -241,6 +241,18 @@ TEST_F(DecodeTest, LiveDecodingShowsEachMessageAtOnceAndAStopDeliversThePendingO
         EXPECT_EQ(Decoder.Stop(Signal), 0) << "signal " << Signal;
         EXPECT_EQ(Decoder.WaitForLines(2),
                   (std::vector{DecodedLine("SMS>first"), DecodedLine("LOC>second")}));
+    }
+}
+
+TEST_F(DecodeTest, ASecondSignalBeforeTheStopIsDoneEndsTheDecodeAtOnce) {
+    const std::pair<int, int> Rows[] = {{SIGINT, SIGTERM}, {SIGTERM, SIGHUP}, {SIGHUP, SIGINT}};
+    for (const auto &[First, Second] : Rows) {
+        TLiveTool Decoder(ZEL_DECODE, {"-"});
+        Decoder.Write(RawBytes(Traffic({"SMS>first"}, 0)));
+        // Whichever is taken second ends it, as that signal's default would.
+        const int ExitCode = Decoder.Stop(First, Second);
+        EXPECT_TRUE(ExitCode == 128 + First || ExitCode == 128 + Second)
+            << "signals " << First << ", " << Second << ": exit status " << ExitCode;
     }
 }
 

@@ -65,6 +65,8 @@ pid_t Spawn(const std::string &Program, const std::vector<std::string> &Argument
 int ExitCodeOf(pid_t Child) {
     int Status = 0;
     waitpid(Child, &Status, 0);
+    if (WIFSIGNALED(Status))
+        return 128 + WTERMSIG(Status);
     return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
@@ -120,10 +122,28 @@ std::vector<std::string> TLiveTool::WaitForLines(std::size_t Count) const {
 }
 
 int TLiveTool::Stop(int Signal) {
+    AwaitReading();
+    kill(FChild, Signal);
+    return Ended();
+}
+
+int TLiveTool::Stop(int First, int Second) {
+    AwaitReading();
+    // A stopped process takes its signals once it continues.
+    kill(FChild, SIGSTOP);
+    kill(FChild, First);
+    kill(FChild, Second);
+    kill(FChild, SIGCONT);
+    return Ended();
+}
+
+void TLiveTool::AwaitReading() const {
     int Unread = 0;
     for (int Wait = 0; Wait < 1000 && ioctl(FInput, FIONREAD, &Unread) == 0 && Unread > 0; ++Wait)
         usleep(10000);
-    kill(FChild, Signal);
+}
+
+int TLiveTool::Ended() {
     close(FInput);
     FInput = -1;
     return ExitCodeOf(FChild);

@@ -9,7 +9,7 @@
 #include <vector>
 
 struct TToolResult {
-    int ExitCode = -1;  // -1 when the process did not exit normally (a signal)
+    int ExitCode = -1;  // as the shell tells it: 128 + N when signal N ended the process
     std::string Output; // stdout
     std::string Errors; // stderr
 };
@@ -48,8 +48,14 @@ public:
     // Once the tool has read everything written to it, sends Signal; returns the exit
     // status, as TToolResult::ExitCode.
     int Stop(int Signal);
+    // As Stop, with both signals arriving before the tool can act on the first.
+    int Stop(int First, int Second);
 
 private:
+    void AwaitReading() const;
+    // Waits for the tool to end; its exit status.
+    int Ended();
+
     TScratchDir FStreams;
     pid_t FChild = -1;
     int FInput = -1;
