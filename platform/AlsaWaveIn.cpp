@@ -608,20 +608,46 @@ MMRESULT TAlsaWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORM
     std::optional<TCaptureDevice> Device = ResolveDevice(DeviceID);
     if (!Device)
         return MMSYSERR_BADDEVICEID;
+    return OpenPcm(WaveIn, Device->PcmName, *Format, Callback, Flags);
+}
+
+// Only a PCM that ALSA lists now is opened by its name: a name that is not there is
+// missing, like a card that was unplugged.
+MMRESULT TAlsaWaveInService::OpenNamed(HWAVEIN *WaveIn, const std::string &Name,
+                                       const WAVEFORMATEX *Format, DWORD_PTR Callback, DWORD_PTR,
+                                       DWORD Flags) {
+    if (MMRESULT Refused = CheckOpenArguments(Format, Flags))
+        return Refused;
+    const std::vector<TCaptureDevice> Devices = ListCaptureDevices();
+    const bool Offered =
+        std::any_of(Devices.begin(), Devices.end(),
+                    [&](const TCaptureDevice &Device) { return Device.PcmName == Name; });
+    return Offered ? OpenPcm(WaveIn, Name, *Format, Callback, Flags) : MMSYSERR_NODRIVER;
+}
+
+std::vector<TInputName> TAlsaWaveInService::Inputs() {
+    std::vector<TInputName> Names;
+    for (const TCaptureDevice &Device : ListCaptureDevices())
+        Names.push_back({Device.PcmName, Device.Description});
+    return Names;
+}
+
+MMRESULT TAlsaWaveInService::OpenPcm(HWAVEIN *WaveIn, const std::string &PcmName,
+                                     const WAVEFORMATEX &Format, DWORD_PTR Callback, DWORD Flags) {
     if (Flags & WAVE_FORMAT_QUERY)
-        return QueryFormat(Device->PcmName, *Format);
+        return QueryFormat(PcmName, Format);
     if (!WaveIn)
         return MMSYSERR_INVALPARAM;
 
-    TOpenedPcm Opened = OpenCapturePcm(Device->PcmName);
+    TOpenedPcm Opened = OpenCapturePcm(PcmName);
     if (!Opened.Pcm)
         return OpenFailure(Opened.Error);
-    if (MMRESULT Result = ConfigureForRecording(Opened.Pcm.get(), *Format))
+    if (MMRESULT Result = ConfigureForRecording(Opened.Pcm.get(), Format))
         return Result;
     std::shared_ptr<TAlsaCaptureStream> Stream;
     try {
         Stream = std::make_shared<TAlsaCaptureStream>(
-            std::move(Opened.Pcm), *Format, TCallbackTarget{Callback, CallbackType(Flags)});
+            std::move(Opened.Pcm), Format, TCallbackTarget{Callback, CallbackType(Flags)});
     } catch (const std::exception &) {
         return MMSYSERR_NOMEM;
     }

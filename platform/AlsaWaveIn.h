@@ -2,8 +2,9 @@
 
 // The sound input on Linux: the wave-in service served by ALSA. WAVE_MAPPER is ALSA's
 // "default" capture PCM; devices 0..n-1 are the capture PCMs that ALSA's name hints
-// list. Each open device records on a thread of its own, which reads from ALSA into the
-// queued buffers and posts the notifications; it never calls the engine.
+// list, whose lasting names are the PCM names (such as "hw:CARD=Device,DEV=0"). Each open device
+// records on a thread of its own, which reads from ALSA into the queued buffers and posts the
+// notifications; it never calls the engine.
 
 #include "platform/WaveInHandles.h"
 #include "platform/WaveInService.h"
@@ -35,8 +36,14 @@ public:
     MMRESULT Close(HWAVEIN WaveIn) override;
     MMRESULT GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) override;
     MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
+    std::vector<TInputName> Inputs() override;
+    MMRESULT OpenNamed(HWAVEIN *WaveIn, const std::string &Name, const WAVEFORMATEX *Format,
+                       DWORD_PTR Callback, DWORD_PTR Instance, DWORD Flags) override;
 
 private:
+    MMRESULT OpenPcm(HWAVEIN *WaveIn, const std::string &PcmName, const WAVEFORMATEX &Format,
+                     DWORD_PTR Callback, DWORD Flags);
+
     TWaveInHandles<TAlsaCaptureStream> FStreams;
 };
 

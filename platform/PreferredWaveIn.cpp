@@ -56,6 +56,27 @@ MMRESULT TPreferredWaveInService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Cap
 
 MMRESULT TPreferredWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format,
                                        DWORD_PTR Callback, DWORD_PTR Instance, DWORD Flags) {
+    return OpenThrough(WaveIn, Format, Flags, [&](IWaveInService &BackEnd, HWAVEIN *Handle) {
+        return BackEnd.Open(Handle, DeviceID, Format, Callback, Instance, Flags);
+    });
+}
+
+MMRESULT TPreferredWaveInService::OpenNamed(HWAVEIN *WaveIn, const std::string &Name,
+                                            const WAVEFORMATEX *Format, DWORD_PTR Callback,
+                                            DWORD_PTR Instance, DWORD Flags) {
+    return OpenThrough(WaveIn, Format, Flags, [&](IWaveInService &BackEnd, HWAVEIN *Handle) {
+        return BackEnd.OpenNamed(Handle, Name, Format, Callback, Instance, Flags);
+    });
+}
+
+std::vector<TInputName> TPreferredWaveInService::Inputs() {
+    IWaveInService *BackEnd = Choose();
+    return BackEnd ? BackEnd->Inputs() : std::vector<TInputName>{};
+}
+
+template <class TOpen>
+MMRESULT TPreferredWaveInService::OpenThrough(HWAVEIN *WaveIn, const WAVEFORMATEX *Format,
+                                              DWORD Flags, TOpen Opening) {
     if (MMRESULT Refused = CheckOpenArguments(Format, Flags))
         return Refused;
     IWaveInService *BackEnd = Choose();
@@ -64,8 +85,7 @@ MMRESULT TPreferredWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAV
     if (!WaveIn && !(Flags & WAVE_FORMAT_QUERY))
         return MMSYSERR_INVALPARAM;
     HWAVEIN Handle = 0;
-    const MMRESULT Result =
-        BackEnd->Open(WaveIn ? &Handle : nullptr, DeviceID, Format, Callback, Instance, Flags);
+    const MMRESULT Result = Opening(*BackEnd, WaveIn ? &Handle : nullptr);
     // A server that lets us down may have stopped: then the next attempts need not wait
     // for it.
     if (Result == MMSYSERR_NODRIVER && BackEnd == &FServer)

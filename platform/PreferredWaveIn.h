@@ -36,6 +36,9 @@ public:
     MMRESULT Close(HWAVEIN WaveIn) override;
     MMRESULT GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) override;
     MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
+    std::vector<TInputName> Inputs() override;
+    MMRESULT OpenNamed(HWAVEIN *WaveIn, const std::string &Name, const WAVEFORMATEX *Format,
+                       DWORD_PTR Callback, DWORD_PTR Instance, DWORD Flags) override;
 
 private:
     struct TOpenDevice {
@@ -47,6 +50,9 @@ private:
     IWaveInService *Choose();
     // Calls Action(back-end, its handle) for the open device WaveIn names.
     template <class TCall> MMRESULT Route(HWAVEIN WaveIn, TCall Action);
+    // Opens a device with Opening(back-end, its handle), through the back-end of the moment.
+    template <class TOpen>
+    MMRESULT OpenThrough(HWAVEIN *WaveIn, const WAVEFORMATEX *Format, DWORD Flags, TOpen Opening);
 
     TPulseWaveInService FServer;
     TAlsaWaveInService FHardware;

@@ -41,6 +41,12 @@ constexpr auto StallLimit = std::chrono::milliseconds(2000);
 constexpr const char *DefaultDeviceName = "Default sound input";
 constexpr const char *StreamName = "Radio audio";
 
+// Set before any connection is made (SetRecordingProgramName); read-only afterwards.
+std::string &ProgramName() {
+    static std::string Name = "ZEL Text Receiver";
+    return Name;
+}
+
 struct TProplistFree {
     void operator()(pa_proplist *List) const { pa_proplist_free(List); }
 };
@@ -80,7 +86,7 @@ public:
     };
 
     explicit TPulseConnection(const TSoundServerLoop &Loop) : FLoop(Loop.ForCallingThread()) {
-        TProplist Application = Properties({{PA_PROP_APPLICATION_NAME, "ZEL Text Receiver"},
+        TProplist Application = Properties({{PA_PROP_APPLICATION_NAME, ProgramName().c_str()},
                                             {PA_PROP_APPLICATION_ID, "zeltextreceiver"},
                                             {PA_PROP_APPLICATION_ICON_NAME, "zeltextreceiver"}});
         FContext = pa_context_new_with_proplist(FLoop->Api(), nullptr, Application.get());
@@ -240,6 +246,13 @@ pa_sample_spec SampleSpec(const WAVEFORMATEX &Format) {
 bool ServerTakes(const WAVEFORMATEX &Format) {
     const pa_sample_spec SampleFormat = SampleSpec(Format);
     return pa_sample_spec_valid(&SampleFormat);
+}
+
+// What no open can take, or the server cannot record.
+MMRESULT FormatRefusal(const WAVEFORMATEX *Format, DWORD Flags) {
+    if (MMRESULT Refused = CheckOpenArguments(Format, Flags))
+        return Refused;
+    return ServerTakes(*Format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
 }
 
 MMRESULT StreamFailure(int Error) {
@@ -553,6 +566,10 @@ private:
     std::uint64_t FPosition = 0;
 };
 
+void SetRecordingProgramName(const std::string &Name) {
+    ProgramName() = Name;
+}
+
 UINT TPulseWaveInService::GetNumDevs() {
     std::optional<std::vector<TSource>> Sources =
         AskSources(FLoop, false, TClock::now() + ServerPatience);
@@ -576,27 +593,59 @@ MMRESULT TPulseWaveInService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, U
 
 MMRESULT TPulseWaveInService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format,
                                    DWORD_PTR Callback, DWORD_PTR, DWORD Flags) {
-    if (MMRESULT Refused = CheckOpenArguments(Format, Flags))
+    if (MMRESULT Refused = FormatRefusal(Format, Flags))
         return Refused;
-    if (!ServerTakes(*Format))
-        return WAVERR_BADFORMAT;
     const auto Deadline = TClock::now() + ServerPatience;
     // The preferred input is whatever the server calls its default when the stream starts.
     const bool AskServer = (Flags & WAVE_FORMAT_QUERY) || !IsWaveMapper(DeviceID);
     const TResolved Device = AskServer ? ResolveDevice(FLoop, DeviceID, Deadline) : TResolved{};
     if (Device.Result || (Flags & WAVE_FORMAT_QUERY))
         return Device.Result;
+    return OpenStream(WaveIn, Device.Source.Name, *Format, Callback, Flags, Deadline);
+}
+
+// The server is asked for the source by its name when the stream connects: a source
+// that has gone meanwhile is missing, never replaced by another one.
+MMRESULT TPulseWaveInService::OpenNamed(HWAVEIN *WaveIn, const std::string &Name,
+                                        const WAVEFORMATEX *Format, DWORD_PTR Callback, DWORD_PTR,
+                                        DWORD Flags) {
+    if (MMRESULT Refused = FormatRefusal(Format, Flags))
+        return Refused;
+    if (Name.empty())
+        return MMSYSERR_NODRIVER;
+    const auto Deadline = TClock::now() + ServerPatience;
+    if (Flags & WAVE_FORMAT_QUERY) {
+        const auto Sources = AskSources(FLoop, false, Deadline);
+        const bool Offered =
+            Sources && std::any_of(Sources->begin(), Sources->end(),
+                                   [&](const TSource &Source) { return Source.Name == Name; });
+        return Offered ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+    }
+    return OpenStream(WaveIn, Name, *Format, Callback, Flags, Deadline);
+}
+
+std::vector<TInputName> TPulseWaveInService::Inputs() {
+    std::vector<TInputName> Names;
+    if (const auto Sources = AskSources(FLoop, false, TClock::now() + ServerPatience))
+        for (const TSource &Source : *Sources)
+            Names.push_back({Source.Name, Source.Description});
+    return Names;
+}
+
+MMRESULT TPulseWaveInService::OpenStream(HWAVEIN *WaveIn, const std::string &Source,
+                                         const WAVEFORMATEX &Format, DWORD_PTR Callback,
+                                         DWORD Flags,
+                                         std::chrono::steady_clock::time_point Deadline) {
     if (!WaveIn)
         return MMSYSERR_INVALPARAM;
-
     std::shared_ptr<TPulseCaptureStream> Stream;
     try {
         Stream = std::make_shared<TPulseCaptureStream>(
-            FLoop, *Format, TCallbackTarget{Callback, CallbackType(Flags)});
+            FLoop, Format, TCallbackTarget{Callback, CallbackType(Flags)});
     } catch (const std::bad_alloc &) {
         return MMSYSERR_NOMEM;
     }
-    if (MMRESULT Result = Stream->Connect(Device.Source.Name, Deadline))
+    if (MMRESULT Result = Stream->Connect(Source, Deadline))
         return Result;
     *WaveIn = FStreams.Register(Stream);
     if (!Stream->Notify(MM_WIM_OPEN, 0)) {

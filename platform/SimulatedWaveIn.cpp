@@ -190,6 +190,14 @@ UINT TSimulatedWaveInService::GetNumDevs() {
     return static_cast<UINT>(FDevices.size());
 }
 
+std::vector<TInputName> TSimulatedWaveInService::Inputs() {
+    TGuard Guard(FMutex);
+    std::vector<TInputName> Names;
+    for (const TDevice &Device : FDevices)
+        Names.push_back({Device.Lasting.empty() ? Device.Name : Device.Lasting, Device.Name});
+    return Names;
+}
+
 MMRESULT TSimulatedWaveInService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) {
     TGuard Guard(FMutex);
     if (auto Failure = Enter(TOperation::GetDevCaps))

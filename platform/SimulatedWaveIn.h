@@ -58,7 +58,8 @@ public:
     };
 
     struct TDevice {
-        std::string Name = "Simulated input";
+        std::string Name = "Simulated input"; // its description
+        std::string Lasting;                  // its lasting name; empty: Name
         DWORD FormatBits = 0xFFF;
         // Accepted formats; empty accepts every 8- or 16-bit PCM format of 1 or 2 channels.
         std::vector<WAVEFORMATEX> Formats;
@@ -108,6 +109,7 @@ public:
     MMRESULT Close(HWAVEIN WaveIn) override;
     MMRESULT GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) override;
     MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
+    std::vector<TInputName> Inputs() override;
 
 private:
     struct TStream {

@@ -48,6 +48,27 @@ MMRESULT CopyErrorText(std::span<const TErrorText> Texts, MMRESULT Code, char *T
     return MMSYSERR_BADERRNUM;
 }
 
+std::vector<TInputName> IWaveInService::Inputs() {
+    std::vector<TInputName> Names;
+    const UINT Count = GetNumDevs();
+    for (UINT Device = 0; Device < Count; ++Device) {
+        WAVEINCAPSA Caps{};
+        const std::string Name = GetDevCaps(Device, &Caps, sizeof Caps) ? "" : Caps.szPname;
+        Names.push_back({Name, Name});
+    }
+    return Names;
+}
+
+MMRESULT IWaveInService::OpenNamed(HWAVEIN *WaveIn, const std::string &Name,
+                                   const WAVEFORMATEX *Format, DWORD_PTR Callback,
+                                   DWORD_PTR Instance, DWORD Flags) {
+    const std::vector<TInputName> Offered = Inputs();
+    for (UINT Device = 0; Device < Offered.size(); ++Device)
+        if (Offered[Device].Lasting == Name)
+            return Open(WaveIn, Device, Format, Callback, Instance, Flags);
+    return MMSYSERR_NODRIVER;
+}
+
 IWaveInService *SetWaveInService(IWaveInService *Service) {
     IWaveInService *Previous = CurrentService;
     CurrentService = Service ? Service : &NoService;

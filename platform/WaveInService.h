@@ -16,6 +16,8 @@
 #include "platform/WinTypes.h"
 
 #include <span>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -28,6 +30,14 @@ struct TErrorText {
 // Copies the wording for Code into Text, cut to TextSize: the answer of GetErrorText.
 // A code without wording gives an empty text and MMSYSERR_BADERRNUM.
 MMRESULT CopyErrorText(std::span<const TErrorText> Texts, MMRESULT Code, char *Text, UINT TextSize);
+
+// An input as people name it: the back-end's lasting name for it (a sound server's
+// source name, an ALSA PCM name with its card and device), which stays the same while
+// device numbers change as inputs come and go, and its description, both uncut.
+struct TInputName {
+    std::string Lasting;
+    std::string Description;
+};
 
 class IWaveInService {
 public:
@@ -46,6 +56,14 @@ public:
     virtual MMRESULT Close(HWAVEIN WaveIn) = 0;
     virtual MMRESULT GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) = 0;
     virtual MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) = 0;
+
+    // Beyond the Windows calls: inputs by name. The inputs offered now, by device number.
+    // By default the capability records' names serve as both names.
+    virtual std::vector<TInputName> Inputs();
+    // Opens the input whose lasting name is Name as Open opens a device; when none is
+    // offered, MMSYSERR_NODRIVER. By default through the device number it has now.
+    virtual MMRESULT OpenNamed(HWAVEIN *WaveIn, const std::string &Name, const WAVEFORMATEX *Format,
+                               DWORD_PTR Callback, DWORD_PTR Instance, DWORD Flags);
 };
 
 // The process-wide service the engine uses. The program installs the ALSA back-end;

@@ -82,7 +82,7 @@ void TFFSKReceiver::RecorderData(TObject *, const void *Buffer, std::uint32_t Bu
     else
         TakePeriods(FCrossing->Demodulate(Bytes, SampleCount));
     FSamplePosition = BufferStart + SampleCount;
-    CountQuietBuffer();
+    CountQuietBuffer(SampleCount);
 }
 
 void TFFSKReceiver::RecorderLevel(TObject *, std::int32_t Level) {
@@ -173,7 +173,7 @@ void TFFSKReceiver::TakeSyncedFrame() {
     FShiftHigh = 0;
     TakeFrame();
     FMessagePending = true;
-    FQuietBuffers = 0;
+    FQuietSamples = 0;
     if ((FMessIsSMS ? FSMSText : FLOCText).size() >= HeaderLength + MaxMessageLength) {
         FMessagePending = false;
         FlushMessage();
@@ -187,7 +187,10 @@ void TFFSKReceiver::TakeFrame() {
             FlushMessage();
         (IsSMSHeader ? FSMSText : FLOCText) = FFrameText;
         FMessIsSMS = IsSMSHeader;
+        FMessageHeaded = true;
     } else {
+        if (!FMessagePending)
+            FMessageHeaded = false;
         (FMessIsSMS ? FSMSText : FLOCText) += FFrameText;
     }
 }
@@ -200,12 +203,15 @@ void TFFSKReceiver::FlushMessage() {
     Text.clear();
 }
 
-// A message ends once two buffer ends have passed without a new frame.
-void TFFSKReceiver::CountQuietBuffer() {
+// A message ends at the second buffer end without a new frame (the buffer of its last
+// frame counts as the first). A short buffer, as the last one when recording stops,
+// counts only for the samples it holds: a frame completed after it still joins its
+// message instead of starting one without a header.
+void TFFSKReceiver::CountQuietBuffer(std::uint32_t SampleCount) {
     if (!FMessagePending)
         return;
-    ++FQuietBuffers;
-    if (FQuietBuffers > 1) {
+    FQuietSamples += SampleCount;
+    if (FQuietSamples >= 2 * SamplesPerBuffer) {
         FMessagePending = false;
         FlushMessage();
     }

@@ -49,6 +49,12 @@ public:
     TBitReiceiveEvent OnBitReceive;
     TDataReiceiveEvent OnReceive;
 
+    // Asked by an OnReceive handler: whether the message began with its "SMS>" or
+    // "LOC>" frame. One that did not (its header was lost, or noise or other data made
+    // its frames) is delivered all the same, as the kind before it and without its
+    // first four characters, but may well be no message at all.
+    bool MessageHeaded() const { return FMessageHeaded; }
+
 protected:
     ~TFFSKReceiver() override;
 
@@ -70,7 +76,7 @@ private:
     void TakeSyncedFrame();
     void TakeFrame();
     void FlushMessage();
-    void CountQuietBuffer();
+    void CountQuietBuffer(std::uint32_t SampleCount);
 
     TLiveAudioRecorder *FRecorder = nullptr;
     // Set with the recorder: stops and frees it.
@@ -80,10 +86,12 @@ private:
     std::unique_ptr<TMatchedDemodulator> FMatched;
     bool FMessagePending = false;
     bool FMessIsSMS = false;
+    bool FMessageHeaded = false; // of the message being built
     // The last 80 bits received, newest in bit 0 of FShiftLow.
     std::uint64_t FShiftLow = 0;
     std::uint16_t FShiftHigh = 0;
-    std::int32_t FQuietBuffers = 0;
+    // Samples of the buffers that ended since the last frame, its own included.
+    std::uint64_t FQuietSamples = 0;
     TRxString FFrameText;
     TRxString FSMSText;
     TRxString FLOCText;

@@ -4,85 +4,98 @@
 #include "tools/SilencedOutput.h"
 #include "tools/ToolMain.h"
 
-#include <algorithm>
 #include <unistd.h>
 
 namespace {
 
-std::vector<std::string> OfferedNames(platform::IWaveInService &Service) {
-    std::vector<std::string> Names;
-    const UINT Count = Service.GetNumDevs();
-    for (UINT Device = 0; Device < Count; ++Device) {
-        WAVEINCAPSA Caps{};
-        Names.emplace_back(
-            Service.GetDevCaps(Device, &Caps, sizeof Caps) == MMSYSERR_NOERROR ? Caps.szPname : "");
-    }
-    return Names;
+using platform::TInputName;
+
+std::vector<TInputName> Where(const std::vector<TInputName> &Offered,
+                              bool (*Matches)(const TInputName &, const std::string &),
+                              const std::string &Name) {
+    std::vector<TInputName> Found;
+    for (const TInputName &Input : Offered)
+        if (Matches(Input, Name))
+            Found.push_back(Input);
+    return Found;
 }
 
-// Name as the capability record holds it.
-std::string CutName(const std::string &Name) {
-    char Cut[MAXPNAMELEN];
-    platform::CopyDeviceName(Cut, Name);
-    return Cut;
+bool IsLastingName(const TInputName &Input, const std::string &Name) {
+    return Input.Lasting == Name;
+}
+bool IsDescription(const TInputName &Input, const std::string &Name) {
+    return Input.Description == Name;
+}
+bool BeginsWith(const TInputName &Input, const std::string &Name) {
+    return Input.Lasting.starts_with(Name) || Input.Description.starts_with(Name);
 }
 
-bool IsDeviceNumber(const std::string &Name) {
-    return !Name.empty() && Name.find_first_not_of("0123456789") == std::string::npos &&
-           Name.size() < 6;
-}
-
-// The device Name stands for among Names: a listed name first; then a longer name cut
-// to a listed one (a description copied from the sound server); then a device number.
-std::optional<UINT_PTR> FindDevice(const std::vector<std::string> &Names, const std::string &Name) {
-    auto Found = std::find(Names.begin(), Names.end(), Name);
-    if (Found == Names.end() && Name.size() >= MAXPNAMELEN)
-        if (const std::string Cut = CutName(Name); !Cut.empty())
-            Found = std::find(Names.begin(), Names.end(), Cut);
-    if (Found != Names.end())
-        return UINT_PTR(Found - Names.begin());
-    if (IsDeviceNumber(Name) && std::stoul(Name) < Names.size())
-        return std::stoul(Name);
-    return std::nullopt;
+std::string LastingNames(const std::vector<TInputName> &Inputs) {
+    std::string Text;
+    for (const TInputName &Input : Inputs)
+        Text += (Text.empty() ? "" : ", ") + Input.Lasting;
+    return Text;
 }
 
 } // namespace
 
+std::vector<TInputName> MatchingInputs(const std::vector<TInputName> &Offered,
+                                       const std::string &Name) {
+    for (auto Matches : {IsLastingName, IsDescription, BeginsWith})
+        if (auto Found = Where(Offered, Matches, Name); !Found.empty())
+            return Found;
+    return {};
+}
+
 // Some sound libraries print their own notes when probed.
-std::vector<std::string> DeviceNames(platform::IWaveInService &Service) {
+std::vector<TInputName> OfferedInputs(platform::IWaveInService &Service) {
     const TSilencedOutput Quiet(STDERR_FILENO);
-    return OfferedNames(Service);
+    return Service.Inputs();
 }
 
 TChosenDeviceService::TChosenDeviceService(platform::IWaveInService &Base, std::string Name)
     : FBase(Base), FName(std::move(Name)),
-      FMissingText("No sound input named '" + FName + "' was found.") {
+      FMissingText("No sound input named '" + FName + "' was found."),
+      FAmbiguousText("More than one sound input is named '" + FName + "'.") {
     if (FName.empty())
-        throw EToolError("--device needs the name or number of a sound input (see --list-devices)");
-    const std::vector<std::string> Names = DeviceNames(Base);
-    if (!Names.empty() && !FindDevice(Names, FName))
+        throw EToolError("--device needs the name of a sound input (see --list-devices)");
+    const std::vector<TInputName> Offered = OfferedInputs(Base);
+    const std::vector<TInputName> Found = MatchingInputs(Offered, FName);
+    if (Found.size() > 1)
+        throw EToolError("more than one sound input is named '" + FName +
+                         "': give one of these names instead: " + LastingNames(Found));
+    if (!Offered.empty() && Found.empty())
         throw EToolError("no sound input named '" + FName + "' (see --list-devices)");
 }
 
 // Not silenced, unlike the listing: while the program runs, another thread may be
 // reporting on stderr. The back-ends' own opens are not silenced either.
-std::optional<UINT_PTR> TChosenDeviceService::Chosen(UINT_PTR DeviceID) {
-    if (!platform::IsWaveMapper(DeviceID))
-        return DeviceID;
-    return FindDevice(OfferedNames(FBase), FName);
+std::optional<UINT> TChosenDeviceService::Chosen(const std::vector<TInputName> &Offered) {
+    const std::vector<TInputName> Found = MatchingInputs(Offered, FName);
+    FAmbiguous = Found.size() > 1;
+    for (UINT Device = 0; Found.size() == 1 && Device < Offered.size(); ++Device)
+        if (Offered[Device].Lasting == Found.front().Lasting)
+            return Device;
+    return std::nullopt;
 }
 
 UINT TChosenDeviceService::GetNumDevs() {
     return FBase.GetNumDevs();
 }
 MMRESULT TChosenDeviceService::GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) {
-    const std::optional<UINT_PTR> Device = Chosen(DeviceID);
+    if (!platform::IsWaveMapper(DeviceID))
+        return FBase.GetDevCaps(DeviceID, Caps, CapsSize);
+    const std::optional<UINT> Device = Chosen(FBase.Inputs());
     return Device ? FBase.GetDevCaps(*Device, Caps, CapsSize) : MMSYSERR_NODRIVER;
 }
 MMRESULT TChosenDeviceService::Open(HWAVEIN *WaveIn, UINT DeviceID, const WAVEFORMATEX *Format,
                                     DWORD_PTR Callback, DWORD_PTR Instance, DWORD Flags) {
-    const std::optional<UINT_PTR> Device = Chosen(DeviceID);
-    return Device ? FBase.Open(WaveIn, UINT(*Device), Format, Callback, Instance, Flags)
+    if (!platform::IsWaveMapper(DeviceID))
+        return FBase.Open(WaveIn, DeviceID, Format, Callback, Instance, Flags);
+    const std::vector<TInputName> Offered = FBase.Inputs();
+    const std::optional<UINT> Device = Chosen(Offered);
+    return Device ? FBase.OpenNamed(WaveIn, Offered[*Device].Lasting, Format, Callback, Instance,
+                                    Flags)
                   : MMSYSERR_NODRIVER;
 }
 MMRESULT TChosenDeviceService::PrepareHeader(HWAVEIN WaveIn, WAVEHDR *Header, UINT HeaderSize) {
@@ -110,7 +123,8 @@ MMRESULT TChosenDeviceService::GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT Ti
     return FBase.GetPosition(WaveIn, Time, TimeSize);
 }
 MMRESULT TChosenDeviceService::GetErrorText(MMRESULT Code, char *Text, UINT TextSize) {
-    const platform::TErrorText Missing[] = {{MMSYSERR_NODRIVER, FMissingText.c_str()}};
+    const platform::TErrorText Missing[] = {
+        {MMSYSERR_NODRIVER, (FAmbiguous ? FAmbiguousText : FMissingText).c_str()}};
     if (Code == MMSYSERR_NODRIVER)
         return platform::CopyErrorText(Missing, Code, Text, TextSize);
     return FBase.GetErrorText(Code, Text, TextSize);

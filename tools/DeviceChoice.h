@@ -1,31 +1,37 @@
 #pragma once
 
 // Choosing the sound input by name: a wave-in service that hands every call to
-// another one, with the preferred input (WAVE_MAPPER) standing for the chosen device.
+// another one, with the preferred input (WAVE_MAPPER) standing for the chosen input.
 // The receiver and the recorder stay as they are; they always record from the
 // preferred input.
 //
-// The name is looked up again at every open, among the devices offered at that moment:
-// the preferred service picks its back-end afresh at each open, and device numbers
-// change with the back-end and as inputs come and go. While the named device is not
-// offered, it is missing as any input can be (MMSYSERR_NODRIVER): the recorder waits
-// for it rather than record from another one.
+// The name is looked up again at every open, among the inputs offered at that moment,
+// and the input found is opened by its lasting name (the sound server's source name):
+// device numbers change with the back-end and as inputs come and go, so none is kept.
+// While the named input is not offered, it is missing as any input can be
+// (MMSYSERR_NODRIVER): the recorder waits for it rather than record from another one.
 
 #include "platform/WaveInService.h"
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
 
-// The names of the devices the service offers, by device number, as --list-devices
-// shows them (cut to the capability record's 31 bytes).
-std::vector<std::string> DeviceNames(platform::IWaveInService &Service);
+// The inputs the service offers, as --list-devices shows them.
+std::vector<platform::TInputName> OfferedInputs(platform::IWaveInService &Service);
+
+// The inputs Name stands for among Offered: the one whose lasting name it is; else
+// those it is the description of; else those whose lasting name or description begins
+// with it. More than one is ambiguous.
+std::vector<platform::TInputName> MatchingInputs(const std::vector<platform::TInputName> &Offered,
+                                                 const std::string &Name);
 
 class TChosenDeviceService final : public platform::IWaveInService {
 public:
-    // Name is one of DeviceNames(Base), the longer name one of them was cut from, or a
-    // device number. EToolError when it is empty, or when Base offers devices and none
-    // of them is Name (a typo, most likely); with no device offered yet it is waited for.
+    // EToolError when Name is empty, when it stands for more than one input now (the
+    // message lists them), or when Base offers inputs and none of them is Name (a
+    // typo, most likely); with no input offered yet it is waited for.
     TChosenDeviceService(platform::IWaveInService &Base, std::string Name);
 
     UINT GetNumDevs() override;
@@ -40,15 +46,19 @@ public:
     MMRESULT Reset(HWAVEIN WaveIn) override;
     MMRESULT Close(HWAVEIN WaveIn) override;
     MMRESULT GetPosition(HWAVEIN WaveIn, MMTIME *Time, UINT TimeSize) override;
-    // A missing input is told as the named one missing.
+    // A missing input is told as the named one missing, or named twice.
     MMRESULT GetErrorText(MMRESULT Code, char *Text, UINT TextSize) override;
 
 private:
-    // The device DeviceID stands for now; none when the preferred input is asked for
-    // and the named device is not offered.
-    std::optional<UINT_PTR> Chosen(UINT_PTR DeviceID);
+    // The device number among Offered of the one input the name stands for; none when
+    // it stands for none or several.
+    std::optional<UINT> Chosen(const std::vector<platform::TInputName> &Offered);
 
     platform::IWaveInService &FBase;
     const std::string FName;
     const std::string FMissingText;
+    const std::string FAmbiguousText;
+    // Whether the last look-up found several inputs: an open and its error text may
+    // come from another thread than the listing.
+    std::atomic<bool> FAmbiguous = false;
 };

@@ -66,13 +66,15 @@ std::string DefaultStation() {
     return SafeTopicLevel(Name);
 }
 
-std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, const TRxString &Text,
-                        const std::string &Station) {
+std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, bool Headed,
+                        const TRxString &Text, const std::string &Station) {
     std::string Json = "{\"";
     Json.append(When.Key);
     Json += "\":" + When.Value;
     Json += MessIsSMS ? ",\"kind\":\"SMS\"" : ",\"kind\":\"LOC\"";
     Json += ",\"text\":" + JsonLatin1String(Text);
-    Json += ",\"station\":" + JsonUtf8String(Station) + "}";
-    return Json;
+    Json += ",\"station\":" + JsonUtf8String(Station);
+    if (!Headed)
+        Json += ",\"headed\":false";
+    return Json + "}";
 }

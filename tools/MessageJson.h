@@ -16,9 +16,11 @@ struct TMessageWhen {
     std::string Value; // already JSON
 };
 
-// {"<when>":...,"kind":"SMS"|"LOC","text":"...","station":"..."}
-std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, const TRxString &Text,
-                        const std::string &Station);
+// {"<when>":...,"kind":"SMS"|"LOC","text":"...","station":"..."}, and "headed":false
+// last for a message that did not begin with its header frame. A normal message's
+// object stays as it always was, for readers that know no "headed".
+std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, bool Headed,
+                        const TRxString &Text, const std::string &Station);
 
 // The station of a message when none is named: this computer's host name, with every
 // byte that JSON text or a topic level cannot hold made '_'.

@@ -36,6 +36,11 @@ std::string EscapeBytes(const std::string &Bytes) {
     return Text;
 }
 
+std::string MessageLine(bool MessIsSMS, bool Headed, const std::string &Text) {
+    return std::string(Headed ? "" : "headerless ") + (MessIsSMS ? "SMS " : "LOC ") +
+           EscapeBytes(Text);
+}
+
 std::string UnescapeBytes(const std::string &Text) {
     std::string Bytes;
     for (std::size_t Index = 0; Index < Text.size(); ++Index) {

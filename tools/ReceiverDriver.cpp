@@ -36,7 +36,7 @@ TReceiverDriver::~TReceiverDriver() {
 
 void TReceiverDriver::AttachHandlers(const TDriverOptions &Options) {
     FReceiver->OnReceive = [this](TObject *, bool MessIsSMS, const TRxString &Text) {
-        ReceiverMessage(MessIsSMS, Text);
+        ReceiverMessage(MessIsSMS, FReceiver->MessageHeaded(), Text);
     };
     if (!Options.Events)
         return;
@@ -48,17 +48,16 @@ void TReceiverDriver::AttachHandlers(const TDriverOptions &Options) {
     };
 }
 
-void TReceiverDriver::ReceiverMessage(bool MessIsSMS, const TRxString &Text) {
+void TReceiverDriver::ReceiverMessage(bool MessIsSMS, bool Headed, const TRxString &Text) {
     ++FMessageCount;
     const std::string Offset = FormatSamplePosition(TFFSKReceiverFeed::SamplePosition(*FReceiver));
     std::string Line;
     if (FJson) {
-        Line = MessageJson({"offset", Offset}, MessIsSMS, Text, FStation);
+        Line = MessageJson({"offset", Offset}, MessIsSMS, Headed, Text, FStation);
     } else {
         if (FTimestamps)
             Line = Offset + " ";
-        Line += MessIsSMS ? "SMS " : "LOC ";
-        Line += EscapeBytes(Text);
+        Line += MessageLine(MessIsSMS, Headed, Text);
     }
     // Messages are rare and someone may be watching a live decode for them.
     if (FFlushEachMessage)

@@ -36,7 +36,7 @@ public:
 
 private:
     void AttachHandlers(const TDriverOptions &Options);
-    void ReceiverMessage(bool MessIsSMS, const TRxString &Text);
+    void ReceiverMessage(bool MessIsSMS, bool Headed, const TRxString &Text);
     void DecodeFilledBuffer();
     void DecodeBuffer(std::span<const std::int16_t, SamplesPerBuffer> Samples);
 

@@ -5,6 +5,7 @@
 #include "platform/MessageServices.h"
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
+#include "platform/PulseWaveIn.h"
 #include "platform/ShortTurns.h"
 #include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
@@ -16,6 +17,7 @@
 #include "tools/MqttPassword.h"
 #include "tools/MqttPublisher.h"
 #include "tools/OptionFile.h"
+#include "tools/OutputQueue.h"
 #include "tools/ToolArguments.h"
 #include "tools/ToolMain.h"
 
@@ -29,6 +31,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -39,14 +42,21 @@ constexpr const char *ToolName = "zel-listen";
 constexpr const char *Usage =
     "Usage: zel-listen [OPTION]...\n"
     "Listens to the sound input for 1 200-baud FFSK messages and writes each one as it\n"
-    "arrives, one line on stdout: '2026-12-08T17:26:40.123Z SMS <text>' (UTC).\n"
-    "  --json           write JSON objects instead: time, kind, text, station\n"
+    "arrives, one line on stdout: '2026-12-08T17:26:40.123Z SMS <text>' (UTC), or\n"
+    "'... headerless SMS <text>' for one that did not begin with its header: its frames\n"
+    "may be noise or other data.\n"
+    "  --json           write JSON objects instead: time, kind, text, station (and\n"
+    "                   headed: false for one without its header)\n"
     "  --quiet          write nothing on stdout (with --mqtt)\n"
+    "  --backlog LINES  lines kept for a reader of stdout that falls behind (default\n"
+    "                   1000); beyond that the oldest go, and one line on stderr says\n"
+    "                   how many when the reader has caught up\n"
     "  --station NAME   the station name in JSON and topics: UTF-8 without control\n"
     "                   characters, '/', '+' or '#' (default: the host name, with any\n"
     "                   byte against these rules made '_')\n"
     "  --mqtt URL       also publish each message's JSON with QoS 1 to\n"
-    "                   <prefix>/<station>/sms or .../loc, and 'online'/'offline' to\n"
+    "                   <prefix>/<station>/sms or .../loc (.../headerless for one\n"
+    "                   without its header), and 'online'/'offline' to\n"
     "                   <prefix>/<station>/status (retained); URL is\n"
     "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...;\n"
     "                   the prefix is UTF-8 without control characters, '+', '#' or\n"
@@ -65,9 +75,12 @@ constexpr const char *Usage =
     "                   correlate against the tones (the default: it copes with weak,\n"
     "                   noisy and detuned radios), or count zero crossings as the window\n"
     "                   does by default\n"
-    "  --device NAME    record from this input (a name or number of --list-devices, or\n"
-    "                   the full name of a listed one cut short); waits while it is away\n"
-    "  --list-devices   list the sound inputs and exit\n"
+    "  --device NAME    record from this input: its name as --list-devices shows it\n"
+    "                   (best), its description, or the start of either that fits one\n"
+    "                   input only; waits while it is away\n"
+    "  --list-devices   list the sound inputs, one a line: the name that stays the\n"
+    "                   same (the sound server's source, or the ALSA card and device),\n"
+    "                   a tab, the description; exits with status 1 when there is none\n"
     "  --help           print this help and exit\n"
     "  --version        print the version and exit\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
@@ -76,10 +89,16 @@ constexpr const char *Usage =
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
+// The reader of stdout gets this long to take the lines still waiting.
+constexpr auto OutputFlushTime = 2s;
+// About as many lines as the pipe to a reader holds by itself.
+constexpr long long DefaultBacklog = 1000;
+constexpr long long MaxBacklog = 1000000;
 
 struct TListenArguments {
     bool Json = false;
     bool Quiet = false;
+    std::size_t Backlog = DefaultBacklog;
     bool ListDevices = false;
     bool Help = false;
     bool Version = false;
@@ -144,6 +163,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.Quiet = true;
         else if (Reader.Flag("--list-devices"))
             Result.ListDevices = true;
+        else if (auto Lines = Reader.Value("--backlog"))
+            Result.Backlog = std::size_t(ParseInteger("--backlog", *Lines, 1, MaxBacklog));
         else if (auto Station = Reader.Value("--station"))
             Result.Station = *Station;
         else if (auto Kind = Reader.Value("--demodulator"))
@@ -184,8 +205,17 @@ std::string UtcTime(std::chrono::system_clock::time_point Time) {
     return Text;
 }
 
-// Each delivered message, at once: on stdout and to the broker. Without a broker, a
-// stdout that takes no more (a reader gone) leaves nothing to do: OnNoOutput is called.
+// Subscribers to sms and loc get only what began as a text or a location.
+const char *Subtopic(bool MessIsSMS, bool Headed) {
+    if (!Headed)
+        return "headerless";
+    return MessIsSMS ? "sms" : "loc";
+}
+
+// Each delivered message, at once: to the broker, and queued for stdout, which a slow
+// reader may hold up without holding up the sound input. Without a broker, a stdout
+// that takes no more (a reader gone) leaves nothing to do: OnNoOutput is called, on
+// the thread of the event loop.
 class TMessageOutput {
 public:
     TMessageOutput(const TListenArguments &Arguments, TMqttPublisher *Publisher,
@@ -193,39 +223,43 @@ public:
         : FArguments(Arguments), FPublisher(Publisher), FOnNoOutput(std::move(OnNoOutput)) {
         if (Arguments.Mqtt)
             FTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/";
+        if (!Arguments.Quiet)
+            FLines.emplace(STDOUT_FILENO, Arguments.Backlog, Report, [this] { NoMoreOutput(); });
     }
 
-    void Deliver(bool MessIsSMS, const TRxString &Text) {
+    void Deliver(bool MessIsSMS, bool Headed, const TRxString &Text) {
         const std::string Time = UtcTime(std::chrono::system_clock::now());
         const std::string Json =
-            MessageJson({"time", "\"" + Time + "\""}, MessIsSMS, Text, FArguments.Station);
-        if (!FArguments.Quiet)
-            WriteLine(FArguments.Json ? Json
-                                      : Time + (MessIsSMS ? " SMS " : " LOC ") + EscapeBytes(Text));
+            MessageJson({"time", "\"" + Time + "\""}, MessIsSMS, Headed, Text, FArguments.Station);
+        if (FLines)
+            FLines->Push(FArguments.Json ? Json
+                                         : Time + " " + MessageLine(MessIsSMS, Headed, Text));
         if (FPublisher)
-            FPublisher->Publish(FTopic + (MessIsSMS ? "sms" : "loc"), Json);
+            FPublisher->Publish(FTopic + Subtopic(MessIsSMS, Headed), Json);
+    }
+
+    // Writes what waits, for a while.
+    void Finish() {
+        if (FLines)
+            FLines->Finish(OutputFlushTime);
     }
 
 private:
-    void WriteLine(const std::string &Line) {
-        const bool Written = std::fwrite(Line.data(), 1, Line.size(), stdout) == Line.size() &&
-                             std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
-        if (Written || FWriteFailed)
-            return;
-        FWriteFailed = true;
+    // On the writing thread.
+    void NoMoreOutput() {
         if (FPublisher) {
             Report("cannot write the output; messages go on to the broker only");
-        } else {
-            Report("cannot write the output; stopping");
-            FOnNoOutput();
+            return;
         }
+        Report("cannot write the output; stopping");
+        QMetaObject::invokeMethod(QCoreApplication::instance(), FOnNoOutput, Qt::QueuedConnection);
     }
 
     const TListenArguments &FArguments;
     TMqttPublisher *FPublisher;
     std::function<void()> FOnNoOutput;
     std::string FTopic;
-    bool FWriteFailed = false;
+    std::optional<TOutputQueue> FLines;
 };
 
 // Errors raised while recording reach the user once each, not once per buffer. (The
@@ -246,10 +280,13 @@ void ReportRecordingErrors() {
     });
 }
 
-void ListDevices(platform::IWaveInService &Service) {
-    const auto Names = DeviceNames(Service);
-    for (std::size_t Device = 0; Device < Names.size(); ++Device)
-        std::printf("%zu\t%s\n", Device, Names[Device].c_str());
+int ListDevices(platform::IWaveInService &Service) {
+    const auto Inputs = OfferedInputs(Service);
+    for (const platform::TInputName &Input : Inputs)
+        std::printf("%s\t%s\n", Input.Lasting.c_str(), Input.Description.c_str());
+    if (Inputs.empty())
+        Report("no sound input found");
+    return Inputs.empty() ? 1 : 0;
 }
 
 std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments) {
@@ -270,14 +307,14 @@ int Listen(int ArgCount, char **Args) {
         return ShowUsage(Usage);
     if (Arguments.Version)
         return ShowVersion(ToolName);
+    // Told apart from the window in the volume control.
+    platform::SetRecordingProgramName("ZEL Text Receiver (service)");
     // Outlives everything that records: the sound input closes before it goes. The sound
     // server's audio wakes this thread only, which runs the event loop.
     const auto SoundInput =
         platform::CreatePreferredWaveInService(platform::TSoundServerLoop::ThisThreadsEventLoop());
-    if (Arguments.ListDevices) {
-        ListDevices(*SoundInput);
-        return 0;
-    }
+    if (Arguments.ListDevices)
+        return ListDevices(*SoundInput);
     std::optional<TChosenDeviceService> ChosenInput;
     if (Arguments.Device)
         ChosenInput.emplace(*SoundInput, *Arguments.Device);
@@ -290,31 +327,34 @@ int Listen(int ArgCount, char **Args) {
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
     ReportRecordingErrors();
-    std::unique_ptr<TMqttPublisher> Publisher;
+    // Watched before the broker is told "online": a stop asked for the moment it shows
+    // is a polite one too. The event loop, where the input runs, handles it.
+    TLiveInput *Running = nullptr;
+    platform::TTerminationNotifier Signals([&](int) {
+        if (Running)
+            Running->Stop();
+        Application.quit();
+    });
+    const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;
+    TMessageOutput Output(Arguments, Publisher.get(), [&] {
+        ExitCode = ToolFailureExitCode;
+        Application.quit();
+    });
     {
-        // Watched before the broker is told "online": a stop asked for the moment it
-        // shows is a polite one too. The event loop, where the input runs, handles it.
-        TLiveInput *Running = nullptr;
-        platform::TTerminationNotifier Signals([&](int) {
-            if (Running)
-                Running->Stop();
-            Application.quit();
-        });
-        Publisher = ConnectBroker(Arguments);
-        TMessageOutput Output(Arguments, Publisher.get(), [&] {
-            ExitCode = ToolFailureExitCode;
-            Application.quit();
-        });
         TLiveInput Input(
             Arguments.Demodulator,
-            [&](TObject *, bool MessIsSMS, const TRxString &Text) {
-                Output.Deliver(MessIsSMS, Text);
+            [&](TObject *Sender, bool MessIsSMS, const TRxString &Text) {
+                // The receiver is the sender of its events.
+                const auto &Receiver = static_cast<const TFFSKReceiver &>(*Sender);
+                Output.Deliver(MessIsSMS, Receiver.MessageHeaded(), Text);
             },
             Report);
         Running = &Input;
         Application.exec();
+        Running = nullptr;
     }
+    Output.Finish();
     if (Publisher && !Publisher->Close(MqttFlushTime))
         Report("the MQTT broker did not take every message in time; the rest are lost");
     return ExitCode;

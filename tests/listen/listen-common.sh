@@ -12,6 +12,14 @@ fail() {
 lines_in() { grep -c "${2:-.}" "$1" || true; }
 at_least() { [ "$(lines_in "$1" "${3:-.}")" -ge "$2" ]; }
 
+# SIGTERM ends the listener ($listener) with status 0.
+stop_listener() {
+  kill -TERM "$listener"
+  local code=0
+  wait "$listener" || code=$?
+  [ $code -eq 0 ] || fail "exit status $code after SIGTERM"
+}
+
 # The retained status of a station, as a new subscriber sees it.
 status_of() {
   mosquitto_sub -h 127.0.0.1 -p "$1" "${@:3}" -t "zel/$2/status" -C 1 -W 5 2>/dev/null

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # zel-listen --device keeps to the named input while the sound server's inputs come and
-# go. Named by the full description of a radio interface's monitor (longer than the 31
-# bytes --list-devices shows), it receives what is played there; when that input goes,
-# one line says so and the other inputs' traffic is not taken for it; when it is back,
-# under another device number, one line says so and its messages arrive again.
+# go. Two sinks' monitors are described alike: --list-devices tells them apart by the
+# server's own names, the shared description is refused naming both, and one of them
+# chosen by its name is the one recorded (what is played into the other is not taken
+# for it). When that input goes, one line says so; when it is back, under another
+# device number, one line says so and its messages arrive again. The volume control
+# tells the service from the window.
 #
 # Usage: listen-follows-named-input.sh ZEL-LISTEN ZEL-ENCODE WORK-DIR
 set -euo pipefail
@@ -13,22 +15,33 @@ listen=$1 encode=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
 own_sound_server start # where inputs are plugged and unplugged
 
-plug() { pactl load-module module-null-sink sink_name="$1" sink_properties=device.description="$2"; }
-radio=$(plug radio USB-Radio-Interface-Audio-Adapter)
-plug spare Spare-Output >/dev/null
+plug() { pactl load-module module-null-sink sink_name="$1" sink_properties=device.description=Radio-Adapter; }
+radio=$(plug radio)
+plug spare >/dev/null
 for text in ON NOT_ON BACK_ON; do "$encode" --preamble 600 -o "$work/$text.wav" "SMS>$text THE RADIO"; done
 recording() { [ -n "$(pactl list short source-outputs)" ]; }
 
-"$listen" --device "Monitor of USB-Radio-Interface-Audio-Adapter" >"$work/stdout" 2>"$work/stderr" &
+"$listen" --list-devices >"$work/list"
+grep -qx $'radio.monitor\tMonitor of Radio-Adapter' "$work/list" || fail "listed: $(cat "$work/list")"
+grep -qx $'spare.monitor\tMonitor of Radio-Adapter' "$work/list" || fail "listed: $(cat "$work/list")"
+code=0
+"$listen" --device "Monitor of Radio-Adapter" 2>"$work/ambiguous" || code=$?
+[ $code -eq 2 ] && grep -q "^zel-listen: .*radio.monitor, spare.monitor" "$work/ambiguous" ||
+  fail "ambiguous name: status $code, $(cat "$work/ambiguous")"
+
+"$listen" --device radio.monitor >"$work/stdout" 2>"$work/stderr" &
 listener=$!
 wait_until "the recording" recording
+pactl list source-outputs | grep -q 'application.name = "ZEL Text Receiver (service)"' ||
+  fail "the volume control's name: $(pactl list source-outputs)"
+paplay --device=spare "$work/NOT_ON.wav"
 paplay --device=radio "$work/ON.wav"
 wait_until "the first message" at_least "$work/stdout" 1 " SMS ON THE RADIO"
 
 pactl unload-module "$radio"
 wait_until "the loss" at_least "$work/stderr" 1 "^zel-listen: .*lost"
 paplay --device=zel_null "$work/NOT_ON.wav" && paplay --device=spare "$work/NOT_ON.wav"
-plug radio USB-Radio-Interface-Audio-Adapter >/dev/null # now after the spare one
+plug radio >/dev/null # now after the spare one
 wait_until "the input back" at_least "$work/stderr" 1 "^zel-listen: sound input back"
 wait_until "the recording" recording
 paplay --device=radio "$work/BACK_ON.wav"

@@ -53,12 +53,35 @@ TEST(ReceiverShell, AShortBufferIsDecodedOnlyAsFarAsItWasRecorded) {
     EXPECT_EQ(Probe.SamplePosition(), 2000u);
 }
 
-TEST(ReceiverShell, AShortBufferStillEndsABuffer) {
+TEST(ReceiverShell, AShortBufferCountsAsQuietOnlyForTheSamplesItHolds) {
     TReceiverProbe Probe;
     Probe.FeedStream(FramesSignal({"SMS>ABCD"}));
     Probe.FeedBuffer(TSamples(100, 8000));
+    EXPECT_TRUE(Probe.Messages().empty());
+    Probe.FeedQuietBuffers(1);
     ASSERT_EQ(Probe.Messages().size(), 1u);
-    EXPECT_EQ(Probe.Messages()[0].Position, SamplesPerBuffer + 100u);
+    EXPECT_EQ(Probe.Messages()[0].Position, 2u * SamplesPerBuffer + 100u);
+}
+
+// As recording stops right after a message: whole buffers, a short last one of a few
+// samples, then the silence a stop feeds. The frames decided after the short buffer
+// still belong to the message.
+TEST(ReceiverShell, AMessageBeforeAShortLastBufferIsDeliveredWhole) {
+    for (const auto Demodulator : {TDemodulatorKind::Crossing, TDemodulatorKind::Matched}) {
+        for (const int LastSamples : {1, 7, 300}) {
+            ffsk::TFFSKEncoder Encoder;
+            Encoder.AddPreamble(32);
+            Encoder.AddMessage("SMS>SENT WHOLE, 3 FRAMES");
+            TSamples Signal(3 * SamplesPerBuffer - Encoder.Samples().size());
+            Signal.insert(Signal.end(), Encoder.Samples().begin(), Encoder.Samples().end());
+            TReceiverProbe Probe(true, Demodulator);
+            Probe.FeedStream(Signal);
+            Probe.FeedBuffer(TSamples(LastSamples));
+            Probe.FeedQuietBuffers(2);
+            ASSERT_EQ(Probe.Messages().size(), 1u) << LastSamples;
+            EXPECT_EQ(Probe.Messages()[0].Text, "SENT WHOLE, 3 FRAMES") << LastSamples;
+        }
+    }
 }
 
 TEST(ReceiverShell, ALongBufferIsDecodedAsItsFirst9600Samples) {

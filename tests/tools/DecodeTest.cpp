@@ -6,6 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -22,6 +23,11 @@ std::string RawBytes(const std::vector<std::int16_t> &Samples) {
         Bytes += static_cast<char>((Sample >> 8) & 0xFF);
     }
     return Bytes;
+}
+
+bool WholeMatch(const std::string &Text, const std::string &Pattern) {
+    const QString Anchored = QRegularExpression::anchoredPattern(QString::fromStdString(Pattern));
+    return QRegularExpression(Anchored).match(QString::fromStdString(Text)).hasMatch();
 }
 
 class DecodeTest : public testing::Test {
@@ -291,6 +297,40 @@ TEST_F(DecodeTest, JsonStationIsTextWhateverTheHostName) {
         GTEST_SKIP() << "no user namespace to set a host name in: " << Result.Errors;
     EXPECT_EQ(Result.Errors, "");
     EXPECT_NE(Result.Output.find("\"station\":\"b_d_h_\""), std::string::npos) << Result.Output;
+}
+
+// A frame whose header frame was lost, after a text and before a location: delivered
+// as a text, marked in every form of output.
+TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
+    ffsk::TFFSKEncoder Encoder(0.5);
+    Encoder.AddPreamble(32);
+    Encoder.AddMessage("SMS>Hi");
+    Encoder.AddSilence(24000);
+    Encoder.AddPreamble(32);
+    Encoder.AddBytes(";(HEADLESS");
+    Encoder.AddMessage("LOC>52N");
+    const std::string Samples = RawBytes(Encoder.Samples());
+    const auto Json = [](std::string Kind, std::string Text, std::string Headed = "") {
+        return R"(\{"offset":[0-9.]+,"kind":")" + Kind + R"(","text":")" + Text +
+               R"(","station":"[^"]+")" + Headed + R"(\})";
+    };
+    const struct {
+        std::vector<std::string> Options;
+        std::vector<std::string> Lines; // patterns
+    } Rows[] = {
+        {{}, {"SMS Hi  ", "headerless SMS LESS", "LOC 52N "}},
+        {{"--timestamps"}, {"[0-9.]+ SMS Hi  ", "[0-9.]+ headerless SMS LESS", "[0-9.]+ LOC 52N "}},
+        {{"--json"},
+         {Json("SMS", "Hi  "), Json("SMS", "LESS", R"(,"headed":false)"), Json("LOC", "52N ")}},
+    };
+    for (const auto &Row : Rows) {
+        std::vector<std::string> Arguments = Row.Options;
+        Arguments.push_back("-");
+        const std::vector<std::string> Lines = SplitLines(Decode(Arguments, Samples).Output);
+        ASSERT_EQ(Lines.size(), Row.Lines.size());
+        for (std::size_t Index = 0; Index < Lines.size(); ++Index)
+            EXPECT_TRUE(WholeMatch(Lines[Index], Row.Lines[Index])) << Lines[Index];
+    }
 }
 
 } // namespace

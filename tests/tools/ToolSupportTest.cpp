@@ -4,6 +4,7 @@
 #include "tools/MessageText.h"
 #include "tools/MqttNames.h"
 #include "tools/MqttUrl.h"
+#include "tools/OutputQueue.h"
 #include "tools/PlainWav.h"
 #include "tools/ReceiverDriver.h"
 #include "tools/SampleSource.h"
@@ -11,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -227,39 +230,65 @@ TEST(RawSampleSource, SamplesSplitByThePipeComeOutWhole) {
 
 namespace {
 
+using TOffered = std::vector<platform::TInputName>;
+
+// Two inputs described alike are told apart by their lasting names, whole or begun; a
+// whole name wins over one it begins; a name for several inputs finds them all.
+TEST(DeviceChoice, NamesFindTheirInputs) {
+    const TOffered Monitors = {{"radio.monitor", "Monitor of Null Output"},
+                               {"spare.monitor", "Monitor of Null Output"},
+                               {"hw:CARD=Radio,DEV=0", "USB Radio, USB Audio"},
+                               {"plughw:CARD=Radio,DEV=0", "USB Radio, USB Audio"}};
+    const struct {
+        std::string Given;
+        std::vector<std::string> Found;
+    } Cases[] = {
+        {"spare.monitor", {"spare.monitor"}},
+        {"radio", {"radio.monitor"}},
+        {"Monitor of Null Output", {"radio.monitor", "spare.monitor"}},
+        {"Monitor of", {"radio.monitor", "spare.monitor"}},
+        {"hw:CARD=Radio,DEV=0", {"hw:CARD=Radio,DEV=0"}},
+        {"USB Radio", {"hw:CARD=Radio,DEV=0", "plughw:CARD=Radio,DEV=0"}},
+        {"Monitor of Null Output 2", {}},
+        {"monitor", {}},
+    };
+    for (const auto &Case : Cases) {
+        std::vector<std::string> Found;
+        for (const platform::TInputName &Input : MatchingInputs(Monitors, Case.Given))
+            Found.push_back(Input.Lasting);
+        EXPECT_EQ(Found, Case.Found) << Case.Given;
+    }
+}
+
 // A sound input whose device list changes between opens, as a sound server's does when
-// it restarts or inputs come and go. Each step offers the names --list-devices would
-// show and tells the device the preferred input reaches then; "" for a missing input.
+// it restarts or inputs come and go. Each step offers inputs and tells the description
+// the preferred input reaches then; "" for a missing input.
 TEST(DeviceChoice, TheNameIsLookedUpAtEveryOpen) {
     struct TStep {
-        std::vector<std::string> Offered;
+        TOffered Offered;
         std::string Reached;
     };
+    const TOffered Usb = {{"usb", "USB radio"}}, BuiltIn = {{"builtin", "Built-in Audio"}};
     const struct {
         std::string Given;
         std::vector<TStep> Steps;
     } Cases[] = {
         {"USB radio",
          {{{}, ""}, // no sound server yet: waited for
-          {{"Built-in Audio", "USB radio"}, "USB radio"},
-          {{"USB radio"}, "USB radio"}, // another back-end, another number
-          {{"Built-in Audio"}, ""},     // unplugged
-          {{"Webcam", "Built-in Audio", "USB radio"}, "USB radio"}}},
-        // Listed names are cut to 31 bytes, at a character boundary.
-        {"Monitor of USB PnP Sound Device Analog Mono",
-         {{{"Monitor of USB PnP Sound", "Monitor of USB PnP Sound Device"},
-           "Monitor of USB PnP Sound Device"},
-          {{"Monitor of USB PnP Sound"}, ""}}},
-        {"Monitor of FM Radio Interface \xC3\x9C"
-         "bertragung",
-         {{{"Monitor of FM Radio Interface "}, "Monitor of FM Radio Interface "}}},
-        {"1", {{{"Built-in Audio", "USB radio"}, "USB radio"}, {{"USB radio"}, ""}}},
+          {{BuiltIn[0], Usb[0]}, "USB radio"},
+          {Usb, "USB radio"}, // another back-end, another number
+          {BuiltIn, ""},      // unplugged
+          {{{"cam", "Webcam"}, BuiltIn[0], Usb[0]}, "USB radio"},
+          {{Usb[0], {"usb2", "USB radio"}}, ""}}}, // named twice now: neither is taken
+        {"usb", {{{{"usb2", "USB radio 2"}, Usb[0]}, "USB radio"}}},
     };
     platform::TSimulatedWaveInService Base;
-    const auto Offer = [&](const std::vector<std::string> &Names) {
-        std::vector<platform::TSimulatedWaveInService::TDevice> Devices(Names.size());
-        for (std::size_t Index = 0; Index < Names.size(); ++Index)
-            Devices[Index].Name = Names[Index];
+    const auto Offer = [&](const TOffered &Inputs) {
+        std::vector<platform::TSimulatedWaveInService::TDevice> Devices(Inputs.size());
+        for (std::size_t Index = 0; Index < Inputs.size(); ++Index) {
+            Devices[Index].Lasting = Inputs[Index].Lasting;
+            Devices[Index].Name = Inputs[Index].Description;
+        }
         Base.SetDevices(Devices);
     };
     const WAVEFORMATEX Format{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
@@ -276,6 +305,53 @@ TEST(DeviceChoice, TheNameIsLookedUpAtEveryOpen) {
                       Step.Reached.empty() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR);
         }
     }
+}
+
+// A pipe whose reader has stopped reading: full to the brim, so that every write waits.
+class OutputQueue : public testing::Test {
+protected:
+    void SetUp() override {
+        std::signal(SIGPIPE, SIG_IGN);
+        ASSERT_EQ(pipe(FPipe), 0);
+        const int Flags = fcntl(FPipe[1], F_GETFL);
+        fcntl(FPipe[1], F_SETFL, Flags | O_NONBLOCK);
+        const std::string Block(4096, '\n');
+        while (write(FPipe[1], Block.data(), Block.size()) > 0)
+            ;
+        fcntl(FPipe[1], F_SETFL, Flags);
+    }
+    void TearDown() override {
+        close(FPipe[1]);
+        if (FPipe[0] >= 0)
+            close(FPipe[0]);
+    }
+
+    int FPipe[2] = {-1, -1};
+    std::vector<std::string> FReports;
+    TOutputQueue::TReport Report = [this](const std::string &Line) { FReports.push_back(Line); };
+};
+
+// At the end the lines waiting for a reader that never reads are given up after a while;
+// the writer held up in its write calls nobody once its reader goes.
+TEST_F(OutputQueue, TheEndWaitsForAStoppedReaderOnlyAWhile) {
+    TOutputQueue Queue(FPipe[1], 10, Report, [] { ADD_FAILURE() << "refused"; });
+    Queue.Push("line 1");
+    Queue.Finish(std::chrono::milliseconds(100));
+    EXPECT_EQ(FReports, std::vector<std::string>{"the output is not read: 1 line more at the end"});
+    close(FPipe[0]);
+    FPipe[0] = -1;
+}
+
+TEST_F(OutputQueue, AReaderGoneIsToldOnce) {
+    close(FPipe[0]);
+    FPipe[0] = -1;
+    int Refusals = 0;
+    TOutputQueue Queue(FPipe[1], 10, Report, [&] { ++Refusals; });
+    for (int Line = 1; Line <= 3; ++Line)
+        Queue.Push("line " + std::to_string(Line));
+    Queue.Finish(std::chrono::seconds(10));
+    EXPECT_EQ(Refusals, 1);
+    EXPECT_TRUE(FReports.empty());
 }
 
 } // namespace
