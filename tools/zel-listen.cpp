@@ -84,8 +84,8 @@ constexpr const char *Usage =
     "  --help           print this help and exit\n"
     "  --version        print the version and exit\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
-    "it at once); 2 on bad arguments, or when stdout takes no more and there is no\n"
-    "broker.\n";
+    "it at once); 1 when stdout takes no more and there is no broker; 2 on bad\n"
+    "arguments.\n";
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
@@ -338,7 +338,7 @@ int Listen(int ArgCount, char **Args) {
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;
     TMessageOutput Output(Arguments, Publisher.get(), [&] {
-        ExitCode = ToolFailureExitCode;
+        ExitCode = OutputFailureExitCode;
         Application.quit();
     });
     {
