@@ -2,8 +2,8 @@
 // handler assigned, and with only the message handler; the matched one also on noise
 // and on silence, as a live receiver hears between messages.
 #include "receiver/untFFSKReceiver.h"
-#include "tools/ChannelSimulator.h"
-#include "tools/FFSKEncoder.h"
+#include "signal/ChannelSimulator.h"
+#include "signal/FFSKEncoder.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,10 +7,10 @@
 // audio without FFSK must give no message at all. ROWS: only the rows whose condition holds it.
 
 #include "receiver/untFFSKReceiver.h"
-#include "tools/ChannelSimulator.h"
-#include "tools/FFSKEncoder.h"
-#include "tools/Resampler.h"
-#include "tools/SampleSource.h"
+#include "recordings/Resampler.h"
+#include "recordings/SampleSource.h"
+#include "signal/ChannelSimulator.h"
+#include "signal/FFSKEncoder.h"
 
 #include <algorithm>
 #include <cmath>

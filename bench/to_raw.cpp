@@ -1,8 +1,8 @@
 // zel-bench-to-raw IN OUT RATE: channel 1 of IN, resampled to RATE Hz, as raw signed
 // 16-bit little-endian samples in OUT.
 
-#include "tools/Resampler.h"
-#include "tools/SampleSource.h"
+#include "recordings/Resampler.h"
+#include "recordings/SampleSource.h"
 
 #include <sndfile.h>
 

@@ -1,11 +1,11 @@
 // zel-encode: writes FFSK test traffic as a WAV file (16-bit mono 48 000 Hz).
 
-#include "tools/ChannelSimulator.h"
-#include "tools/FFSKEncoder.h"
-#include "tools/MessageText.h"
-#include "tools/ToolArguments.h"
-#include "tools/ToolMain.h"
-#include "tools/WavFile.h"
+#include "cli/MessageText.h"
+#include "cli/ToolArguments.h"
+#include "cli/ToolMain.h"
+#include "recordings/WavFile.h"
+#include "signal/ChannelSimulator.h"
+#include "signal/FFSKEncoder.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,6 +2,12 @@
 // window does and writes each message as it is delivered: a timestamped line or a
 // JSON object on stdout, and JSON to an MQTT broker.
 
+#include "cli/MessageText.h"
+#include "cli/OptionFile.h"
+#include "cli/ToolArguments.h"
+#include "cli/ToolMain.h"
+#include "output/MessageJson.h"
+#include "output/MqttNames.h"
 #include "platform/MessageServices.h"
 #include "platform/PreferredWaveIn.h"
 #include "platform/PulseLoop.h"
@@ -9,17 +15,11 @@
 #include "platform/ShortTurns.h"
 #include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
-#include "tools/DeviceChoice.h"
-#include "tools/LiveInput.h"
-#include "tools/MessageJson.h"
-#include "tools/MessageText.h"
-#include "tools/MqttNames.h"
-#include "tools/MqttPassword.h"
-#include "tools/MqttPublisher.h"
-#include "tools/OptionFile.h"
-#include "tools/OutputQueue.h"
-#include "tools/ToolArguments.h"
-#include "tools/ToolMain.h"
+#include "service/DeviceChoice.h"
+#include "service/LiveInput.h"
+#include "service/MqttPassword.h"
+#include "service/MqttPublisher.h"
+#include "service/OutputQueue.h"
 
 #include <QCoreApplication>
 

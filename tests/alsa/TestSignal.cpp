@@ -1,7 +1,7 @@
 #include "TestSignal.h"
 
 #include "receiver/untFFSKReceiver.h"
-#include "tools/FFSKEncoder.h"
+#include "signal/FFSKEncoder.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

@@ -5,7 +5,7 @@
 #include "gui/Forms.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/MessageServices.h"
-#include "tools/FFSKEncoder.h"
+#include "signal/FFSKEncoder.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -4,7 +4,7 @@
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/MessageServices.h"
 #include "platform/SimulatedWaveIn.h"
-#include "tools/ChannelSimulator.h"
+#include "signal/ChannelSimulator.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "tools/MqttPublisher.h"
+#include "service/MqttPublisher.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Bit periods, crossings and symbols: what the demodulator makes of the samples.
 #include "ReceiverProbe.h"
-#include "tools/FFSKEncoder.h"
+#include "signal/FFSKEncoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The matched demodulator on simulated radio channels, at points with a clear margin.
 #include "ReceiverProbe.h"
 #include "receiver/untMatchedDemodulator.h"
-#include "tools/ChannelSimulator.h"
+#include "signal/ChannelSimulator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The receiver's entry points: levels, buffer sizes and the sample count.
 #include "ReceiverProbe.h"
-#include "tools/FFSKEncoder.h"
+#include "signal/FFSKEncoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The test-signal generator, and messages encoded with it and decoded back.
 #include "ReceiverProbe.h"
-#include "tools/FFSKEncoder.h"
+#include "signal/FFSKEncoder.h"
 
 #include <gtest/gtest.h>
 

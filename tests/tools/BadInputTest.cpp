@@ -22,9 +22,9 @@ class BadInputTest : public testing::Test {
 protected:
     std::string Path(const std::string &Name) { return Scratch.File(Name).string(); }
     void ExpectDecodeRefused(const std::vector<std::string> &Arguments,
-                             const std::string &Mentioned) {
+                             const std::string &Mentioned, const std::string &Input = "") {
         SCOPED_TRACE(Mentioned);
-        ExpectRefused(RunTool(ZEL_DECODE, Arguments), "zel-decode", Mentioned);
+        ExpectRefused(RunTool(ZEL_DECODE, Arguments, Input), "zel-decode", Mentioned);
     }
     void ExpectEncodeRefused(const std::vector<std::string> &Arguments,
                              const std::string &Mentioned) {
@@ -64,6 +64,10 @@ TEST_F(BadInputTest, DecoderRefusesAChannelTheRecordingLacks) {
     Scratch.Write("mono.wav", Recording());
     ExpectDecodeRefused({"--channel", "2", Path("mono.wav")}, "mono.wav");
     ExpectDecodeRefused({"--channel", "2", "-"}, "standard input");
+    ExpectDecodeRefused({"--channel", "3", "--channels", "2"}, "--channels 2");
+    // A recording names its own layout: one given for raw samples is a mistake.
+    ExpectDecodeRefused({"--rate", "22050", "-"}, "leave out --rate", Recording());
+    ExpectDecodeRefused({"--channels", "2", Path("mono.wav")}, "mono.wav");
 }
 
 TEST_F(BadInputTest, DecoderRefusesBadArguments) {
@@ -73,6 +77,9 @@ TEST_F(BadInputTest, DecoderRefusesBadArguments) {
     ExpectDecodeRefused({"--channel", "1x"}, "1x");
     ExpectDecodeRefused({"a.wav", "b.wav"}, "b.wav");
     ExpectDecodeRefused({"--demodulator", "fast"}, "fast");
+    ExpectDecodeRefused({"--rate", "0"}, "--rate must be a whole number from 1000 to 1000000");
+    ExpectDecodeRefused({"--rate", "abc"}, "'abc'");
+    ExpectDecodeRefused({"--station", "hill\xFFtop"}, "--station");
 }
 
 TEST_F(BadInputTest, EncoderRefusesBadArguments) {

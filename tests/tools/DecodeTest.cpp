@@ -1,8 +1,8 @@
 #include "TestRecordings.h"
 #include "ToolProcess.h"
 
-#include "tools/FFSKEncoder.h"
-#include "tools/MessageText.h"
+#include "cli/MessageText.h"
+#include "signal/FFSKEncoder.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,6 +28,25 @@ std::string RawBytes(const std::vector<std::int16_t> &Samples) {
 bool WholeMatch(const std::string &Text, const std::string &Pattern) {
     const QString Anchored = QRegularExpression::anchoredPattern(QString::fromStdString(Pattern));
     return QRegularExpression(Anchored).match(QString::fromStdString(Text)).hasMatch();
+}
+
+// The interleaved 16-bit samples of a recording, as raw input holds them.
+std::string RawBytesOf(const std::string &Path) {
+    SF_INFO Info{};
+    SNDFILE *Sound = sf_open(Path.c_str(), SFM_READ, &Info);
+    EXPECT_NE(Sound, nullptr);
+    std::vector<std::int16_t> Samples(Info.frames * Info.channels);
+    sf_readf_short(Sound, Samples.data(), Info.frames);
+    sf_close(Sound);
+    return RawBytes(Samples);
+}
+
+// The header a writer that cannot seek back puts before the samples.
+std::string StreamingWavHeader() {
+    std::string Header = RunTool(ZEL_ENCODE, {"--gap", "0", "SMS>x"}).Output.substr(0, 44);
+    for (const std::size_t Size : {4, 40})
+        Header.replace(Size, 4, "\xFF\xFF\xFF\xFF");
+    return Header;
 }
 
 class DecodeTest : public testing::Test {
@@ -140,23 +159,23 @@ TEST_F(DecodeTest, NothingIsAddedAfterTheInputWhenNoMessageIsPending) {
 TEST_F(DecodeTest, SixteenBitWavAndRawStdinReachTheReceiverAlike) {
     const std::vector<std::int16_t> Samples = Traffic(Messages);
     WriteRecording(Path("s16.wav"), {ToFloat(Samples)}, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    SF_INFO Info{};
-    SNDFILE *Sound = sf_open(Path("s16.wav").c_str(), SFM_READ, &Info);
-    ASSERT_NE(Sound, nullptr);
-    std::vector<std::int16_t> Stored(Info.frames);
-    sf_readf_short(Sound, Stored.data(), Info.frames);
-    sf_close(Sound);
-
     const TToolResult FromFile = Decode({"--events", "--timestamps", Path("s16.wav")});
-    const TToolResult FromStdin = Decode({"--events", "--timestamps", "-"}, RawBytes(Stored));
+    const TToolResult FromStdin =
+        Decode({"--events", "--timestamps", "-"}, RawBytesOf(Path("s16.wav")));
     EXPECT_EQ(FromFile.Output, FromStdin.Output);
     EXPECT_EQ(SplitLines(Decode({}, RawBytes(Samples)).Output), Expected);
 }
+
+// How a layout is also piped in, where it decodes as the file does: as raw samples or a
+// recording on standard input, or a recording through a pipe given as the FILE.
+enum class TPiped { Not, AsRaw, AsRecording, AsFile };
 
 struct TLayout {
     const char *Name;
     int SampleRate;
     int Format;
+    int Channels; // the messages are on the last
+    TPiped Piped;
 };
 
 class DecodeLayoutTest : public DecodeTest, public testing::WithParamInterface<TLayout> {};
@@ -166,18 +185,42 @@ TEST_P(DecodeLayoutTest, EveryLayoutDecodesToTheSameMessages) {
     std::vector<float> Signal = ToFloat(Traffic(Messages));
     if (Layout.SampleRate != 48000)
         Signal = Resample(Signal, 48000, Layout.SampleRate);
-    WriteRecording(Path("in"), {Signal}, Layout.SampleRate, Layout.Format);
-    EXPECT_EQ(SplitLines(Decode({Path("in")}).Output), Expected);
+    std::vector<std::vector<float>> Channels(Layout.Channels, std::vector<float>(Signal.size()));
+    Channels.back() = Signal;
+    WriteRecording(Path("in"), Channels, Layout.SampleRate, Layout.Format);
+    const std::string Channel = std::to_string(Layout.Channels);
+    EXPECT_EQ(SplitLines(Decode({"--channel", Channel, Path("in")}).Output), Expected);
+    if (Layout.Piped == TPiped::Not)
+        return;
+
+    std::vector<std::string> FromFile{"--events", "--timestamps", "--channel", Channel};
+    std::vector<std::string> FromPipe = FromFile;
+    FromFile.push_back(Path("in"));
+    const bool Raw = Layout.Piped == TPiped::AsRaw;
+    if (Raw)
+        FromPipe.insert(FromPipe.end(),
+                        {"--rate", std::to_string(Layout.SampleRate), "--channels", Channel});
+    FromPipe.push_back(Layout.Piped == TPiped::AsFile ? "/dev/stdin" : "-");
+    TLiveTool Piped(ZEL_DECODE, FromPipe);
+    Piped.Write(Raw ? RawBytesOf(Path("in")) : Scratch.Read("in"));
+    const TToolResult Result = Piped.Finish();
+    EXPECT_EQ(Result.ExitCode, 0);
+    EXPECT_EQ(Result.Output, Decode(FromFile).Output);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, DecodeLayoutTest,
-    testing::Values(TLayout{"Wav44100", 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-                    TLayout{"Wav22050", 22050, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-                    TLayout{"Unsigned8Bit", 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_U8},
-                    TLayout{"Float", 48000, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
-                    TLayout{"Extensible24Bit", 96000, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24},
-                    TLayout{"Flac", 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}),
+    testing::Values(
+        TLayout{"Wav44100Stereo", 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, TPiped::AsRecording},
+        TLayout{"Wav22050", 22050, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, TPiped::AsRaw},
+        TLayout{"Raw44100Stereo", 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, TPiped::AsRaw},
+        TLayout{"Unsigned8Bit", 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, TPiped::Not},
+        TLayout{"Float", 48000, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, TPiped::Not},
+        TLayout{"Extensible24Bit", 96000, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 1, TPiped::Not},
+        TLayout{"Flac", 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, TPiped::AsRecording},
+        TLayout{"Ogg", 48000, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, TPiped::AsRecording},
+        TLayout{"Caf", 48000, SF_FORMAT_CAF | SF_FORMAT_PCM_16, 1, TPiped::AsFile},
+        TLayout{"FlacFile", 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, TPiped::AsFile}),
     [](const testing::TestParamInfo<TLayout> &Info) { return Info.param.Name; });
 
 TEST_F(DecodeTest, EachChannelOfAStereoRecordingDecodesOnItsOwn) {
@@ -201,6 +244,7 @@ TEST_F(DecodeTest, WavWithTheSizesOfAStreamingWriterDecodesToTheEnd) {
         Scratch.Write("stream.wav", Bytes);
         EXPECT_EQ(SplitLines(Decode({Path("stream.wav")}).Output),
                   (std::vector{DecodedLine("SMS>first"), DecodedLine("SMS>second")}));
+        EXPECT_EQ(Decode({"-"}, Bytes).Output, Decode({Path("stream.wav")}).Output);
     }
 }
 
@@ -238,10 +282,12 @@ TEST_F(DecodeTest, TheEncodersTailKeepsAFinalOneBitAtEverySampleOffset) {
             << "offset " << Offset;
 }
 
+// Raw samples, or a WAV stream as a live recorder writes it.
 TEST_F(DecodeTest, LiveDecodingShowsEachMessageAtOnceAndAStopDeliversThePendingOne) {
-    for (const int Signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const auto &[Signal, Header] : std::vector<std::pair<int, std::string>>{
+             {SIGINT, ""}, {SIGTERM, StreamingWavHeader()}, {SIGHUP, ""}}) {
         TLiveTool Decoder(ZEL_DECODE, {"-"});
-        Decoder.Write(RawBytes(Traffic({"SMS>first"}, 3 * 9600)));
+        Decoder.Write(Header + RawBytes(Traffic({"SMS>first"}, 3 * 9600)));
         EXPECT_EQ(Decoder.WaitForLines(1), std::vector{DecodedLine("SMS>first")});
         Decoder.Write(RawBytes(Traffic({"LOC>second"}, 0)));
         EXPECT_EQ(Decoder.Stop(Signal), 0) << "signal " << Signal;
@@ -262,6 +308,35 @@ TEST_F(DecodeTest, ASecondSignalBeforeTheStopIsDoneEndsTheDecodeAtOnce) {
     }
 }
 
+QJsonObject ParsedObject(const std::string &Line) {
+    QJsonParseError Error;
+    const QJsonDocument Document = QJsonDocument::fromJson(QByteArray::fromStdString(Line), &Error);
+    EXPECT_EQ(Error.error, QJsonParseError::NoError) << Line;
+    EXPECT_TRUE(Document.isObject()) << Line;
+    return Document.object();
+}
+
+// Each object says what it is and holds what the plain line holds.
+TEST_F(DecodeTest, WithJsonEveryLineIsAnObjectOfTheNamedStation) {
+    ASSERT_EQ(RunTool(ZEL_ENCODE, {"-o", Path("hi.wav"), "--gap", "0", "SMS>HI"}).ExitCode, 0);
+    const std::vector<std::string> Plain = SplitLines(Decode({"--events", Path("hi.wav")}).Output);
+    const std::vector<std::string> Lines =
+        SplitLines(Decode({"--json", "--events", "--station", "hill top", Path("hi.wav")}).Output);
+    ASSERT_EQ(Lines.size(), Plain.size());
+    for (std::size_t Index = 0; Index < Lines.size(); ++Index) {
+        const QJsonObject Object = ParsedObject(Lines[Index]);
+        EXPECT_EQ(Object["station"].toString(), "hill top");
+        EXPECT_TRUE(Object["offset"].isDouble()) << Lines[Index];
+        const std::string Kind = Object["kind"].toString().toStdString();
+        const QJsonValue Value = Kind == "level"  ? Object["percent"]
+                                 : Kind == "bits" ? Object["trace"]
+                                                  : Object["text"];
+        const std::string Text =
+            Value.isDouble() ? std::to_string(Value.toInt()) : Value.toString().toStdString();
+        EXPECT_EQ(Kind + " " + Text, Plain[Index]);
+    }
+}
+
 TEST_F(DecodeTest, JsonGivesEveryByteBackToAJsonReader) {
     std::string AllBytes;
     for (int Byte = 0; Byte < 256; ++Byte)
@@ -272,21 +347,18 @@ TEST_F(DecodeTest, JsonGivesEveryByteBackToAJsonReader) {
     ASSERT_EQ(Lines.size(), 2u);
     const std::vector<std::pair<QString, std::string>> Sent = {{"SMS", AllBytes}, {"LOC", "1\"2"}};
     for (std::size_t Index = 0; Index < Lines.size(); ++Index) {
-        QJsonParseError Error;
-        const QJsonObject Message =
-            QJsonDocument::fromJson(QByteArray::fromStdString(Lines[Index]), &Error).object();
-        ASSERT_EQ(Error.error, QJsonParseError::NoError) << Lines[Index];
+        const QJsonObject Message = ParsedObject(Lines[Index]);
         EXPECT_EQ(Message["kind"].toString(), Sent[Index].first);
         EXPECT_TRUE(
             Message["text"].toString().toLatin1().toStdString().starts_with(Sent[Index].second));
         EXPECT_GT(Message["offset"].toDouble(), 0.0);
-        EXPECT_FALSE(Message["station"].toString().isEmpty());
+        EXPECT_FALSE(Message.contains("station")); // none was named
     }
 }
 
-// A host name that is no UTF-8 text (set in a user namespace of the test's own) still
-// gives JSON that any reader takes: the station has the offending bytes made '_'.
-TEST_F(DecodeTest, JsonStationIsTextWhateverTheHostName) {
+// A recording's objects name no station unless --station does: not this computer's,
+// even with a host name that is no UTF-8 text (set in a user namespace of the test's own).
+TEST_F(DecodeTest, JsonNamesNoStationWhateverTheHostName) {
     Scratch.Write("one.wav", RunTool(ZEL_ENCODE, {"SMS>hi"}).Output);
     const TToolResult Result =
         RunTool("/usr/bin/unshare",
@@ -296,7 +368,8 @@ TEST_F(DecodeTest, JsonStationIsTextWhateverTheHostName) {
     if (Result.ExitCode != 0 && Result.Output.empty())
         GTEST_SKIP() << "no user namespace to set a host name in: " << Result.Errors;
     EXPECT_EQ(Result.Errors, "");
-    EXPECT_NE(Result.Output.find("\"station\":\"b_d_h_\""), std::string::npos) << Result.Output;
+    EXPECT_NE(Result.Output.find("\"kind\":\"SMS\""), std::string::npos) << Result.Output;
+    EXPECT_EQ(Result.Output.find("station"), std::string::npos) << Result.Output;
 }
 
 // A frame whose header frame was lost, after a text and before a location: delivered
@@ -312,7 +385,7 @@ TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
     const std::string Samples = RawBytes(Encoder.Samples());
     const auto Json = [](std::string Kind, std::string Text, std::string Headed = "") {
         return R"(\{"offset":[0-9.]+,"kind":")" + Kind + R"(","text":")" + Text +
-               R"(","station":"[^"]+")" + Headed + R"(\})";
+               R"(","station":"hill")" + Headed + R"(\})";
     };
     const struct {
         std::vector<std::string> Options;
@@ -320,7 +393,7 @@ TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
     } Rows[] = {
         {{}, {"SMS Hi  ", "headerless SMS LESS", "LOC 52N "}},
         {{"--timestamps"}, {"[0-9.]+ SMS Hi  ", "[0-9.]+ headerless SMS LESS", "[0-9.]+ LOC 52N "}},
-        {{"--json"},
+        {{"--json", "--station", "hill"},
          {Json("SMS", "Hi  "), Json("SMS", "LESS", R"(,"headed":false)"), Json("LOC", "52N ")}},
     };
     for (const auto &Row : Rows) {

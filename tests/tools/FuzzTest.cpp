@@ -10,8 +10,8 @@
 
 namespace {
 
-// Whatever the bytes, zel-decode either decodes (exit 0, silent stderr) or refuses
-// with one line (exit 2); it never dies of a signal.
+// Whatever the bytes, as a file or on standard input, zel-decode either decodes (exit 0, silent
+// stderr) or refuses with one line (exit 2); it never dies of a signal.
 void ExpectHandled(const TToolResult &Result) {
     for (std::string_view Line : SplitLines(Result.Output)) {
         if (Line.starts_with("headerless "))
@@ -76,9 +76,11 @@ TEST(DecoderFuzz, DamagedRecordingsAreDecodedOrRefused) {
     for (const std::string &Base : FuzzBases(Scratch)) {
         for (int Round = 0; Round < 100; ++Round, ++Case) {
             const std::string Name = "case" + std::to_string(Case);
-            Scratch.Write(Name, Damaged(Base, Random));
+            const std::string Bytes = Damaged(Base, Random);
+            Scratch.Write(Name, Bytes);
             SCOPED_TRACE(Name);
             ExpectHandled(RunTool(ZEL_DECODE, {Scratch.File(Name).string()}));
+            ExpectHandled(RunTool(ZEL_DECODE, {"-"}, Bytes)); // read as a stream
             if (HasFatalFailure())
                 return;
         }

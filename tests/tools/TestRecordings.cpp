@@ -1,7 +1,7 @@
 #include "TestRecordings.h"
 
-#include "tools/FFSKEncoder.h"
-#include "tools/Resampler.h"
+#include "recordings/Resampler.h"
+#include "signal/FFSKEncoder.h"
 
 #include <sndfile.h>
 

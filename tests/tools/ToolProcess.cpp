@@ -149,6 +149,13 @@ int TLiveTool::Ended() {
     return ExitCodeOf(FChild);
 }
 
+TToolResult TLiveTool::Finish() {
+    TToolResult Result;
+    Result.ExitCode = Ended();
+    Result.Output = FStreams.Read("out");
+    return Result;
+}
+
 std::vector<std::string> SplitLines(const std::string &Text) {
     std::vector<std::string> Lines;
     std::istringstream Stream(Text);

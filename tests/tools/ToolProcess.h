@@ -50,6 +50,9 @@ public:
     int Stop(int Signal);
     // As Stop, with both signals arriving before the tool can act on the first.
     int Stop(int First, int Second);
+    // Ends the input as a writer that is done does; what the tool wrote once it ended
+    // (its stderr is the test's own).
+    TToolResult Finish();
 
 private:
     void AwaitReading() const;

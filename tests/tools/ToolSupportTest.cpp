@@ -1,14 +1,15 @@
+#include "cli/MessageText.h"
+#include "cli/ToolMain.h"
+#include "output/LineWriter.h"
+#include "output/MqttNames.h"
 #include "platform/SimulatedWaveIn.h"
-#include "tools/DeviceChoice.h"
-#include "tools/LineWriter.h"
-#include "tools/MessageText.h"
-#include "tools/MqttNames.h"
-#include "tools/MqttUrl.h"
-#include "tools/OutputQueue.h"
-#include "tools/PlainWav.h"
-#include "tools/ReceiverDriver.h"
-#include "tools/SampleSource.h"
-#include "tools/ToolMain.h"
+#include "recordings/ContainerMagic.h"
+#include "recordings/PlainWav.h"
+#include "recordings/ReceiverDriver.h"
+#include "recordings/SampleSource.h"
+#include "service/DeviceChoice.h"
+#include "service/MqttUrl.h"
+#include "service/OutputQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -204,6 +205,26 @@ TEST(PlainWav, OnlyPlainHeadersAreReadWithoutLibsndfile) {
         EXPECT_EQ(Found ? Found->Offset : 0, Case.Offset) << Case.Name;
         EXPECT_EQ(Found ? Found->Bytes : 0, Case.Size) << Case.Name;
     }
+}
+
+// Raw samples that start nearly as a container does stay raw samples.
+TEST(ContainerMagic, OnlyTheExactFirstBytesNameAContainer) {
+    using namespace std::string_view_literals;
+    const std::vector<std::pair<std::string_view, const char *>> Cases = {
+        {"RIFF\x24\x08\x00\x00WAVEfmt "sv, "WAV"},
+        {"RIFF\x24\x08\x00\x00"
+         "AVI LIST"sv,
+         nullptr}, // \x00A would be one byte
+        {"fLaC\x00\x00\x00\x22"sv, "FLAC"},
+        {"fLa"sv, nullptr},
+        {"OggS\x00\x02"sv, "Ogg"},
+        {"OggS\x01\x02"sv, nullptr},
+        {"ID3\x04\x00"sv, "MP3"},
+        {"\xFF\xFB\x90\x64"sv, nullptr}, // an MP3 frame, or two raw samples
+        {""sv, nullptr},
+    };
+    for (const auto &[Head, Container] : Cases)
+        EXPECT_STREQ(ContainerNamed(Head), Container) << Head;
 }
 
 // A pipe hands over samples split anywhere, even inside one.
