@@ -8,19 +8,18 @@ ZEL_RUN_PACKAGES=(
   libsndfile1-dev libsoxr-dev
   libmosquitto-dev
   fonts-dejavu-core
-  help2man
 )
 
 # What the test suite needs on top: a virtual display, a private sound server,
 # test frameworks, the reference decoder the benchmarks compare against, the tools
-# that make and check the Debian package and its desktop entry, and a private MQTT
-# broker with its clients and a certificate made on the spot.
+# that make and check the Debian package, its manual pages and its desktop entry, and
+# a private MQTT broker with its clients and a certificate made on the spot.
 ZEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libx11-dev
   pulseaudio pulseaudio-utils alsa-utils
   multimon-ng
-  dpkg-dev file fakeroot lintian appstream desktop-file-utils
+  dpkg-dev file fakeroot lintian man-db appstream desktop-file-utils
   mosquitto mosquitto-clients openssl
 )
 
