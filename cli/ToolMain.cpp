@@ -33,6 +33,9 @@ void ReportProblem(const char *ToolName, const std::string &Message) {
 int RunTool(const char *ToolName, const std::function<int()> &Body) {
     try {
         return Body();
+    } catch (const EOutputError &Error) {
+        ReportProblem(ToolName, Error.what());
+        return OutputFailureExitCode;
     } catch (const std::bad_alloc &) {
         ReportProblem(ToolName, "out of memory");
     } catch (const std::exception &Error) {

@@ -1,7 +1,8 @@
 #pragma once
 
-// What every program's command line shares: one kind of failure, reported as a single
-// line on stderr with the program's name in front, and exit status 2.
+// What every program's command line shares: failures reported as a single line on
+// stderr with the program's name in front, and exit status 2 (1 for an output that
+// takes no more).
 
 #include "platform/Exceptions.h"
 
@@ -13,13 +14,21 @@ public:
     using Exception::Exception;
 };
 
+// An output that takes no more (its reader gone, a full disk): not the user's arguments.
+class EOutputError : public EToolError {
+public:
+    using EToolError::EToolError;
+};
+
 constexpr int ToolFailureExitCode = 2;
+constexpr int OutputFailureExitCode = 1;
 
 // Writes "<ToolName>: <message>" as one line on stderr, after what stdout holds.
 void ReportProblem(const char *ToolName, const std::string &Message);
 
 // Runs Body and returns its exit status; any exception becomes one line
-// "<ToolName>: <message>" on stderr and ToolFailureExitCode.
+// "<ToolName>: <message>" on stderr and ToolFailureExitCode (OutputFailureExitCode for
+// EOutputError).
 int RunTool(const char *ToolName, const std::function<int()> &Body);
 
 // What --help and --version print, on stdout; both return exit status 0.

@@ -4,6 +4,7 @@
 #include "cli/ToolArguments.h"
 #include "cli/ToolMain.h"
 #include "gui/DemodulatorSetting.h"
+#include "gui/DisplayCheck.h"
 #include "gui/Forms.h"
 #include "gui/guiZELTextReceiverMain.h"
 #include "platform/PreferredWaveIn.h"
@@ -55,8 +56,8 @@ TWindowArguments ParseArguments(int ArgCount, char **Args) {
 }
 
 // The receiver writes nothing to the console, Qt's own warnings included; only what
-// ends it (no display to show the window on, say) is told, as the last word before the
-// abort, in one line.
+// ends it (a display that fails in a way not foreseen, say) is told, as the last word
+// before the abort, in one line.
 void OnlyFatalQtMessage(QtMsgType Type, const QMessageLogContext &, const QString &Message) {
     if (Type == QtFatalMsg)
         std::fprintf(stderr, "ZELTextReceiver: %s\n",
@@ -75,6 +76,10 @@ int main(int argc, char *argv[]) {
         return Status;
     if (const auto Status = Arguments.Asked.Answer(ProgramName, Usage))
         return *Status;
+    if (const std::optional<std::string> Reason = WhyNoDisplay()) {
+        ReportProblem(ProgramName, "cannot open the display: " + *Reason);
+        return 1;
+    }
 
     // Outlives the application, whose windows close the sound input when they go. The
     // sound server's audio wakes this thread only, which runs the event loop.

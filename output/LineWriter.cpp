@@ -47,5 +47,5 @@ void TLineWriter::Flush() {
     FBuffer.clear();
     FKept = 0;
     if (!Written)
-        throw EToolError(std::string("cannot write the output: ") + std::strerror(errno));
+        throw EOutputError(std::string("cannot write the output: ") + std::strerror(errno));
 }

@@ -3,7 +3,7 @@
 # What building and running the receiver needs.
 ZEL_RUN_PACKAGES=(
   cmake g++ ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libxcb1-dev
   libasound2-dev libasound2-plugins libpulse-dev
   libsndfile1-dev libsoxr-dev
   libmosquitto-dev

@@ -47,7 +47,8 @@ constexpr const char *Usage =
     "                matched decodes weak, noisy and detuned signals\n"
     "  -h, --help    print this help and exit\n"
     "  -V, --version print the version and exit\n"
-    "Exit status: 0 after a complete decode, 2 on bad arguments or input.\n";
+    "Exit status: 0 after a complete decode, 1 when the output cannot be written, 2 on bad\n"
+    "arguments or input.\n";
 
 constexpr int MaxChannel = 1024;
 

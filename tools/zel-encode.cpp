@@ -28,7 +28,7 @@ constexpr const char *UsageStart =
 constexpr const char *UsageEnd =
     "  -h, --help        print this help and exit\n"
     "  -V, --version     print the version and exit\n"
-    "Exit status: 0 on success, 2 on bad arguments or when the output cannot be written.\n";
+    "Exit status: 0 on success, 1 when the output cannot be written, 2 on bad arguments.\n";
 
 std::string Usage() {
     return std::string(UsageStart) + ChannelOptionsUsage + UsageEnd;
@@ -125,8 +125,8 @@ void WriteOutput(const std::string &Path, const std::string &Bytes) {
     const bool Written = std::fwrite(Bytes.data(), 1, Bytes.size(), Stream) == Bytes.size();
     const bool Closed = ToStdout ? std::fflush(Stream) == 0 : std::fclose(Stream) == 0;
     if (!Written || !Closed)
-        throw EToolError((ToStdout ? std::string("standard output") : EscapeBytes(Path)) + ": " +
-                         std::strerror(errno));
+        throw EOutputError((ToStdout ? std::string("standard output") : EscapeBytes(Path)) + ": " +
+                           std::strerror(errno));
 }
 
 int Encode(int ArgCount, char **Args) {

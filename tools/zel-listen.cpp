@@ -3,6 +3,7 @@
 // JSON object on stdout, and JSON to an MQTT broker.
 
 #include "cli/MessageText.h"
+#include "cli/OptionFile.h"
 #include "cli/ToolArguments.h"
 #include "cli/ToolMain.h"
 #include "output/MessageJson.h"
@@ -16,6 +17,7 @@
 #include "platform/WaveInService.h"
 #include "service/DeviceChoice.h"
 #include "service/LiveInput.h"
+#include "service/MqttPassword.h"
 #include "service/MqttPublisher.h"
 #include "service/OutputQueue.h"
 
@@ -59,6 +61,11 @@ constexpr const char *Usage =
     "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...;\n"
     "                   the prefix is UTF-8 without control characters, '+', '#' or\n"
     "                   empty levels\n"
+    "  --mqtt-password-file FILE\n"
+    "                   the password of the URL's user: the file's first line, out of\n"
+    "                   sight of ps; without it and without one in the URL, the\n"
+    "                   environment's ZEL_MQTT_PASSWORD (a password in the URL and\n"
+    "                   this option together are refused)\n"
     "  --client-id ID   the client id at the broker (default: made from the station and\n"
     "                   the host name, the same at every start, so that a new connection\n"
     "                   takes over an old one); two zel-listen on one host with one\n"
@@ -77,8 +84,8 @@ constexpr const char *Usage =
     "  -h, --help       print this help and exit\n"
     "  -V, --version    print the version and exit\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
-    "it at once); 2 on bad arguments, or when stdout takes no more and there is no\n"
-    "broker.\n";
+    "it at once); 1 when stdout takes no more and there is no broker; 2 on bad\n"
+    "arguments.\n";
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
@@ -98,6 +105,7 @@ struct TListenArguments {
     TDemodulatorKind Demodulator = TDemodulatorKind::Matched; // made for real radios
     std::optional<std::string> Device;                        // none: the preferred input
     std::optional<TMqttUrl> Mqtt;
+    std::optional<std::string> PasswordFile;
     std::string CaFile;
     std::optional<std::string> ClientId; // none: made from the station and the host name
 };
@@ -125,8 +133,18 @@ void CheckCombination(const TListenArguments &Arguments) {
         throw EToolError("--cafile needs an mqtts:// URL");
     if (Arguments.ClientId && !Arguments.Mqtt)
         throw EToolError("--client-id needs --mqtt");
+    if (Arguments.PasswordFile && !Arguments.Mqtt)
+        throw EToolError("--mqtt-password-file needs --mqtt");
     if (Arguments.Quiet && !Arguments.Mqtt)
         throw EToolError("--quiet without --mqtt leaves nothing to write");
+}
+
+// The files are read now: one that cannot be read is a bad argument.
+void CheckFiles(TListenArguments &Arguments) {
+    if (!Arguments.CaFile.empty())
+        RequireReadableFile("--cafile", Arguments.CaFile);
+    if (Arguments.Mqtt)
+        AddMqttPassword(*Arguments.Mqtt, Arguments.PasswordFile);
 }
 
 TListenArguments ParseArguments(int ArgCount, char **Args) {
@@ -152,6 +170,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.Device = *Device;
         else if (auto Url = Reader.Value("--mqtt"))
             Result.Mqtt = ParseMqttUrl(*Url);
+        else if (auto PasswordFile = Reader.Value("--mqtt-password-file"))
+            Result.PasswordFile = *PasswordFile;
         else if (auto CaFile = Reader.Value("--cafile"))
             Result.CaFile = *CaFile;
         else if (auto ClientId = Reader.Value("--client-id"))
@@ -161,6 +181,7 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
     }
     CheckNames(Result);
     CheckCombination(Result);
+    CheckFiles(Result);
     return Result;
 }
 
@@ -304,10 +325,18 @@ int Listen(int ArgCount, char **Args) {
     // Its work per buffer is short: the server it wakes waits until that work is done.
     platform::AskForShortTurns();
     const std::function<void()> EndErrorEpisode = ReportRecordingErrors();
+    // Watched before the broker is told "online": a stop asked for the moment it shows
+    // is a polite one too. The event loop, where the input runs, handles it.
+    TLiveInput *Running = nullptr;
+    platform::TTerminationNotifier Signals([&](int) {
+        if (Running)
+            Running->Stop();
+        Application.quit();
+    });
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;
     TMessageOutput Output(Arguments, Publisher.get(), [&] {
-        ExitCode = ToolFailureExitCode;
+        ExitCode = OutputFailureExitCode;
         Application.quit();
     });
     {
@@ -322,11 +351,9 @@ int Listen(int ArgCount, char **Args) {
                 EndErrorEpisode();
                 Report(Line);
             });
-        platform::TTerminationNotifier Signals([&](int) {
-            Input.Stop();
-            Application.quit();
-        });
+        Running = &Input;
         Application.exec();
+        Running = nullptr;
     }
     Output.Finish();
     if (Publisher && !Publisher->Close(MqttFlushTime))

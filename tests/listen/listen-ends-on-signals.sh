@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # zel-listen's end on a termination signal, for each of them: the first delivers the
 # message still pending and ends with status 0; a second one before that end is done
-# ends it at once, as the signal's default would (128 + its number).
+# ends it at once, as the signal's default would (128 + its number). Its reader gone
+# (`zel-listen | head -1`), it ends with one line and status 1, not bad arguments' 2.
 #
 # Usage: listen-ends-on-signals.sh ZEL-LISTEN ZEL-ENCODE WORK-DIR
 set -euo pipefail
@@ -52,4 +53,19 @@ for pair in "TERM INT" "INT HUP" "HUP TERM"; do
   [ "$code" -eq $((128 + $(kill -l "$first"))) ] || [ "$code" -eq $((128 + $(kill -l "$second"))) ] ||
     fail "exit status $code after SIG$first and SIG$second"
 done
-echo "passed: each signal delivers the pending message; a second one ends at once"
+
+mkfifo "$work/fifo"
+head -1 <"$work/fifo" >"$work/head" &
+reader=$!
+"$listen" >"$work/fifo" 2>"$work/stderr" &
+listener=$!
+wait_until "the recording" recording
+paplay "$work/ready.wav"
+wait $reader
+paplay "$work/ready.wav"
+code=0
+wait $listener || code=$?
+listener=
+[ "$code" -eq 1 ] && [ "$(cat "$work/stderr")" = "zel-listen: cannot write the output; stopping" ] ||
+  fail "reader gone: exit status $code, stderr: $(cat "$work/stderr")"
+echo "passed: each signal delivers the pending message; a second one ends at once; a reader gone ends it with status 1"

@@ -2,7 +2,8 @@
 # A private MQTT broker (mosquitto) for the tests: its configuration, data, log and a
 # certificate made here live in DIR; it listens on 127.0.0.1 only, on two free ports:
 # plain MQTT (DIR/port) and MQTT over TLS (DIR/tls-port, certificate DIR/cert.pem,
-# which is its own certificate authority).
+# which is its own certificate authority). Anonymous clients are welcome; the user
+# "zel" must give the password in DIR/password.
 #
 #   private-broker.sh start DIR     choose the ports, make the certificate, start it
 #   private-broker.sh stop DIR      stop it (SIGTERM: it saves its data first)
@@ -37,6 +38,7 @@ write_config() {
     cat >"$dir/mosquitto.conf" <<CONF
 user $(id -un)
 allow_anonymous true
+password_file $dir/passwords
 persistence true
 persistence_location $dir/data/
 log_dest file $dir/mosquitto.log
@@ -53,6 +55,12 @@ make_certificate() {
     openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
         -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
         -keyout "$dir/key.pem" -out "$dir/cert.pem" 2>/dev/null
+}
+
+make_password() {
+    echo 'open sesame' >"$dir/password"
+    rm -f "$dir/passwords"
+    mosquitto_passwd -c -b "$dir/passwords" zel "$(cat "$dir/password")"
 }
 
 # Runs the broker; false when it did not come up (its ports taken meanwhile).
@@ -74,6 +82,7 @@ start_broker() {
     rm -rf "$dir/data"
     mkdir -p "$dir/data"
     make_certificate
+    make_password
     for _ in $(seq 20); do
         local port=$((20000 + RANDOM % 20000))
         write_config "$port" "$((port + 1))"

@@ -114,7 +114,8 @@ TEST_F(BadInputTest, ListenerRefusesBadArgumentsBeforeListening) {
     ExpectListenRefused({"--mqtt", "mqtt://:1883/zel"}, "no host");
     ExpectListenRefused({"--mqtt", "mqtt://u%zz@host/zel"}, "escape");
     ExpectListenRefused({"--mqtt", "mqtt://host/zel", "--cafile", Path("ca.pem")}, "mqtts://");
-    ExpectListenRefused({"--mqtt", "mqtts://host/zel", "--cafile", Path("none.pem")}, "none.pem");
+    ExpectListenRefused({"--mqtt", "mqtts://host/zel", "--cafile", Path("none.pem")},
+                        "cannot read --cafile '" + Path("none.pem") + "': No such file");
     ExpectListenRefused({"--device", ""}, "--device");
     ExpectListenRefused({"--demodulator", "fast"}, "fast");
 }
@@ -145,6 +146,12 @@ TEST_F(BadInputTest, ListenerRefusesNamesAndBrokersThatCannotWork) {
         {{"--mqtt", "mqtt://host/zel", "--client-id", ""}, "--client-id"},
         {{"--mqtt", "mqtt://host/zel", "--client-id", "a\x01"}, "'a\\x01'"},
         {{"--client-id", "zel1"}, "--mqtt"},
+        {{"--mqtt-password-file", "pw"}, "--mqtt"},
+        {{"--mqtt", "mqtt://u@host/zel", "--mqtt-password-file", "none"},
+         "cannot read --mqtt-password-file 'none': No such file"},
+        {{"--mqtt", "mqtts://host/zel", "--cafile", "."}, "'.': Is a directory"},
+        {{"--mqtt", "mqtt://u:p@host/zel", "--mqtt-password-file", "none"}, "give only one"},
+        {{"--mqtt", "mqtt://host/zel", "--mqtt-password-file", "none"}, "needs a user name"},
     };
     for (const auto &Case : Cases)
         ExpectListenRefused(Case.Arguments, Case.Mentioned);

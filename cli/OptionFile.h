@@ -1,0 +1,12 @@
+#pragma once
+
+// Files named on the command line, checked as the program starts: one that cannot be
+// read is a bad argument, told in our words, not a failure much later.
+
+#include <string>
+
+// EToolError "cannot read Option 'Path': <reason>" unless the file can be read.
+void RequireReadableFile(const char *Option, const std::string &Path);
+
+// The file's first line without its line end ("\n" or "\r\n"); EToolError as above.
+std::string FirstLineOfFile(const char *Option, const std::string &Path);
