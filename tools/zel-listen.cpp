@@ -110,12 +110,17 @@ struct TListenArguments {
     std::optional<std::string> ClientId; // none: made from the station and the host name
 };
 
-// MQTT strings are at most this long.
-constexpr std::size_t LongestClientId = 65535;
+// MQTT strings (a client id, a topic) are at most this long.
+constexpr std::size_t LongestMqttString = 65535;
+// The longest subtopic a message or the status goes to, with the slashes around the station.
+constexpr std::size_t LongestSubtopic = std::char_traits<char>::length("//headerless");
+// Of a refused name, the error line shows this much: a name may be megabytes long.
+constexpr std::size_t ShownNameBytes = 60;
 
 [[noreturn]] void RefuseName(const char *Option, const char *Rule, const std::string &Name) {
-    throw EToolError(std::string(Option) + " must be " + Rule + ", not '" + EscapeBytes(Name) +
-                     "'");
+    const bool Cut = Name.size() > ShownNameBytes;
+    throw EToolError(std::string(Option) + " must be " + Rule + ", not '" +
+                     EscapeBytes(Name.substr(0, ShownNameBytes)) + (Cut ? "...'" : "'"));
 }
 
 // The station is a topic level and a JSON string.
@@ -124,7 +129,7 @@ void CheckNames(const TListenArguments &Arguments) {
         RefuseName("--station", "UTF-8 text without control characters, '/', '+' or '#'",
                    Arguments.Station);
     const auto &Id = Arguments.ClientId;
-    if (Id && (Id->empty() || Id->size() > LongestClientId || !IsPlainUtf8(*Id)))
+    if (Id && (Id->empty() || Id->size() > LongestMqttString || !IsPlainUtf8(*Id)))
         RefuseName("--client-id", "UTF-8 text of 1 to 65535 bytes without control characters", *Id);
 }
 
@@ -137,6 +142,11 @@ void CheckCombination(const TListenArguments &Arguments) {
         throw EToolError("--mqtt-password-file needs --mqtt");
     if (Arguments.Quiet && !Arguments.Mqtt)
         throw EToolError("--quiet without --mqtt leaves nothing to write");
+    if (Arguments.Mqtt &&
+        Arguments.Mqtt->Prefix.size() + Arguments.Station.size() + LongestSubtopic >
+            LongestMqttString)
+        throw EToolError("the topic prefix and --station make topics longer than the 65535 "
+                         "bytes MQTT allows");
 }
 
 // The files are read now: one that cannot be read is a bad argument.

@@ -146,6 +146,8 @@ TEST_F(BadInputTest, ListenerRefusesNamesAndBrokersThatCannotWork) {
         {{"--mqtt", "mqtt://host/zel", "--client-id", ""}, "--client-id"},
         {{"--mqtt", "mqtt://host/zel", "--client-id", "a\x01"}, "'a\\x01'"},
         {{"--client-id", "zel1"}, "--mqtt"},
+        {{"--mqtt", "mqtt://host/zel", "--station", std::string(65530, 's')}, "65535 bytes"},
+        {{"--station", std::string(70000, '+')}, "'" + std::string(60, '+') + "...'"},
         {{"--mqtt-password-file", "pw"}, "--mqtt"},
         {{"--mqtt", "mqtt://u@host/zel", "--mqtt-password-file", "none"},
          "cannot read --mqtt-password-file 'none': No such file"},
