@@ -83,9 +83,14 @@ void ParseHostPort(const std::string &Url, const std::string &HostPort, TMqttUrl
     if (HostEnd == std::string::npos)
         return;
     const std::string Port = HostPort.substr(HostEnd + 1);
+    const char *PortRule = "the port must be a whole number from 1 to 65535";
     if (Port.find_first_not_of("0123456789") != std::string::npos)
-        Refuse(Url, "the port must be a number");
-    Result.Port = int(ParseInteger("--mqtt port", Port, 1, 65535));
+        Refuse(Url, PortRule);
+    try {
+        Result.Port = int(ParseInteger("--mqtt port", Port, 1, 65535));
+    } catch (const EToolError &) {
+        Refuse(Url, PortRule);
+    }
 }
 
 } // namespace
