@@ -18,6 +18,7 @@
 #include <functional>
 #include <future>
 #include <set>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -203,6 +204,21 @@ TEST_P(PulseStream, AnotherThreadStartsTheRecording) {
     EXPECT_TRUE(Session.ResetAndClose());
 }
 
+// Queues both buffers and starts, without failing the test: true when a buffer comes back
+// with audio.
+bool Records(platform::IWaveInService &Service, TRecordingSession &Session) {
+    for (std::size_t Index = 0; Index < 2; ++Index) {
+        WAVEHDR &Header = Session.Header(Index);
+        if (Service.PrepareHeader(Session.Handle(), &Header, sizeof Header) != MMSYSERR_NOERROR ||
+            Service.AddBuffer(Session.Handle(), &Header, sizeof Header) != MMSYSERR_NOERROR)
+            return false;
+    }
+    if (Service.Start(Session.Handle()) != MMSYSERR_NOERROR)
+        return false;
+    const std::optional<TNotification> Data = Session.NextData(2s);
+    return Data && Data->BytesRecorded > 0;
+}
+
 TEST_P(PulseStream, ALostSourceOrServerReturnsEveryBufferAndAFreshOpenWorksOnceItIsBack) {
     TOwnServer Server;
     platform::TPulseWaveInService Service(Loop());
@@ -231,9 +247,18 @@ TEST_P(PulseStream, ALostSourceOrServerReturnsEveryBufferAndAFreshOpenWorksOnceI
         EXPECT_TRUE(Session.ResetAndClose());
 
         Loss.Mend();
-        TRecordingSession Again(Service);
-        Follow(Again);
-        StartRecording(Service, Again);
+        // A source that has just come back may still be settling in the server, and the
+        // first stream on it can be lost at once; a keeper opens again, and so does this.
+        bool Recorded = false;
+        for (int Attempt = 0; Attempt < 5 && !Recorded; ++Attempt) {
+            if (Attempt > 0)
+                std::this_thread::sleep_for(300ms);
+            TRecordingSession Again(Service);
+            Follow(Again);
+            Recorded = Again.Open() == MMSYSERR_NOERROR && Records(Service, Again);
+            EXPECT_TRUE(Again.ResetAndClose());
+        }
+        EXPECT_TRUE(Recorded) << "no fresh open recorded once the input was back";
     }
 }
 
