@@ -16,22 +16,23 @@
 #include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
 #include "service/DeviceChoice.h"
+#include "service/ListenedMessage.h"
 #include "service/LiveInput.h"
+#include "service/MessageOutput.h"
 #include "service/MqttPassword.h"
 #include "service/MqttPublisher.h"
-#include "service/OutputQueue.h"
 
 #include <QCoreApplication>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -89,8 +90,6 @@ constexpr const char *Usage =
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
-// The reader of stdout gets this long to take the lines still waiting.
-constexpr auto OutputFlushTime = 2s;
 // About as many lines as the pipe to a reader holds by itself.
 constexpr long long DefaultBacklog = 1000;
 constexpr long long MaxBacklog = 1000000;
@@ -199,76 +198,6 @@ void Report(const std::string &Line) {
     ReportProblem(ToolName, Line);
 }
 
-// "2026-12-08T17:26:40.123Z"
-std::string UtcTime(std::chrono::system_clock::time_point Time) {
-    const auto Milliseconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Time.time_since_epoch()).count();
-    const std::time_t Seconds = std::time_t(Milliseconds / 1000);
-    std::tm Parts{};
-    gmtime_r(&Seconds, &Parts);
-    char Text[40];
-    const std::size_t Length = std::strftime(Text, sizeof Text, "%Y-%m-%dT%H:%M:%S", &Parts);
-    std::snprintf(Text + Length, sizeof Text - Length, ".%03dZ", int(Milliseconds % 1000));
-    return Text;
-}
-
-// Subscribers to sms and loc get only what began as a text or a location.
-const char *Subtopic(bool MessIsSMS, bool Headed) {
-    if (!Headed)
-        return "headerless";
-    return MessIsSMS ? "sms" : "loc";
-}
-
-// Each delivered message, at once: to the broker, and queued for stdout, which a slow
-// reader may hold up without holding up the sound input. Without a broker, a stdout
-// that takes no more (a reader gone) leaves nothing to do: OnNoOutput is called, on
-// the thread of the event loop.
-class TMessageOutput {
-public:
-    TMessageOutput(const TListenArguments &Arguments, TMqttPublisher *Publisher,
-                   std::function<void()> OnNoOutput)
-        : FArguments(Arguments), FPublisher(Publisher), FOnNoOutput(std::move(OnNoOutput)) {
-        if (Arguments.Mqtt)
-            FTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/";
-        if (!Arguments.Quiet)
-            FLines.emplace(STDOUT_FILENO, Arguments.Backlog, Report, [this] { NoMoreOutput(); });
-    }
-
-    void Deliver(bool MessIsSMS, bool Headed, const TRxString &Text) {
-        const std::string Time = UtcTime(std::chrono::system_clock::now());
-        const std::string Json =
-            MessageJson({"time", "\"" + Time + "\""}, MessIsSMS, Headed, Text, FArguments.Station);
-        if (FLines)
-            FLines->Push(FArguments.Json ? Json
-                                         : Time + " " + MessageLine(MessIsSMS, Headed, Text));
-        if (FPublisher)
-            FPublisher->Publish(FTopic + Subtopic(MessIsSMS, Headed), Json);
-    }
-
-    // Writes what waits, for a while.
-    void Finish() {
-        if (FLines)
-            FLines->Finish(OutputFlushTime);
-    }
-
-private:
-    // On the writing thread.
-    void NoMoreOutput() {
-        if (FPublisher) {
-            Report("cannot write the output; messages go on to the broker only");
-            return;
-        }
-        Report("cannot write the output; stopping");
-        QMetaObject::invokeMethod(QCoreApplication::instance(), FOnNoOutput, Qt::QueuedConnection);
-    }
-
-    const TListenArguments &FArguments;
-    TMqttPublisher *FPublisher;
-    std::function<void()> FOnNoOutput;
-    std::string FTopic;
-    std::optional<TOutputQueue> FLines;
-};
-
 // Errors raised while recording reach the user once each, not once per buffer. (The
 // handler is called through copies: what it remembers lives outside it.)
 // Each recording error once, not once per retry; returns what ends an episode (the input
@@ -288,6 +217,17 @@ std::function<void()> ReportRecordingErrors() {
         *Last = Message;
     });
     return [Last] { Last->clear(); };
+}
+
+TMessageOutputSettings OutputSettings(const TListenArguments &Arguments) {
+    TMessageOutputSettings Settings;
+    Settings.Json = Arguments.Json;
+    Settings.Quiet = Arguments.Quiet;
+    Settings.Backlog = Arguments.Backlog;
+    Settings.Station = Arguments.Station;
+    if (Arguments.Mqtt)
+        Settings.TopicBase = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/";
+    return Settings;
 }
 
 int ListDevices(platform::IWaveInService &Service) {
@@ -345,17 +285,26 @@ int Listen(int ArgCount, char **Args) {
     });
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;
-    TMessageOutput Output(Arguments, Publisher.get(), [&] {
+    TMessageOutput Output(OutputSettings(Arguments), Publisher.get(), Report, [&] {
         ExitCode = OutputFailureExitCode;
         Application.quit();
     });
+    // Everything that takes each message, in this order.
+    std::vector<std::function<void(const TListenedMessage &)>> Consumers;
+    Consumers.push_back([&](const TListenedMessage &Message) { Output.Deliver(Message); });
     {
         TLiveInput Input(
             Arguments.Demodulator,
             [&](TObject *Sender, bool MessIsSMS, const TRxString &Text) {
                 // The receiver is the sender of its events.
                 const auto &Receiver = static_cast<const TFFSKReceiver &>(*Sender);
-                Output.Deliver(MessIsSMS, Receiver.MessageHeaded(), Text);
+                TListenedMessage Message;
+                Message.Time = std::chrono::system_clock::now();
+                Message.IsSMS = MessIsSMS;
+                Message.Headed = Receiver.MessageHeaded();
+                Message.Text = Text;
+                for (const auto &Consumer : Consumers)
+                    Consumer(Message);
             },
             [&](const std::string &Line) {
                 EndErrorEpisode();
