@@ -373,7 +373,7 @@ TEST_F(DecodeTest, JsonNamesNoStationWhateverTheHostName) {
 }
 
 // A frame whose header frame was lost, after a text and before a location: delivered
-// as a text, marked in every form of output.
+// as a text, marked in every form of output; each message's signal report after it.
 TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
     ffsk::TFFSKEncoder Encoder(0.5);
     Encoder.AddPreamble(32);
@@ -385,7 +385,7 @@ TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
     const std::string Samples = RawBytes(Encoder.Samples());
     const auto Json = [](std::string Kind, std::string Text, std::string Headed = "") {
         return R"(\{"offset":[0-9.]+,"kind":")" + Kind + R"(","text":")" + Text +
-               R"(","station":"hill")" + Headed + R"(\})";
+               R"(","station":"hill")" + Headed + R"(,"level_dbfs":[^}]+\})";
     };
     const struct {
         std::vector<std::string> Options;
@@ -393,6 +393,7 @@ TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
     } Rows[] = {
         {{}, {"SMS Hi  ", "headerless SMS LESS", "LOC 52N "}},
         {{"--timestamps"}, {"[0-9.]+ SMS Hi  ", "[0-9.]+ headerless SMS LESS", "[0-9.]+ LOC 52N "}},
+        {{"--report"}, {"SMS Hi  \t.+ dBFS  SNR .+", "headerless SMS LESS\t.+", "LOC 52N \t.+"}},
         {{"--json", "--station", "hill"},
          {Json("SMS", "Hi  "), Json("SMS", "LESS", R"(,"headed":false)"), Json("LOC", "52N ")}},
     };
