@@ -33,6 +33,8 @@ TLiveInput::~TLiveInput() {
 
 TComponent *TLiveInput::StartReceiver() {
     FReceiver = new TFFSKReceiver(nullptr, FDemodulator);
+    // Every message is measured, for what is made of it.
+    FReceiver->SetReporting(true);
     FReceiver->OnReceive = FOnReceive;
     if (FWaiting)
         FReport("sound input found; listening");

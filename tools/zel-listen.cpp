@@ -47,7 +47,11 @@ constexpr const char *Usage =
     "'... headerless SMS <text>' for one that did not begin with its header: its frames\n"
     "may be noise or other data.\n"
     "  --json           write JSON objects instead: time, kind, text, station (and\n"
-    "                   headed: false for one without its header)\n"
+    "                   headed: false for one without its header), then the signal\n"
+    "                   report: level_dbfs, snr_db, snr_lower_bound, offset_hz,\n"
+    "                   shift_hz, clock_ppm, confidence, clipped\n"
+    "  --report         end each line with a tab and the signal report: level in dBFS,\n"
+    "                   SNR in 3 kHz, tone offset in Hz, bit clock error in ppm\n"
     "  --quiet          write nothing on stdout (with --mqtt)\n"
     "  --backlog LINES  lines kept for a reader of stdout that falls behind (default\n"
     "                   1000); beyond that the oldest go, and one line on stderr says\n"
@@ -96,6 +100,7 @@ constexpr long long MaxBacklog = 1000000;
 
 struct TListenArguments {
     bool Json = false;
+    bool Report = false;
     bool Quiet = false;
     std::size_t Backlog = DefaultBacklog;
     bool ListDevices = false;
@@ -165,6 +170,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             continue;
         if (Reader.Flag("--json"))
             Result.Json = true;
+        else if (Reader.Flag("--report"))
+            Result.Report = true;
         else if (Reader.Flag("--quiet"))
             Result.Quiet = true;
         else if (Reader.Flag("--list-devices"))
@@ -222,6 +229,7 @@ std::function<void()> ReportRecordingErrors() {
 TMessageOutputSettings OutputSettings(const TListenArguments &Arguments) {
     TMessageOutputSettings Settings;
     Settings.Json = Arguments.Json;
+    Settings.Report = Arguments.Report;
     Settings.Quiet = Arguments.Quiet;
     Settings.Backlog = Arguments.Backlog;
     Settings.Station = Arguments.Station;
@@ -303,6 +311,7 @@ int Listen(int ArgCount, char **Args) {
                 Message.IsSMS = MessIsSMS;
                 Message.Headed = Receiver.MessageHeaded();
                 Message.Text = Text;
+                Message.Report = Receiver.MessageReport();
                 for (const auto &Consumer : Consumers)
                     Consumer(Message);
             },
