@@ -33,7 +33,7 @@ TLiveInput::~TLiveInput() {
 
 TComponent *TLiveInput::StartReceiver() {
     FReceiver = new TFFSKReceiver(nullptr, FDemodulator);
-    // Every message is measured, for what is made of it.
+    // Every message is measured: a summary may be asked for at any time.
     FReceiver->SetReporting(true);
     FReceiver->OnReceive = FOnReceive;
     if (FWaiting)

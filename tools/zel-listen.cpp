@@ -21,6 +21,7 @@
 #include "service/MessageOutput.h"
 #include "service/MqttPassword.h"
 #include "service/MqttPublisher.h"
+#include "service/SummaryReporter.h"
 
 #include <QCoreApplication>
 
@@ -61,8 +62,9 @@ constexpr const char *Usage =
     "                   byte against these rules made '_')\n"
     "  --mqtt URL       also publish each message's JSON with QoS 1 to\n"
     "                   <prefix>/<station>/sms or .../loc (.../headerless for one\n"
-    "                   without its header), and 'online'/'offline' to\n"
-    "                   <prefix>/<station>/status (retained); URL is\n"
+    "                   without its header), 'online'/'offline' to\n"
+    "                   <prefix>/<station>/status (retained), and once a minute while\n"
+    "                   messages arrive the summary to .../summary (retained); URL is\n"
     "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...;\n"
     "                   the prefix is UTF-8 without control characters, '+', '#' or\n"
     "                   empty levels\n"
@@ -88,6 +90,8 @@ constexpr const char *Usage =
     "                   a tab, the description; exits with status 1 when there is none\n"
     "  -h, --help       print this help and exit\n"
     "  -V, --version    print the version and exit\n"
+    "SIGUSR1 writes a summary on stderr: per kind, the messages since the start, the\n"
+    "time of the last, and their last, lowest, highest and mean level and SNR.\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
     "it at once); 1 when stdout takes no more and there is no broker; 2 on bad\n"
     "arguments.\n";
@@ -247,6 +251,15 @@ int ListDevices(platform::IWaveInService &Service) {
     return Inputs.empty() ? 1 : 0;
 }
 
+// The summary goes, retained, where the station's messages go.
+TSummaryReporter::TPublish SummaryPublication(TMqttPublisher *Publisher,
+                                              const TListenArguments &Arguments) {
+    if (!Publisher)
+        return {};
+    const std::string Topic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/summary";
+    return [Publisher, Topic](const std::string &Json) { Publisher->Publish(Topic, Json, true); };
+}
+
 std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments) {
     if (!Arguments.Mqtt)
         return nullptr;
@@ -292,6 +305,8 @@ int Listen(int ArgCount, char **Args) {
         Application.quit();
     });
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
+    TSummaryReporter Summary(Arguments.Station, Report,
+                             SummaryPublication(Publisher.get(), Arguments));
     int ExitCode = 0;
     TMessageOutput Output(OutputSettings(Arguments), Publisher.get(), Report, [&] {
         ExitCode = OutputFailureExitCode;
@@ -300,6 +315,7 @@ int Listen(int ArgCount, char **Args) {
     // Everything that takes each message, in this order.
     std::vector<std::function<void(const TListenedMessage &)>> Consumers;
     Consumers.push_back([&](const TListenedMessage &Message) { Output.Deliver(Message); });
+    Consumers.push_back([&](const TListenedMessage &Message) { Summary.Add(Message); });
     {
         TLiveInput Input(
             Arguments.Demodulator,
