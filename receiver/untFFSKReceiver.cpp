@@ -16,9 +16,11 @@ constexpr std::uint16_t SyncWord = 0x3B28; // ";("
 constexpr const char *SyncBytes = ";(";
 constexpr std::size_t PayloadBytes = 8;
 constexpr std::size_t HeaderLength = 4;
-// Samples from the end of a bit to the close of the period that hands it over: the
-// matched demodulator decides over the bits after it and confirms a run of them.
-constexpr std::uint32_t MatchedDecisionDelay = 0;
+// Bit periods from the end of a bit to the close of the period that hands it over: the
+// matched demodulator decides over the bits after it and confirms a run of them
+// (measured on a clean signal: 1 088 samples); the zero-crossing one closes a period a
+// few samples after the bit's end (4).
+constexpr double MatchedDecisionBits = 27.2, CrossingDecisionBits = 0.1;
 // A transmitter stuck on would grow one message without bound: it is delivered,
 // as its time-out would, once it holds this many bytes.
 constexpr std::size_t MaxMessageLength = 65536;
@@ -74,7 +76,8 @@ void TFFSKReceiver::SetReporting(bool Reporting) {
     FEstimator.reset();
     FMessageReport.reset();
     if (Reporting)
-        FEstimator = std::make_unique<TSignalEstimator>(FMatched ? MatchedDecisionDelay : 0);
+        FEstimator = std::make_unique<TSignalEstimator>(FMatched ? MatchedDecisionBits
+                                                                 : CrossingDecisionBits);
 }
 
 TFFSKReceiver::~TFFSKReceiver() {
