@@ -2,8 +2,9 @@
 
 // Signals turned into bytes on a pipe, the one thing a signal handler can safely do:
 // each arrival writes the signal's number, which an event loop can watch (a
-// QSocketNotifier on Descriptor(), as TSignalNotifier) or a loop without one can poll. One pipe per
-// signal at a time; the signals' earlier dispositions come back when it goes.
+// QSocketNotifier on Descriptor(), as TSignalNotifier does) or a loop without one can
+// poll. One pipe per signal at a time; the signals' earlier dispositions come back when
+// it goes.
 
 #include <csignal>
 #include <initializer_list>
