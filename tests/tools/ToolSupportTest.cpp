@@ -1,3 +1,4 @@
+#include "cli/DeviceChoice.h"
 #include "cli/MessageText.h"
 #include "cli/ToolMain.h"
 #include "output/LineWriter.h"
@@ -7,7 +8,6 @@
 #include "recordings/PlainWav.h"
 #include "recordings/ReceiverDriver.h"
 #include "recordings/SampleSource.h"
-#include "service/DeviceChoice.h"
 #include "service/MqttUrl.h"
 #include "service/OutputQueue.h"
 

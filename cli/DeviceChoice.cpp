@@ -1,4 +1,4 @@
-#include "service/DeviceChoice.h"
+#include "cli/DeviceChoice.h"
 
 #include "cli/SilencedOutput.h"
 #include "cli/ToolMain.h"
