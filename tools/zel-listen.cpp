@@ -265,7 +265,7 @@ int Listen(int ArgCount, char **Args) {
         return ListDevices(*SoundInput);
     std::optional<TChosenDeviceService> ChosenInput;
     if (Arguments.Device)
-        ChosenInput.emplace(*SoundInput, *Arguments.Device);
+        ChosenInput.emplace(*SoundInput, *Arguments.Device, "--list-devices");
     platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
     std::signal(SIGPIPE, SIG_IGN);
 
