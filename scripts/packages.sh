@@ -10,13 +10,14 @@ ZEL_RUN_PACKAGES=(
   fonts-dejavu-core
 )
 
-# What the test suite needs on top: a virtual display, a private sound server,
-# test frameworks, the reference decoder the benchmarks compare against, the tools
-# that make and check the Debian package, its manual pages and its desktop entry, and
-# a private MQTT broker with its clients and a certificate made on the spot.
+# What the test suite needs on top: a virtual display and a reader of the text selected
+# on it, a private sound server, test frameworks, the reference decoder the benchmarks
+# compare against, the tools that make and check the Debian package, its manual pages
+# and its desktop entry, and a private MQTT broker with its clients and a certificate
+# made on the spot.
 ZEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils xdotool imagemagick libx11-dev
+  xvfb xauth x11-utils xdotool xclip imagemagick libx11-dev
   pulseaudio pulseaudio-utils alsa-utils
   multimon-ng
   dpkg-dev file fakeroot lintian man-db appstream desktop-file-utils

@@ -2,6 +2,7 @@
 // window does and writes each message as it is delivered: a timestamped line or a
 // JSON object on stdout, and JSON to an MQTT broker.
 
+#include "cli/DeviceChoice.h"
 #include "cli/MessageText.h"
 #include "cli/OptionFile.h"
 #include "cli/ToolArguments.h"
@@ -15,7 +16,6 @@
 #include "platform/ShortTurns.h"
 #include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
-#include "service/DeviceChoice.h"
 #include "service/ListenedMessage.h"
 #include "service/LiveInput.h"
 #include "service/MessageOutput.h"
@@ -265,7 +265,7 @@ int Listen(int ArgCount, char **Args) {
         return ListDevices(*SoundInput);
     std::optional<TChosenDeviceService> ChosenInput;
     if (Arguments.Device)
-        ChosenInput.emplace(*SoundInput, *Arguments.Device);
+        ChosenInput.emplace(*SoundInput, *Arguments.Device, "--list-devices");
     platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
     std::signal(SIGPIPE, SIG_IGN);
 

@@ -31,8 +31,10 @@ class TChosenDeviceService final : public platform::IWaveInService {
 public:
     // EToolError when Name is empty, when it stands for more than one input now (the
     // message lists them), or when Base offers inputs and none of them is Name (a
-    // typo, most likely); with no input offered yet it is waited for.
-    TChosenDeviceService(platform::IWaveInService &Base, std::string Name);
+    // typo, most likely); with no input offered yet it is waited for. Listing is the
+    // command line that lists the names, for these messages.
+    TChosenDeviceService(platform::IWaveInService &Base, std::string Name,
+                         const std::string &Listing);
 
     UINT GetNumDevs() override;
     MMRESULT GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) override;
