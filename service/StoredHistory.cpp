@@ -69,8 +69,12 @@ TSearch BuildSearch(const TMessageQuery &Query) {
         Conditions.push_back("instr(m.text, ?2) > 0");
     for (std::size_t Index = 0; Index < Conditions.size(); ++Index)
         Search.Sql += (Index == 0 ? " WHERE " : " AND ") + Conditions[Index];
-    Search.Sql += " ORDER BY " + Id + (Query.OldestFirst ? " ASC" : " DESC") + " LIMIT ?" +
-                  std::to_string(FirstNumber + int(Search.Numbers.size()));
+    const char *Direction = Query.OldestFirst ? " ASC" : " DESC";
+    // Within a time span, along the index of times: reading only the page however long
+    // the span is. Times follow ids unless the clock was set back.
+    const bool AlongTimes = !Indexed && (Query.Since || Query.Until);
+    Search.Sql += " ORDER BY " + (AlongTimes ? "m.time" + std::string(Direction) + ", " : "") + Id +
+                  Direction + " LIMIT ?" + std::to_string(FirstNumber + int(Search.Numbers.size()));
     Search.Numbers.push_back(std::int64_t(Query.Limit));
     return Search;
 }
