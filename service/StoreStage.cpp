@@ -83,15 +83,19 @@ void TStoreStage::Take(std::vector<TListenedMessage> Batch) {
         Hold(std::move(Batch));
 }
 
+// Opened afresh after a failure: the file may have been mended or replaced.
+TMessageStore &TStoreStage::Store() {
+    if (!FStore)
+        FStore = std::make_unique<TMessageStore>(FSettings.Path, FSettings.Origin);
+    return *FStore;
+}
+
 bool TStoreStage::TryStore(const std::vector<TListenedMessage> &Messages) {
     try {
-        if (!FStore)
-            FStore = std::make_unique<TMessageStore>(FSettings.Path, FSettings.Origin);
-        FStore->Store(Messages);
+        Store().Store(Messages);
         return true;
     } catch (const std::exception &Error) {
         ++FErrors;
-        // Opened afresh next time: the file may have been mended or replaced.
         FStore.reset();
         if (!FFailing)
             FReport("cannot write the store " + FSettings.Path + ": " + Error.what() +
@@ -133,9 +137,7 @@ void TStoreStage::DeleteOld() {
     FDeleteAt = std::chrono::steady_clock::now() + DeletionInterval;
     const auto Before = std::chrono::system_clock::now() - *FSettings.Keep;
     try {
-        if (!FStore)
-            FStore = std::make_unique<TMessageStore>(FSettings.Path, FSettings.Origin);
-        while (FStore->DeleteBefore(Before, DeletionStep) == DeletionStep) {
+        while (Store().DeleteBefore(Before, DeletionStep) == DeletionStep) {
             std::lock_guard Guard(FLock);
             if (!FIncoming.empty() || FEnding) {
                 // The rest after the new messages.

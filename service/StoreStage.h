@@ -58,6 +58,7 @@ public:
 
 private:
     void Run();
+    TMessageStore &Store();
     void Take(std::vector<TListenedMessage> Batch);
     bool TryStore(const std::vector<TListenedMessage> &Messages);
     void Hold(std::vector<TListenedMessage> Batch);

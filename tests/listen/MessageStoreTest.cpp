@@ -39,6 +39,14 @@ TIds IdsOf(const std::vector<TListenedMessage> &Messages) {
     return Ids;
 }
 
+std::vector<TListenedMessage> FindId(const IMessageHistory &History, std::int64_t Id) {
+    TMessageQuery Query;
+    Query.AfterId = Id - 1;
+    Query.Limit = 1;
+    Query.OldestFirst = true;
+    return History.Find(Query);
+}
+
 void WaitUntil(const std::function<bool()> &Done) {
     const auto Deadline = std::chrono::steady_clock::now() + 20s;
     while (!Done() && std::chrono::steady_clock::now() < Deadline)
@@ -193,14 +201,10 @@ TEST_F(StoreTest, HandsOnOnlyWhatIsStored) {
     const TStoredHistory History(Path);
     TIds HandedOn, Missing;
     TStoreStage Stage(
-        {Path, {"hilltop", "matched"}},
+        Settings(),
         [&](const TListenedMessage &Message) {
             HandedOn.push_back(Message.Id);
-            TMessageQuery Query;
-            Query.AfterId = Message.Id - 1;
-            Query.Limit = 1;
-            Query.OldestFirst = true;
-            if (IdsOf(History.Find(Query)) != TIds{Message.Id})
+            if (IdsOf(FindId(History, Message.Id)) != TIds{Message.Id})
                 Missing.push_back(Message.Id);
         },
         [](const std::string &Line) { ADD_FAILURE() << Line; });
@@ -350,7 +354,7 @@ TEST_F(StoreTest, EveryMessageShownSurvivesAKill) {
         if (Child == 0) {
             close(Pipe[0]);
             TStoreStage Stage(
-                {Path, {"hilltop", "matched"}},
+                Settings(),
                 [&](const TListenedMessage &Shown) {
                     const std::string Line = std::to_string(Shown.Id) + " " + Shown.Text + "\n";
                     (void)!write(Pipe[1], Line.data(), Line.size());
@@ -381,11 +385,7 @@ TEST_F(StoreTest, EveryMessageShownSurvivesAKill) {
             const std::int64_t Id = std::stoll(Line);
             ASSERT_GT(Id, LastShown) << "round " << Round;
             LastShown = Id;
-            TMessageQuery Query;
-            Query.AfterId = Id - 1;
-            Query.Limit = 1;
-            Query.OldestFirst = true;
-            const auto Found = History.Find(Query);
+            const auto Found = FindId(History, Id);
             ASSERT_EQ(IdsOf(Found), TIds{Id}) << "round " << Round;
             EXPECT_EQ(std::to_string(Id) + " " + Found[0].Text, Line);
         }

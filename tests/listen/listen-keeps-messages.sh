@@ -45,7 +45,8 @@ stop_listener
 # The README's queries.
 [ "$(sqlite3 "$store" "SELECT id, kind, CAST(text AS TEXT) FROM messages ORDER BY id")" = \
   "$(printf '%s\n' "1|SMS|FIRST       " "2|LOC|52N ")" ] || fail "stored: $(sqlite3 "$store" .dump)"
-[ "$(sqlite3 "$store" "SELECT rowid FROM message_search WHERE message_search MATCH '\"IRS\"'")" = 1 ] ||
+[ "$(sqlite3 "$store" "SELECT m.id, CAST(m.text AS TEXT) FROM message_search('\"IRST\"') AS s
+                        JOIN messages AS m ON m.id = s.rowid ORDER BY s.rowid DESC")" = "1|FIRST       " ] ||
   fail "the text search"
 sqlite3 "$store" "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', time / 1e9, 'unixepoch') FROM messages" |
   grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]{12}Z$' || fail "the times"
