@@ -1,6 +1,7 @@
 // zel-listen: the receiver as a service. Listens to the sound input exactly as the
 // window does and writes each message as it is delivered: a timestamped line or a
-// JSON object on stdout, and JSON to an MQTT broker.
+// JSON object on stdout, and JSON to an MQTT broker; with a store, each message is
+// committed to it before anything shows it.
 
 #include "cli/DeviceChoice.h"
 #include "cli/MessageText.h"
@@ -21,6 +22,7 @@
 #include "service/MessageOutput.h"
 #include "service/MqttPassword.h"
 #include "service/MqttPublisher.h"
+#include "service/StoreStage.h"
 
 #include <QCoreApplication>
 
@@ -72,6 +74,13 @@ constexpr const char *Usage =
     "                   takes over an old one); two zel-listen on one host with one\n"
     "                   station need different ones, or they push each other off\n"
     "  --cafile FILE    the certificate authorities for mqtts:// (default: the system's)\n"
+    "  --store FILE     keep every message in FILE, an SQLite database (created when\n"
+    "                   missing): each is stored and synced before it is written or\n"
+    "                   published, so that none shown is lost to a crash; a store\n"
+    "                   that cannot be written is reported, and messages go on and\n"
+    "                   are stored when it can\n"
+    "  --keep-days N    delete stored messages older than N days, once an hour\n"
+    "                   (default: keep all)\n"
     "  --demodulator matched|crossing\n"
     "                   correlate against the tones (the default: it copes with weak,\n"
     "                   noisy and detuned radios), or count zero crossings as the window\n"
@@ -93,6 +102,7 @@ constexpr auto MqttFlushTime = 5s;
 // About as many lines as the pipe to a reader holds by itself.
 constexpr long long DefaultBacklog = 1000;
 constexpr long long MaxBacklog = 1000000;
+constexpr long long MaxKeepDays = 100000;
 
 struct TListenArguments {
     bool Json = false;
@@ -107,6 +117,8 @@ struct TListenArguments {
     std::optional<std::string> PasswordFile;
     std::string CaFile;
     std::optional<std::string> ClientId; // none: made from the station and the host name
+    std::optional<std::string> Store;
+    std::optional<long long> KeepDays; // none: everything is kept
 };
 
 // MQTT strings (a client id, a topic) are at most this long.
@@ -139,6 +151,8 @@ void CheckCombination(const TListenArguments &Arguments) {
         throw EToolError("--client-id needs --mqtt");
     if (Arguments.PasswordFile && !Arguments.Mqtt)
         throw EToolError("--mqtt-password-file needs --mqtt");
+    if (Arguments.KeepDays && !Arguments.Store)
+        throw EToolError("--keep-days needs --store");
     if (Arguments.Quiet && !Arguments.Mqtt)
         throw EToolError("--quiet without --mqtt leaves nothing to write");
     if (Arguments.Mqtt &&
@@ -185,6 +199,10 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.CaFile = *CaFile;
         else if (auto ClientId = Reader.Value("--client-id"))
             Result.ClientId = *ClientId;
+        else if (auto Store = Reader.Value("--store"))
+            Result.Store = *Store;
+        else if (auto Days = Reader.Value("--keep-days"))
+            Result.KeepDays = ParseInteger("--keep-days", *Days, 1, MaxKeepDays);
         else
             Reader.RefuseCurrent();
     }
@@ -251,6 +269,24 @@ std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments)
     return std::make_unique<TMqttPublisher>(Settings, Report);
 }
 
+// Refuses a file that is not a store of ours, or cannot be opened, before listening.
+std::unique_ptr<TStoreStage> OpenStore(const TListenArguments &Arguments,
+                                       TStoreStage::THandOn HandOn) {
+    if (!Arguments.Store)
+        return nullptr;
+    TStoreSettings Settings;
+    Settings.Path = *Arguments.Store;
+    Settings.Origin = {Arguments.Station,
+                       Arguments.Demodulator == TDemodulatorKind::Matched ? "matched" : "crossing"};
+    if (Arguments.KeepDays)
+        Settings.Keep = std::chrono::hours(24 * *Arguments.KeepDays);
+    try {
+        return std::make_unique<TStoreStage>(Settings, std::move(HandOn), Report);
+    } catch (const ESqliteError &Error) {
+        throw EToolError("cannot open the store " + Settings.Path + ": " + Error.what());
+    }
+}
+
 int Listen(int ArgCount, char **Args) {
     const TListenArguments Arguments = ParseArguments(ArgCount, Args);
     if (const auto Status = Arguments.Asked.Answer(ToolName, Usage))
@@ -283,14 +319,21 @@ int Listen(int ArgCount, char **Args) {
             Running->Stop();
         Application.quit();
     });
+    // Everything that takes each message, in this order. With a store, they are called
+    // on its thread after the commit; a file that is not ours is refused before the
+    // broker hears of us.
+    std::vector<std::function<void(const TListenedMessage &)>> Consumers;
+    const auto HandOn = [&](const TListenedMessage &Message) {
+        for (const auto &Consumer : Consumers)
+            Consumer(Message);
+    };
+    const std::unique_ptr<TStoreStage> Store = OpenStore(Arguments, HandOn);
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     int ExitCode = 0;
     TMessageOutput Output(OutputSettings(Arguments), Publisher.get(), Report, [&] {
         ExitCode = OutputFailureExitCode;
         Application.quit();
     });
-    // Everything that takes each message, in this order.
-    std::vector<std::function<void(const TListenedMessage &)>> Consumers;
     Consumers.push_back([&](const TListenedMessage &Message) { Output.Deliver(Message); });
     {
         TLiveInput Input(
@@ -303,8 +346,10 @@ int Listen(int ArgCount, char **Args) {
                 Message.IsSMS = MessIsSMS;
                 Message.Headed = Receiver.MessageHeaded();
                 Message.Text = Text;
-                for (const auto &Consumer : Consumers)
-                    Consumer(Message);
+                if (Store)
+                    Store->Push(std::move(Message));
+                else
+                    HandOn(Message);
             },
             [&](const std::string &Line) {
                 EndErrorEpisode();
@@ -314,6 +359,8 @@ int Listen(int ArgCount, char **Args) {
         Application.exec();
         Running = nullptr;
     }
+    if (Store)
+        Store->Finish();
     Output.Finish();
     if (Publisher && !Publisher->Close(MqttFlushTime))
         Report("the MQTT broker did not take every message in time; the rest are lost");
