@@ -65,8 +65,6 @@ TChosenDeviceService::TChosenDeviceService(platform::IWaveInService &Base, std::
     if (Found.size() > 1)
         throw EToolError("more than one sound input is named '" + FName +
                          "': give one of these names instead: " + LastingNames(Found));
-    if (!Offered.empty() && Found.empty())
-        throw EToolError("no sound input named '" + FName + "' (see " + Listing + ")");
 }
 
 // Not silenced, unlike the listing: while the program runs, another thread may be
