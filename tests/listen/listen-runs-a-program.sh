@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # zel-listen --exec PROGRAM: each message reaches the program as the line --json writes,
 # on its standard input. What the program prints goes to zel-listen's stderr, never
-# among the messages on stdout. A program that fails is said once on stderr, however
+# among the messages on stdout, and it has nothing else of zel-listen's open (such as
+# the sound server's socket). A program that fails is said once on stderr, however
 # often it fails, and zel-listen goes on receiving.
 #
 # Usage: listen-runs-a-program.sh ZEL-LISTEN ZEL-ENCODE WORK-DIR
@@ -16,6 +17,7 @@ cat >"$work/alert" <<PROGRAM
 #!/bin/sh
 message=\$(cat)
 printf '%s\n' "\$message" >>"$work/got"
+ls /proc/self/fd >"$work/open"
 echo "alert on stdout"
 echo "alert on stderr" >&2
 case \$message in *FAIL*) exit 3 ;; esac
@@ -35,6 +37,8 @@ stop_listener
 
 [ "$(sort "$work/got")" = "$(sort "$work/stdout")" ] && [ "$(lines_in "$work/stdout")" -eq 3 ] ||
   fail "the program got: $(cat "$work/got"); stdout: $(cat "$work/stdout")"
+# (3: ls reading the directory.)
+[ "$(echo $(cat "$work/open"))" = "0 1 2 3" ] || fail "open in the program: $(cat "$work/open")"
 grep -q '"text":"SAY \\"HI\\"' "$work/got" || fail "the program got: $(cat "$work/got")"
 [ "$(sort "$work/stderr" | uniq -c | sed 's/^ *//')" = "$(printf '%s\n' "3 alert on stderr" \
   "3 alert on stdout" "1 zel-listen: alert program '$work/alert': exited with status 3")" ] ||
