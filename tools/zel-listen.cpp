@@ -1,7 +1,9 @@
 // zel-listen: the receiver as a service. Listens to the sound input exactly as the
 // window does and writes each message as it is delivered: a timestamped line or a
-// JSON object on stdout, and JSON to an MQTT broker.
+// JSON object on stdout, JSON to an MQTT broker, and to a program of the user's; with
+// a store, each message is committed to it before anything shows it.
 
+#include "cli/DeviceChoice.h"
 #include "cli/MessageText.h"
 #include "cli/OptionFile.h"
 #include "cli/ToolArguments.h"
@@ -15,12 +17,13 @@
 #include "platform/ShortTurns.h"
 #include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
-#include "service/DeviceChoice.h"
+#include "service/AlertRunner.h"
 #include "service/ListenedMessage.h"
 #include "service/LiveInput.h"
 #include "service/MessageOutput.h"
 #include "service/MqttPassword.h"
 #include "service/MqttPublisher.h"
+#include "service/StoreStage.h"
 #include "service/SummaryReporter.h"
 
 #include <QCoreApplication>
@@ -53,7 +56,7 @@ constexpr const char *Usage =
     "                   shift_hz, clock_ppm, confidence, clipped\n"
     "  --report         end each line with a tab and the signal report: level in dBFS,\n"
     "                   SNR in 3 kHz, tone offset in Hz, bit clock error in ppm\n"
-    "  --quiet          write nothing on stdout (with --mqtt)\n"
+    "  --quiet          write nothing on stdout (with --mqtt or --exec)\n"
     "  --backlog LINES  lines kept for a reader of stdout that falls behind (default\n"
     "                   1000); beyond that the oldest go, and one line on stderr says\n"
     "                   how many when the reader has caught up\n"
@@ -78,6 +81,17 @@ constexpr const char *Usage =
     "                   takes over an old one); two zel-listen on one host with one\n"
     "                   station need different ones, or they push each other off\n"
     "  --cafile FILE    the certificate authorities for mqtts:// (default: the system's)\n"
+    "  --store FILE     keep every message in FILE, an SQLite database (created when\n"
+    "                   missing): each is stored and synced before it is written or\n"
+    "                   published, so that none shown is lost to a crash; a store\n"
+    "                   that cannot be written is reported, and messages go on and\n"
+    "                   are stored when it can\n"
+    "  --keep-days N    delete stored messages older than N days, once an hour\n"
+    "                   (default: keep all)\n"
+    "  --exec PROGRAM   also run PROGRAM (a path, without arguments) for each message,\n"
+    "                   with its JSON object and a newline on PROGRAM's stdin and\n"
+    "                   PROGRAM's output on stderr; 4 at once at most (the next 1000\n"
+    "                   wait), each stopped after 30 s\n"
     "  --demodulator matched|crossing\n"
     "                   correlate against the tones (the default: it copes with weak,\n"
     "                   noisy and detuned radios), or count zero crossings as the window\n"
@@ -98,9 +112,12 @@ constexpr const char *Usage =
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
+// The programs for the last messages get this long to end.
+constexpr auto AlertFinishTime = 5s;
 // About as many lines as the pipe to a reader holds by itself.
 constexpr long long DefaultBacklog = 1000;
 constexpr long long MaxBacklog = 1000000;
+constexpr long long MaxKeepDays = 100000;
 
 struct TListenArguments {
     bool Json = false;
@@ -116,6 +133,9 @@ struct TListenArguments {
     std::optional<std::string> PasswordFile;
     std::string CaFile;
     std::optional<std::string> ClientId; // none: made from the station and the host name
+    std::optional<std::string> Store;
+    std::optional<long long> KeepDays; // none: everything is kept
+    std::optional<std::string> Exec;   // the program run for each message
 };
 
 // MQTT strings (a client id, a topic) are at most this long.
@@ -148,8 +168,10 @@ void CheckCombination(const TListenArguments &Arguments) {
         throw EToolError("--client-id needs --mqtt");
     if (Arguments.PasswordFile && !Arguments.Mqtt)
         throw EToolError("--mqtt-password-file needs --mqtt");
-    if (Arguments.Quiet && !Arguments.Mqtt)
-        throw EToolError("--quiet without --mqtt leaves nothing to write");
+    if (Arguments.KeepDays && !Arguments.Store)
+        throw EToolError("--keep-days needs --store");
+    if (Arguments.Quiet && !Arguments.Mqtt && !Arguments.Exec)
+        throw EToolError("--quiet without --mqtt or --exec leaves nothing to write");
     if (Arguments.Mqtt &&
         Arguments.Mqtt->Prefix.size() + Arguments.Station.size() + LongestSubtopic >
             LongestMqttString)
@@ -161,6 +183,8 @@ void CheckCombination(const TListenArguments &Arguments) {
 void CheckFiles(TListenArguments &Arguments) {
     if (!Arguments.CaFile.empty())
         RequireReadableFile("--cafile", Arguments.CaFile);
+    if (Arguments.Exec)
+        RequireRunnableFile("--exec", *Arguments.Exec);
     if (Arguments.Mqtt)
         AddMqttPassword(*Arguments.Mqtt, Arguments.PasswordFile);
 }
@@ -196,6 +220,12 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.CaFile = *CaFile;
         else if (auto ClientId = Reader.Value("--client-id"))
             Result.ClientId = *ClientId;
+        else if (auto Store = Reader.Value("--store"))
+            Result.Store = *Store;
+        else if (auto Days = Reader.Value("--keep-days"))
+            Result.KeepDays = ParseInteger("--keep-days", *Days, 1, MaxKeepDays);
+        else if (auto Program = Reader.Value("--exec"))
+            Result.Exec = *Program;
         else
             Reader.RefuseCurrent();
     }
@@ -272,6 +302,24 @@ std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments)
     return std::make_unique<TMqttPublisher>(Settings, Report);
 }
 
+// Refuses a file that is not a store of ours, or cannot be opened, before listening.
+std::unique_ptr<TStoreStage> OpenStore(const TListenArguments &Arguments,
+                                       TStoreStage::THandOn HandOn) {
+    if (!Arguments.Store)
+        return nullptr;
+    TStoreSettings Settings;
+    Settings.Path = *Arguments.Store;
+    Settings.Origin = {Arguments.Station,
+                       Arguments.Demodulator == TDemodulatorKind::Matched ? "matched" : "crossing"};
+    if (Arguments.KeepDays)
+        Settings.Keep = std::chrono::hours(24 * *Arguments.KeepDays);
+    try {
+        return std::make_unique<TStoreStage>(Settings, std::move(HandOn), Report);
+    } catch (const ESqliteError &Error) {
+        throw EToolError("cannot open the store " + Settings.Path + ": " + Error.what());
+    }
+}
+
 int Listen(int ArgCount, char **Args) {
     const TListenArguments Arguments = ParseArguments(ArgCount, Args);
     if (const auto Status = Arguments.Asked.Answer(ToolName, Usage))
@@ -286,7 +334,7 @@ int Listen(int ArgCount, char **Args) {
         return ListDevices(*SoundInput);
     std::optional<TChosenDeviceService> ChosenInput;
     if (Arguments.Device)
-        ChosenInput.emplace(*SoundInput, *Arguments.Device);
+        ChosenInput.emplace(*SoundInput, *Arguments.Device, "--list-devices");
     platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -304,6 +352,15 @@ int Listen(int ArgCount, char **Args) {
             Running->Stop();
         Application.quit();
     });
+    // Everything that takes each message, in this order. With a store, they are called
+    // on its thread after the commit; a file that is not ours is refused before the
+    // broker hears of us.
+    std::vector<std::function<void(const TListenedMessage &)>> Consumers;
+    const auto HandOn = [&](const TListenedMessage &Message) {
+        for (const auto &Consumer : Consumers)
+            Consumer(Message);
+    };
+    const std::unique_ptr<TStoreStage> Store = OpenStore(Arguments, HandOn);
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
     TSummaryReporter Summary(Arguments.Station, Report,
                              SummaryPublication(Publisher.get(), Arguments));
@@ -312,10 +369,14 @@ int Listen(int ArgCount, char **Args) {
         ExitCode = OutputFailureExitCode;
         Application.quit();
     });
-    // Everything that takes each message, in this order.
-    std::vector<std::function<void(const TListenedMessage &)>> Consumers;
     Consumers.push_back([&](const TListenedMessage &Message) { Output.Deliver(Message); });
     Consumers.push_back([&](const TListenedMessage &Message) { Summary.Add(Message); });
+    std::optional<TAlertRunner> Alerts;
+    if (Arguments.Exec) {
+        Alerts.emplace(TAlertSettings{.Program = *Arguments.Exec, .Station = Arguments.Station},
+                       Report);
+        Consumers.push_back([&](const TListenedMessage &Message) { Alerts->Run(Message); });
+    }
     {
         TLiveInput Input(
             Arguments.Demodulator,
@@ -328,8 +389,10 @@ int Listen(int ArgCount, char **Args) {
                 Message.Headed = Receiver.MessageHeaded();
                 Message.Text = Text;
                 Message.Report = Receiver.MessageReport();
-                for (const auto &Consumer : Consumers)
-                    Consumer(Message);
+                if (Store)
+                    Store->Push(std::move(Message));
+                else
+                    HandOn(Message);
             },
             [&](const std::string &Line) {
                 EndErrorEpisode();
@@ -339,7 +402,11 @@ int Listen(int ArgCount, char **Args) {
         Application.exec();
         Running = nullptr;
     }
+    if (Store)
+        Store->Finish();
     Output.Finish();
+    if (Alerts)
+        Alerts->Finish(AlertFinishTime);
     if (Publisher && !Publisher->Close(MqttFlushTime))
         Report("the MQTT broker did not take every message in time; the rest are lost");
     return ExitCode;
