@@ -13,17 +13,24 @@ TSummaryReporter::TSummaryReporter(std::string Station, TReport Report, TPublish
 }
 
 void TSummaryReporter::Add(const TListenedMessage &Message) {
+    std::lock_guard Guard(FLock);
     FSummary.Add(Message);
 }
 
 void TSummaryReporter::ReportLines() {
-    for (const std::string &Line : FSummary.Lines())
+    std::unique_lock Guard(FLock);
+    const std::vector<std::string> Lines = FSummary.Lines();
+    Guard.unlock();
+    for (const std::string &Line : Lines)
         FReport(Line);
 }
 
 void TSummaryReporter::PublishNews() {
+    std::unique_lock Guard(FLock);
     if (FSummary.Count() == FPublished)
         return;
     FPublished = FSummary.Count();
-    FPublish(FSummary.Json(std::chrono::system_clock::now(), FStation));
+    const std::string Json = FSummary.Json(std::chrono::system_clock::now(), FStation);
+    Guard.unlock();
+    FPublish(Json);
 }

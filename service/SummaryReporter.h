@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <string>
 
 class TSummaryReporter : public QObject {
@@ -27,17 +28,19 @@ public:
     TSummaryReporter(std::string Station, TReport Report, TPublish Publish,
                      std::chrono::milliseconds Period = std::chrono::minutes(1));
 
+    // From any thread: with a store, messages come from its thread.
     void Add(const TListenedMessage &Message);
 
 private:
     void ReportLines();
     void PublishNews();
 
+    std::mutex FLock; // guards the summary and the count published
     TReceptionSummary FSummary{std::chrono::system_clock::now()};
+    std::size_t FPublished = 0; // messages the last publication counted
     std::string FStation;
     TReport FReport;
     TPublish FPublish;
-    std::size_t FPublished = 0; // messages the last publication counted
     QTimer FTimer;
     platform::TSignalNotifier FAsked;
 };
