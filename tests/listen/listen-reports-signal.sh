@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What zel-listen tells of the signal, played at known levels (-6 and -20 dBFS): with
 # --report each line ends in a tab and the message's report, the JSON it publishes
-# carries the report's fields, and SIGUSR1, as often as it comes, writes the summary
-# since the start on stderr without ending it.
+# carries the report's fields, the store keeps them, and SIGUSR1, as often as it comes,
+# writes the summary since the start on stderr without ending it (the messages reach
+# the summary from the store's thread).
 #
 # Usage: listen-reports-signal.sh ZEL-LISTEN ZEL-ENCODE BROKER-DIR WORK-DIR
 set -euo pipefail
@@ -16,7 +17,7 @@ rm -rf "$work" && mkdir -p "$work"
 
 mosquitto_sub -h 127.0.0.1 -p "$port" -q 1 -v -t "$topic/#" >"$work/received" 2>/dev/null &
 subscriber=$!
-"$listen" --report --station "$station" --mqtt "mqtt://127.0.0.1:$port/zel" >"$work/stdout" 2>"$work/stderr" &
+"$listen" --report --store "$work/messages.db" --station "$station" --mqtt "mqtt://127.0.0.1:$port/zel" >"$work/stdout" 2>"$work/stderr" &
 listener=$!
 trap 'kill $subscriber $listener 2>/dev/null || true' EXIT
 wait_until "the status online" at_least "$work/received" 1 "^$topic/status online$"
@@ -59,5 +60,7 @@ for asked in 1 2; do
     near "${BASH_REMATCH[1]}" -20 || fail "summary $asked, LOC: ${told[2]}"
 done
 stop_listener
+[ "$(sqlite3 "$work/messages.db" "SELECT count(*) FROM messages WHERE level_dbfs < -3")" -eq 3 ] ||
+  fail "stored: $(sqlite3 "$work/messages.db" "SELECT id, level_dbfs FROM messages")"
 [ "$(grep -vc '^zel-listen: ' "$work/stderr")" -eq 0 ] || fail "stderr: $(cat "$work/stderr")"
-echo "passed: each line with its report, the JSON with its fields, and the summary at every SIGUSR1"
+echo "passed: each line with its report, the JSON and the store with its fields, and the summary at every SIGUSR1"
