@@ -108,6 +108,7 @@ struct TBitWindow {
     TComplex Amplitude;
     int Index;
     int Bit, Previous; // Previous: -1 for the first bit
+    int Pattern;       // this bit and the two before it as a number; -1 for the first two
     int Zeros, Ones;   // bits of each tone before it
     double NoiseGain;
 };
@@ -139,7 +140,7 @@ std::vector<TBitWindow> CorrelateBits(const std::vector<float> &Audio, const std
     std::vector<TBitWindow> Windows;
     Windows.reserve(std::size_t(Bits));
     int Counts[2] = {0, 0};
-    for (int Index = 0, Previous = -1; Index < Bits; ++Index) {
+    for (int Index = 0, Previous = -1, Pattern = 0; Index < Bits; ++Index) {
         const int Bit = BitAt(Bytes, Index);
         const double Exact = Clock.Start + Index * Clock.Period;
         if (Exact >= 0 && Exact + SamplesPerBit + 1 <= double(Audio.size())) {
@@ -149,10 +150,12 @@ std::vector<TBitWindow> CorrelateBits(const std::vector<float> &Audio, const std
             // From the window's first sample back to the bit's own start.
             const double Late = TwoPi * ToneHz[Bit] * (Exact - double(First)) / SampleRate;
             Windows.push_back({TComplex(InPhase, -Quadrature) * SmallTurn(Late), Index, Bit,
-                               Previous, Counts[0], Counts[1], Reference.NoiseGain});
+                               Previous, Index >= 2 ? (Pattern * 2 + Bit) & 7 : -1, Counts[0],
+                               Counts[1], Reference.NoiseGain});
         }
         ++Counts[Bit];
         Previous = Bit;
+        Pattern = Pattern * 2 + Bit;
     }
     return Windows;
 }
@@ -216,6 +219,11 @@ double FastArg(TComplex Value) {
     return Value.imag() < 0 ? -Angle : Angle;
 }
 
+TComplex Squared(TComplex Value) {
+    return {Value.real() * Value.real() - Value.imag() * Value.imag(),
+            2 * Value.real() * Value.imag()};
+}
+
 // Phase taken within half a turn of Near.
 double Unwrapped(double Phase, double Near) {
     return Phase - TwoPi * std::nearbyint((Phase - Near) / TwoPi);
@@ -231,7 +239,7 @@ std::vector<double> WindowPhases(const std::vector<TBitWindow> &Windows) {
         const TBitWindow &Window = Windows[Index];
         if (Window.Index == Windows[Index - 1].Index + 1)
             StepSums[2 * Window.Previous + Window.Bit] +=
-                std::pow(Window.Amplitude * std::conj(Windows[Index - 1].Amplitude), 2);
+                Squared(Window.Amplitude * std::conj(Windows[Index - 1].Amplitude));
     }
     std::vector<double> Doubled(Windows.size());
     for (std::size_t Index = 0; Index < Windows.size(); ++Index) {
@@ -316,7 +324,7 @@ TBitClock CorrectedClock(const TBitClock &Clock, const TPhaseFit &Fit) {
 // tried are the nominal period and the mean and median between consecutive ends, each
 // counted back from the first frame's end and from the last one's. The clock whose
 // windows hold the most of the tones wins.
-std::vector<TBitClock> CandidateClocks(const std::vector<double> &FrameEnds) {
+std::vector<TBitClock> CandidateClocks(const std::vector<double> &FrameEnds, double DelayBits) {
     std::vector<double> Spacings, Periods{double(SamplesPerBit)};
     for (std::size_t Frame = 1; Frame < FrameEnds.size(); ++Frame)
         Spacings.push_back((FrameEnds[Frame] - FrameEnds[Frame - 1]) / FrameBits);
@@ -337,8 +345,10 @@ std::vector<TBitClock> CandidateClocks(const std::vector<double> &FrameEnds) {
             Clocks.push_back(Clock);
     };
     for (const double Period : Periods) {
-        Add({FrameEnds.front() - FrameBits * Period, Period});
-        Add({FrameEnds.back() - FrameBits * double(FrameEnds.size()) * Period, Period});
+        // The ends were placed with the nominal period's decision delay.
+        const double Late = DelayBits * (SamplesPerBit - Period);
+        Add({FrameEnds.front() + Late - FrameBits * Period, Period});
+        Add({FrameEnds.back() + Late - FrameBits * double(FrameEnds.size()) * Period, Period});
     }
     return Clocks;
 }
@@ -348,11 +358,14 @@ double Decibels(double PowerRatio) {
 }
 
 // Level, noise and the closest decision from the amplitudes turned back by the fitted
-// phase: their mean per pair of bits is the clean signal, the rest is noise.
+// phase: their mean per pattern of three bits is the clean signal (a filter in the audio
+// path, as an FM receiver's de-emphasis, leaves each change of tone its own mark for
+// about two bits), the rest is noise.
 void MeasureScatter(const std::vector<TBitWindow> &Windows, const TPhaseFit &Fit,
                     TSignalReport &Report) {
-    TComplex Sum[4] = {};
-    int Count[4] = {};
+    constexpr int Patterns = 8;
+    TComplex Sum[Patterns] = {};
+    int Count[Patterns] = {};
     std::vector<TComplex> Turned(Windows.size());
     TTurnBack TurnBack(Fit);
     for (std::size_t Index = 0; Index < Windows.size(); ++Index) {
@@ -360,31 +373,40 @@ void MeasureScatter(const std::vector<TBitWindow> &Windows, const TPhaseFit &Fit
         Turned[Index] = Window.Amplitude * TurnBack.Next(Window);
         if (Turned[Index].real() < 0) // half a turn off after a bit decided wrong
             Turned[Index] = -Turned[Index];
-        if (Window.Previous >= 0) {
-            Sum[2 * Window.Previous + Window.Bit] += Turned[Index];
-            ++Count[2 * Window.Previous + Window.Bit];
+        if (Window.Pattern >= 0) {
+            Sum[Window.Pattern] += Turned[Index];
+            ++Count[Window.Pattern];
         }
     }
-    TComplex Mean[4];
-    for (int Pair = 0; Pair < 4; ++Pair)
-        Mean[Pair] = Count[Pair] ? Sum[Pair] / double(Count[Pair]) : TComplex();
+    TComplex Mean[Patterns];
+    int Means = 0;
+    for (int Pattern = 0; Pattern < Patterns; ++Pattern)
+        if (Count[Pattern] > 0)
+            Mean[Pattern] = Sum[Pattern] / double(Count[Pattern]), ++Means;
     double Residual = 0, Closest = 1.0;
     int Used = 0;
     for (std::size_t Index = 0; Index < Windows.size(); ++Index) {
         const TBitWindow &Window = Windows[Index];
-        if (Window.Previous < 0)
+        if (Window.Pattern < 0)
             continue;
-        const TComplex Clean = Mean[2 * Window.Previous + Window.Bit];
+        const TComplex Clean = Mean[Window.Pattern];
         Residual += std::norm(Turned[Index] - Clean) / Window.NoiseGain;
         Closest = std::min(Closest, std::real(Turned[Index] * std::conj(Clean)) / std::norm(Clean));
         ++Used;
     }
-    // Each pair's mean and the phase line took up some of the scatter.
-    const double Freedom = 2.0 * Used - 2.0 * 4 - TPhaseFit::Terms;
+    // The means and the phase line took up some of the scatter.
+    const double Freedom = 2.0 * (Used - Means) - TPhaseFit::Terms;
     const double NoiseVariance = Residual / std::max(Freedom / 2.0, 1.0); // per sample, white
     const double NoiseIn3kHz = NoiseVariance * 2.0 * NoiseBandwidth / SampleRate;
-    // A steady tone is a bit that follows one of its own.
-    const double Amplitude = std::sqrt((std::norm(Mean[0]) + std::norm(Mean[3])) / 2.0);
+    // Each tone's level where the tone went on from the bit before: patterns x00 and x11.
+    double Power[2] = {};
+    for (int Tone = 0; Tone < 2; ++Tone) {
+        const int Steady[2] = {Tone ? 0b011 : 0b000, Tone ? 0b111 : 0b100};
+        const int Windows = std::max(Count[Steady[0]] + Count[Steady[1]], 1);
+        for (const int Pattern : Steady)
+            Power[Tone] += std::norm(Mean[Pattern]) * Count[Pattern] / Windows;
+    }
+    const double Amplitude = std::sqrt((Power[0] + Power[1]) / 2.0);
     Report.LevelDbfs = 20.0 * std::log10(std::max(Amplitude, 1e-3) / FullScale);
     const double Snr = Decibels(Amplitude * Amplitude / 2.0 / std::max(NoiseIn3kHz, 1e-12));
     Report.SnrLowerBound = Snr > SnrCeilingDb;
@@ -486,7 +508,7 @@ std::optional<TSignalReport> TSignalEstimator::Estimate() const {
     std::vector<TBitWindow> Windows;
     TBitClock Clock{};
     double Strongest = -1;
-    for (const TBitClock &Candidate : CandidateClocks(FFrameEnds)) {
+    for (const TBitClock &Candidate : CandidateClocks(FFrameEnds, FDecisionDelayBits)) {
         std::vector<TBitWindow> Tried = CorrelateBits(FAudio, FFrameBytes, Bits, Candidate);
         double Strength = 0;
         for (const TBitWindow &Window : Tried)
