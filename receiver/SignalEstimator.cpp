@@ -16,8 +16,8 @@
 // that tells each tone's frequency, and steps at every change of tone by an amount that
 // tells how far the windows sit off the bits: one linear fit gives both, hence the tones
 // and the bit clock. The amplitudes turned back by the fitted phase scatter around one
-// mean per pair of bits (a filter in the audio path leaves a change of tone its own
-// mark); the means give the level, the scatter the noise near the tones.
+// mean per pattern of three bits; the means give the level, the scatter the noise near
+// the tones. Measured over 240 messages per condition, see bench_quality --report.
 
 namespace {
 
@@ -135,6 +135,7 @@ TComplex SmallTurn(double Angle) {
     return {1.0 - Square / 2.0 * (1.0 - Square / 12.0), Angle * (1.0 - Square / 6.0)};
 }
 
+// The windows of the first Bits bits.
 std::vector<TBitWindow> CorrelateBits(const std::vector<float> &Audio, const std::string &Bytes,
                                       int Bits, const TBitClock &Clock) {
     std::vector<TBitWindow> Windows;
@@ -226,7 +227,8 @@ TComplex Squared(TComplex Value) {
 
 // Phase taken within half a turn of Near.
 double Unwrapped(double Phase, double Near) {
-    return Phase - TwoPi * std::nearbyint((Phase - Near) / TwoPi);
+    const double Turns = (Phase - Near) * (1 / TwoPi); // rounded inline: a library call cost 10 %
+    return Phase - TwoPi * double(long(Turns + (Turns < 0 ? -0.5 : 0.5)));
 }
 
 // The windows' phases against the ideal tone's, unwrapped, to within half a turn: a bit
@@ -351,6 +353,24 @@ std::vector<TBitClock> CandidateClocks(const std::vector<double> &FrameEnds, dou
         Add({FrameEnds.back() + Late - FrameBits * double(FrameEnds.size()) * Period, Period});
     }
     return Clocks;
+}
+
+// The candidate clock whose windows hold the most of the tones.
+TBitClock LikeliestClock(const std::vector<float> &Audio, const std::string &Bytes,
+                         const std::vector<double> &FrameEnds, double DelayBits) {
+    const std::vector<TBitClock> Candidates = CandidateClocks(FrameEnds, DelayBits);
+    const int Bits = FrameBits * int(FrameEnds.size());
+    TBitClock Likeliest = Candidates.front();
+    for (double Strongest = -1; const TBitClock &Candidate : Candidates) {
+        if (Candidates.size() == 1)
+            break;
+        double Strength = 0;
+        for (const TBitWindow &Window : CorrelateBits(Audio, Bytes, Bits, Candidate))
+            Strength += std::norm(Window.Amplitude);
+        if (Strength > Strongest)
+            Strongest = Strength, Likeliest = Candidate;
+    }
+    return Likeliest;
 }
 
 double Decibels(double PowerRatio) {
@@ -505,19 +525,14 @@ std::optional<TSignalReport> TSignalEstimator::Estimate() const {
     if (FFrameEnds.empty())
         return std::nullopt;
     const int Bits = FrameBits * int(FFrameEnds.size());
-    std::vector<TBitWindow> Windows;
-    TBitClock Clock{};
-    double Strongest = -1;
-    for (const TBitClock &Candidate : CandidateClocks(FFrameEnds, FDecisionDelayBits)) {
-        std::vector<TBitWindow> Tried = CorrelateBits(FAudio, FFrameBytes, Bits, Candidate);
-        double Strength = 0;
-        for (const TBitWindow &Window : Tried)
-            Strength += std::norm(Window.Amplitude);
-        if (Strength > Strongest)
-            Strongest = Strength, Clock = Candidate, Windows = std::move(Tried);
-    }
+    TBitClock Clock = LikeliestClock(FAudio, FFrameBytes, FFrameEnds, FDecisionDelayBits);
+    // The first frame's fit sets where the windows start; the whole fit is made once
+    // more if it moves them by more than a sample.
+    std::vector<TBitWindow> Windows = CorrelateBits(FAudio, FFrameBytes, FrameBits, Clock);
     if (Windows.size() < FrameBits / 2)
         return std::nullopt;
+    Clock.Start = CorrectedClock(Clock, FitPhase(Windows)).Start;
+    Windows = CorrelateBits(FAudio, FFrameBytes, Bits, Clock);
     TPhaseFit Fit = FitPhase(Windows);
     const TBitClock Corrected = CorrectedClock(Clock, Fit);
     if (std::abs(Corrected.Start - Clock.Start) + Bits * std::abs(Fit.PeriodError) >
