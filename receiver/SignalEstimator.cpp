@@ -40,8 +40,10 @@ constexpr double FullScale = 32768.0;
 constexpr double NoiseBandwidth = 3000.0;
 // Above this the noise is too weak against the fit's own error to be measured.
 constexpr double SnrCeilingDb = 30.0;
-// Windows further off the bits than this are placed again and fitted once more.
+// Windows further off the bits than this are placed again and fitted once more, up to
+// MaxRefits times: a fit with windows far off the bits moves them only part of the way.
 constexpr double MaxMisplacement = 1.0;
+constexpr int MaxRefits = 3;
 
 // The least-squares fit of one bit's ideal tone and a constant, as two weightings of the
 // window's samples that give the tone's amplitude in phase and in quadrature: per tone,
@@ -533,17 +535,19 @@ std::optional<TSignalReport> TSignalEstimator::Estimate() const {
         return std::nullopt;
     const int Bits = FrameBits * int(FFrameEnds.size());
     TBitClock Clock = LikeliestClock(FAudio, FFrameBytes, FFrameEnds, FDecisionDelayBits);
-    // The first frame's fit sets where the windows start; the whole fit is made once
-    // more if it moves them by more than a sample.
+    // The first frame's fit sets where the windows start; the whole fit is made again
+    // while it moves them by more than a sample.
     std::vector<TBitWindow> Windows = CorrelateBits(FAudio, FFrameBytes, FrameBits, Clock);
     if (Windows.size() < FrameBits / 2)
         return std::nullopt;
     Clock.Start = CorrectedClock(Clock, FitPhase(Windows)).Start;
     Windows = CorrelateBits(FAudio, FFrameBytes, Bits, Clock);
     TPhaseFit Fit = FitPhase(Windows);
-    const TBitClock Corrected = CorrectedClock(Clock, Fit);
-    if (std::abs(Corrected.Start - Clock.Start) + Bits * std::abs(Fit.PeriodError) >
-        MaxMisplacement) {
+    for (int Refit = 0; Refit < MaxRefits; ++Refit) {
+        const TBitClock Corrected = CorrectedClock(Clock, Fit);
+        if (std::abs(Corrected.Start - Clock.Start) + Bits * std::abs(Fit.PeriodError) <=
+            MaxMisplacement)
+            break;
         Clock = Corrected;
         Windows = CorrelateBits(FAudio, FFrameBytes, Bits, Clock);
         Fit = FitPhase(Windows);
