@@ -452,9 +452,15 @@ TSignalEstimator::TSignalEstimator(double DecisionDelayBits)
                    2 * FrameMargin);
 }
 
-void TSignalEstimator::BeginBuffer(const std::uint8_t *Bytes, std::uint32_t Count) {
+void TSignalEstimator::BeginBuffer(const std::uint8_t *Bytes, std::uint32_t Count,
+                                   std::uint64_t Start) {
     FBuffer = Bytes;
     FCount = Count;
+    FBufferStart = Start;
+    if (FTailStart + FTail.size() != Start) { // no tail yet: none before the buffer
+        FTail.clear();
+        FTailStart = Start;
+    }
 }
 
 void TSignalEstimator::EndBuffer() {
@@ -464,8 +470,8 @@ void TSignalEstimator::EndBuffer() {
     const std::uint32_t Kept = std::min(FCount, Needed);
     FTailStart = FBufferStart + FCount - Kept;
     FTail.resize(Kept);
-    std::memcpy(FTail.data(), FBuffer + 2 * std::size_t(FCount - Kept), 2 * std::size_t(Kept));
-    FBufferStart += FCount;
+    if (Kept > 0)
+        std::memcpy(FTail.data(), FBuffer + 2 * std::size_t(FCount - Kept), 2 * std::size_t(Kept));
     FBuffer = nullptr;
     FCount = 0;
 }

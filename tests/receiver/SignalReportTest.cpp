@@ -161,3 +161,36 @@ TEST(SignalReport, ChangesNoDecision) {
                 EXPECT_FALSE(Delivery.Report.has_value());
         }
 }
+
+// A message of one frame is measured too; reporting stays on when the demodulator is
+// changed, and comes on between buffers for the messages after.
+TEST(SignalReport, KeepsToTheReceiversSettings) {
+    ffsk::TFFSKEncoder Encoder(0.3);
+    for (int Message = 0; Message < 2; ++Message) {
+        Encoder.AddSilence(30000);
+        Encoder.AddPreamble(32);
+        Encoder.AddMessage("LOC>52N");
+        Encoder.AddPreamble(8);
+    }
+    TSamples Samples = Encoder.Samples();
+    Samples.resize(10 * BufferSamples, 0);
+    auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{});
+    std::vector<std::optional<TSignalReport>> Reports;
+    Receiver->OnReceive = [&](TObject *, bool, const TRxString &) {
+        Reports.push_back(Receiver->MessageReport());
+    };
+    for (std::size_t Buffer = 0; Buffer < 10; ++Buffer) {
+        if (Buffer == 5) {
+            Receiver->SetReporting(true);
+            Receiver->SetDemodulator(TDemodulatorKind::Matched);
+        }
+        TFFSKReceiverFeed::Data(*Receiver, Samples.data() + Buffer * BufferSamples,
+                                BufferSamples * 2);
+    }
+    Receiver->Free();
+    ASSERT_EQ(Reports.size(), 2u);
+    EXPECT_FALSE(Reports[0].has_value());
+    ASSERT_TRUE(Reports[1].has_value());
+    EXPECT_NEAR(Reports[1]->LevelDbfs, 20 * std::log10(0.3), 0.1);
+    EXPECT_NEAR(Reports[1]->OffsetHz, 0, 1);
+}
