@@ -19,14 +19,15 @@ public:
     explicit TSignalEstimator(double DecisionDelayBits);
 
     // The buffer about to be decoded, little-endian 16-bit samples as the demodulators
-    // take them; it stays readable until EndBuffer.
-    void BeginBuffer(const std::uint8_t *Bytes, std::uint32_t Count);
+    // take them, and where it starts in the receiver's count of samples; it stays
+    // readable until EndBuffer.
+    void BeginBuffer(const std::uint8_t *Bytes, std::uint32_t Count, std::uint64_t Start);
     // Keeps what the next buffer's frames may still need of this one.
     void EndBuffer();
 
     void BeginMessage();
     // A frame of the message: its 10 bytes, sync word included, completed by the
-    // period that closed just before sample End (counted from the first buffer).
+    // period that closed just before sample End.
     void TakeFrame(std::uint64_t End, const std::string &Bytes);
     // The report of the message's frames taken so far; none when too little of their
     // audio was kept to fit.

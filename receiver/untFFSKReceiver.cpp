@@ -95,7 +95,7 @@ void TFFSKReceiver::RecorderData(TObject *, const void *Buffer, std::uint32_t Bu
     const auto *Bytes = static_cast<const std::uint8_t *>(Buffer);
     const std::uint64_t BufferStart = FSamplePosition;
     if (FEstimator)
-        FEstimator->BeginBuffer(Bytes, SampleCount);
+        FEstimator->BeginBuffer(Bytes, SampleCount, BufferStart);
     if (FMatched)
         TakePeriods(FMatched->Demodulate(Bytes, SampleCount));
     else

@@ -59,7 +59,7 @@ public:
 
     // Measures each delivered message on air (off by default: it then costs nothing).
     // Call it between buffers, as SetDemodulator; a message being received when it is
-    // switched on is delivered without a report.
+    // switched on is measured on its frames from then on.
     void SetReporting(bool Reporting);
     // Asked by an OnReceive handler: the signal report of the message, when reporting
     // is on and its audio could be fitted.
