@@ -622,7 +622,6 @@ void ReportRow(const TReportCondition &Condition, int Messages, TDemodulatorKind
         Clock.Add(Report->ClockPpm - Truth.ClockPpm);
         Confidence.Add(Report->Confidence - 1.0);
         WrongClipping += Report->Clipped != Clipped[*Sent];
-        if (std::abs(SnrError(*Report, Truth.SnrDb)) > 3 || std::abs(Report->ClockPpm - Truth.ClockPpm) > 600) fprintf(stderr, "BAD delivery %zu snr %.1f ppm %.0f [%.8s]\n", Index, Report->SnrDb, Report->ClockPpm, Decoded.Texts[Index].c_str());
     }
     std::printf("| %s | %s | %d of %d | %s | %s | %s | %s | %s | %s | %d |\n",
                 Condition.Name.c_str(),

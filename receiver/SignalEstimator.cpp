@@ -159,7 +159,7 @@ std::vector<TBitWindow> CorrelateBits(const std::vector<float> &Audio, const std
         }
         ++Counts[Bit];
         Previous = Bit;
-        Pattern = Pattern * 2 + Bit;
+        Pattern = (Pattern * 2 + Bit) & 7;
     }
     return Windows;
 }
@@ -419,7 +419,9 @@ void MeasureScatter(const std::vector<TBitWindow> &Windows, const TPhaseFit &Fit
             continue;
         const TComplex Clean = Mean[Window.Pattern];
         Residual += std::norm(Turned[Index] - Clean) / Window.NoiseGain;
-        Closest = std::min(Closest, std::real(Turned[Index] * std::conj(Clean)) / std::norm(Clean));
+        if (std::norm(Clean) > 0)
+            Closest =
+                std::min(Closest, std::real(Turned[Index] * std::conj(Clean)) / std::norm(Clean));
         ++Used;
     }
     // The means and the phase line took up some of the scatter.
@@ -567,5 +569,10 @@ std::optional<TSignalReport> TSignalEstimator::Estimate() const {
     Report.ShiftHz = Tones[1] - Tones[0];
     Report.ClockPpm = (SamplesPerBit / FittedPeriod - 1.0) * 1e6;
     Report.Clipped = FClipped;
+    // Audio without a tone where the bits were (digital silence, say) fits to nothing.
+    for (const double Value : {Report.LevelDbfs, Report.SnrDb, Report.OffsetHz, Report.ShiftHz,
+                               Report.ClockPpm, Report.Confidence})
+        if (!std::isfinite(Value))
+            return std::nullopt;
     return Report;
 }
