@@ -1,7 +1,8 @@
 #!/bin/bash
 # Compares zel-decode's whole-process CPU time (user + system) with multimon-ng's FMSFSK
-# decoder (the same 1 200-baud FFSK) and with only reading the recording in zel-decode's
-# block size, on twenty minutes of continuous traffic; the programs take turns, RUNS
+# decoder (the same 1 200-baud FFSK), with only reading the recording in zel-decode's
+# block size and with zel-decode --json (which adds a signal report to every message),
+# on twenty minutes of continuous traffic; the programs take turns, RUNS
 # rounds, and the medians are compared. Also peak resident memory on that recording and
 # on one a tenth as long (it should not grow with the length), and the decoder core alone.
 # Usage: bench/compare-multimon.sh [BUILD_DIR] [RUNS]   (defaults: build, 7)
@@ -52,6 +53,7 @@ median() { # NAME COLUMN
 
 for ((run = 0; run < RUNS; run++)); do
     measure zel "$BIN/zel-decode" "$WORK/traffic.wav"
+    measure json "$BIN/zel-decode" --json "$WORK/traffic.wav"
     measure multimon multimon-ng -q -c -a FMSFSK -t raw "$WORK/traffic22050.raw"
     measure read "$BIN/zel-bench-read-file" "$WORK/traffic.wav"
     measure stdin sh -c 'exec "$0" - <"$1"' "$BIN/zel-decode" "$WORK/traffic.raw"
@@ -60,15 +62,18 @@ done
 
 ratio() { echo "scale=3; $1 / $2" | bc; }
 zel=$(median zel 1) multimon=$(median multimon 1) read=$(median read 1) stdin=$(median stdin 1)
+json=$(median json 1)
 audio=$(echo "scale=1; $(stat -c %s "$WORK/traffic.raw") / 2 / 48000" | bc)
 echo "audio: ${audio} s, 1400 messages sent, $(wc -l <"$WORK/out.zel") decoded by zel-decode"
 echo "CPU (user+sys), median of $RUNS alternated runs:"
 echo "  zel-decode WAV:            ${zel} s"
 echo "  zel-decode - (raw stdin):  ${stdin} s"
+echo "  zel-decode --json WAV:     ${json} s (with each message's signal report)"
 echo "  multimon-ng FMSFSK 22 kHz: ${multimon} s"
 echo "  reading the WAV (262 KiB): ${read} s"
 echo "ratio zel-decode / multimon-ng: $(ratio "$zel" "$multimon")"
 echo "ratio zel-decode / reading:     $(ratio "$zel" "$read")"
+echo "ratio --json / plain:           $(ratio "$json" "$zel")"
 echo "peak RSS of zel-decode: $(median zel 2) KiB on ${audio} s, $(median short 2) KiB on a tenth of it"
 if [[ -x $BIN/bench_receiver ]]; then
     "$BIN/bench_receiver" --benchmark_filter=DecodeContinuousTraffic 2>/dev/null |

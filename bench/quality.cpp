@@ -5,7 +5,10 @@
 // counts when its text comes out exactly. A radio net of a dozen stations sends 2.5 times
 // MESSAGES, and must deliver them all and nothing else. MINUTES (default 5) of each kind of
 // audio without FFSK must give no message at all. ROWS: only the rows whose condition holds it.
+// bench_quality --report [MESSAGES [ROWS]]: instead, the error of each field of the signal
+// report against what the channel made, per condition and demodulator.
 
+#include "receiver/SignalReport.h"
 #include "receiver/untFFSKReceiver.h"
 #include "recordings/Resampler.h"
 #include "recordings/SampleSource.h"
@@ -19,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -41,7 +45,9 @@ struct TTraffic {
 
 struct TDecoded {
     std::vector<std::string> Texts;
-    std::vector<std::uint64_t> Positions; // the sample count at each delivery
+    std::vector<std::uint64_t> Positions;              // the sample count at each delivery
+    std::vector<std::optional<TSignalReport>> Reports; // when asked for
+    std::vector<bool> Headed;                          // the header was received: the text is whole
     std::uint64_t Bits = 0;
 };
 
@@ -61,14 +67,15 @@ double RandomPhase(std::mt19937 &Random) {
     return std::uniform_real_distribution<double>(0.0, 2.0 * std::numbers::pi)(Random);
 }
 
-TTraffic MakeTraffic(int Messages, const ffsk::TToneKeying &Keying, std::uint32_t Seed) {
+TTraffic MakeTraffic(int Messages, const ffsk::TToneKeying &Keying, std::uint32_t Seed,
+                     double Level = Amplitude) {
     std::mt19937 Random(Seed);
     std::uniform_int_distribution<int> Pause(ffsk::SampleRate * 45 / 100,
                                              ffsk::SampleRate * 7 / 10);
     TTraffic Traffic;
     for (int Index = 0; Index < Messages; ++Index) {
         const std::string Message = RandomMessage(Random);
-        ffsk::TFFSKEncoder Encoder(Amplitude, RandomPhase(Random), Keying);
+        ffsk::TFFSKEncoder Encoder(Level, RandomPhase(Random), Keying);
         Encoder.AddSilence(Pause(Random));
         Encoder.AddPreamble(PreambleBits);
         Encoder.AddMessage(Message);
@@ -81,12 +88,16 @@ TTraffic MakeTraffic(int Messages, const ffsk::TToneKeying &Keying, std::uint32_
     return Traffic;
 }
 
-TDecoded Decode(std::size_t Buffers, const TAudioSource &Source, TDemodulatorKind Kind) {
+TDecoded Decode(std::size_t Buffers, const TAudioSource &Source, TDemodulatorKind Kind,
+                bool Reporting = false) {
     TDecoded Result;
     auto *Receiver = new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Kind);
+    Receiver->SetReporting(Reporting);
     Receiver->OnReceive = [&](TObject *, bool MessIsSMS, const TRxString &Text) {
         Result.Texts.push_back((MessIsSMS ? "SMS>" : "LOC>") + Text);
         Result.Positions.push_back(TFFSKReceiverFeed::SamplePosition(*Receiver));
+        Result.Reports.push_back(Receiver->MessageReport());
+        Result.Headed.push_back(Receiver->MessageHeaded());
     };
     Receiver->OnBitReceive = [&](TObject *, const TRxString &Bits) {
         Result.Bits += Bits.back() != '-';
@@ -105,7 +116,7 @@ TDecoded Decode(std::size_t Buffers, const TAudioSource &Source, TDemodulatorKin
 }
 
 // Samples, then silence for the rest of their last buffer.
-TDecoded Decode(const TSamples &Samples, TDemodulatorKind Kind) {
+TDecoded Decode(const TSamples &Samples, TDemodulatorKind Kind, bool Reporting = false) {
     std::size_t Next = 0;
     return Decode(
         Samples.size() / BufferSamples + 1,
@@ -115,23 +126,31 @@ TDecoded Decode(const TSamples &Samples, TDemodulatorKind Kind) {
             std::fill(Buffer + Count, Buffer + BufferSamples, 0);
             Next += Count;
         },
-        Kind);
+        Kind, Reporting);
 }
 
 // The share of sent messages that come out exactly. A delivery belongs to the last
 // message that ended before it: a message is delivered within 400 ms of its end, and
 // the next one ends later than that.
+// The sent message whose exact text a delivery is, if any.
+std::optional<std::size_t> SentMessage(const TTraffic &Traffic, const TDecoded &Decoded,
+                                       std::size_t Delivery) {
+    const auto After =
+        std::upper_bound(Traffic.Ends.begin(), Traffic.Ends.end(), Decoded.Positions[Delivery]);
+    if (After == Traffic.Ends.begin())
+        return std::nullopt;
+    const auto Sent = std::size_t(After - Traffic.Ends.begin() - 1);
+    if (Traffic.Texts[Sent] != Decoded.Texts[Delivery])
+        return std::nullopt;
+    return Sent;
+}
+
 double SuccessRate(const TTraffic &Traffic, const TSamples &Received, TDemodulatorKind Kind) {
     const TDecoded Decoded = Decode(Received, Kind);
     std::vector<bool> Good(Traffic.Texts.size());
-    for (std::size_t Index = 0; Index < Decoded.Texts.size(); ++Index) {
-        const auto After =
-            std::upper_bound(Traffic.Ends.begin(), Traffic.Ends.end(), Decoded.Positions[Index]);
-        if (After == Traffic.Ends.begin())
-            continue;
-        const auto Sent = std::size_t(After - Traffic.Ends.begin() - 1);
-        Good[Sent] = Good[Sent] || Traffic.Texts[Sent] == Decoded.Texts[Index];
-    }
+    for (std::size_t Index = 0; Index < Decoded.Texts.size(); ++Index)
+        if (const auto Sent = SentMessage(Traffic, Decoded, Index))
+            Good[*Sent] = true;
     return double(std::count(Good.begin(), Good.end(), true)) / double(Good.size());
 }
 
@@ -446,9 +465,196 @@ TChannelSettings AtSnr(double Snr, std::function<void(TChannelSettings &)> Chang
     return Channel;
 }
 
+// The signal report held against what the channel made of the tones.
+struct TReportTruth {
+    double LevelDbfs;
+    std::optional<double> SnrDb; // none without noise: the report should give a lower bound
+    double OffsetHz, ShiftHz, ClockPpm;
+};
+
+// A tone's amplitude, as a fraction of full scale, after the channel's filter (the FM
+// de-emphasis, if any), measured on the second half of a second of it.
+double FilteredAmplitude(double Hz, double Level, bool Deemphasis) {
+    TChannelSettings Filter;
+    Filter.Deemphasis = Deemphasis;
+    TSamples Tone(ffsk::SampleRate);
+    for (std::size_t Index = 0; Index < Tone.size(); ++Index)
+        Tone[Index] = std::int16_t(
+            std::lround(Level * 32767 *
+                        std::sin(2 * std::numbers::pi * Hz * double(Index) / ffsk::SampleRate)));
+    const TSamples Out = PassThroughChannel(Tone, Level, Filter);
+    double Power = 0;
+    for (std::size_t Index = Out.size() / 2; Index < Out.size(); ++Index)
+        Power += double(Out[Index]) * Out[Index];
+    return std::sqrt(2 * Power / double(Out.size() / 2)) / 32768;
+}
+
+TReportTruth TruthOf(const TChannelSettings &Channel, double Level) {
+    const ffsk::TToneKeying Keying = ChannelKeying(Channel);
+    const double Zero = FilteredAmplitude(Keying.ZeroHz, Level, Channel.Deemphasis);
+    const double One = FilteredAmplitude(Keying.OneHz, Level, Channel.Deemphasis) * Keying.OneGain;
+    const double Tone = std::sqrt((Zero * Zero + One * One) / 2);
+    TReportTruth Truth{20 * std::log10(Tone), std::nullopt,
+                       (Keying.ZeroHz - 1200 + Keying.OneHz - 1800) / 2,
+                       Keying.OneHz - Keying.ZeroHz, Channel.ClockPercent * 1e4};
+    if (Channel.SnrDb) // against the tones as they arrive
+        Truth.SnrDb = *Channel.SnrDb + 20 * std::log10(Tone / Level);
+    return Truth;
+}
+
+// Signed errors of one field: their mean, and the one furthest from zero.
+class TErrors {
+public:
+    void Add(double Error) {
+        FSum += Error;
+        ++FCount;
+        if (std::abs(Error) > std::abs(FWorst))
+            FWorst = Error;
+    }
+    std::string Cell(const char *Format) const {
+        char Text[48];
+        std::snprintf(Text, sizeof Text, Format, FCount ? FSum / FCount : 0.0, FWorst);
+        return Text;
+    }
+
+private:
+    double FSum = 0, FWorst = 0;
+    int FCount = 0;
+};
+
+constexpr double SnrCeilingDb = 30;
+
+// A lower bound is wrong by as much as the truth lies under it; without noise a
+// measured SNR is wrong by as much as it lies under the ceiling.
+double SnrError(const TSignalReport &Report, const std::optional<double> &Truth) {
+    if (Report.SnrLowerBound)
+        return Truth ? std::max(0.0, SnrCeilingDb - *Truth) : 0.0;
+    return Truth ? Report.SnrDb - *Truth : std::min(0.0, Report.SnrDb - SnrCeilingDb);
+}
+
+// Whether samples of each message's frames reached full scale.
+std::vector<bool> ClippedMessages(const TTraffic &Traffic, const TSamples &Received,
+                                  const TChannelSettings &Channel) {
+    std::vector<bool> Clipped;
+    const double BitSamples = ChannelKeying(Channel).SamplesPerBit;
+    for (std::size_t Index = 0; Index < Traffic.Texts.size(); ++Index) {
+        const std::size_t End = Traffic.Ends[Index];
+        const auto Frames = double(ffsk::MessageFrames(Traffic.Texts[Index]).size());
+        const auto Start = End - std::size_t(Frames * 80 * BitSamples);
+        Clipped.push_back(std::any_of(
+            Received.begin() + std::ptrdiff_t(Start), Received.begin() + std::ptrdiff_t(End),
+            [](std::int16_t Value) { return Value == INT16_MIN || Value == INT16_MAX; }));
+    }
+    return Clipped;
+}
+
+struct TReportCondition {
+    std::string Name;
+    double Level; // of the tones, a fraction of full scale
+    TChannelSettings Channel;
+};
+
+std::vector<TReportCondition> ReportConditions() {
+    std::vector<TReportCondition> Conditions;
+    const auto Add = [&](std::string Name, double Level,
+                         std::function<void(TChannelSettings &)> Change) {
+        TChannelSettings Channel;
+        Change(Channel);
+        Conditions.push_back({std::move(Name), Level, Channel});
+    };
+    Add("clean", Amplitude, [](auto &) {});
+    for (const double Snr : {6.0, 12.0, 20.0, 30.0}) {
+        const std::string At = " " + std::to_string(int(Snr)) + " dB";
+        Add("white noise" + At, Amplitude, [&](auto &C) { C.SnrDb = Snr; });
+        Add("band-limited noise" + At, Amplitude, [&](auto &C) {
+            C.SnrDb = Snr;
+            C.BandLimitedNoise = true;
+        });
+        Add("FM receiver audio" + At, Amplitude, [&](auto &C) {
+            C.SnrDb = Snr;
+            C.Deemphasis = true;
+        });
+    }
+    Add("-40 dBFS, 20 dB", 0.01, [](auto &C) { C.SnrDb = 20; });
+    Add("-1 dBFS, 20 dB (clips)", 0.89, [](auto &C) { C.SnrDb = 20; });
+    for (const double Offset : {-50.0, 50.0})
+        Add("tones " + std::to_string(int(Offset)) + " Hz, 20 dB", Amplitude, [&](auto &C) {
+            C.SnrDb = 20;
+            C.ToneOffsetHz = Offset;
+        });
+    Add("shift +50 Hz, 20 dB", Amplitude, [](auto &C) {
+        C.SnrDb = 20;
+        C.ShiftHz = 50;
+    });
+    Add("twist +6 dB, 20 dB", Amplitude, [](auto &C) {
+        C.SnrDb = 20;
+        C.TwistDb = 6;
+    });
+    for (const double Clock : {-2.0, -0.5, 0.5, 2.0})
+        Add("clock " + std::to_string(Clock).substr(0, Clock < 0 ? 4 : 3) + " %, 20 dB", Amplitude,
+            [&](auto &C) {
+                C.SnrDb = 20;
+                C.ClockPercent = Clock;
+            });
+    return Conditions;
+}
+
+// One row: the errors of every report on a message delivered exactly, header included.
+void ReportRow(const TReportCondition &Condition, int Messages, TDemodulatorKind Kind) {
+    const TTraffic Traffic =
+        MakeTraffic(Messages, ChannelKeying(Condition.Channel), 13, Condition.Level);
+    const TSamples Received = PassThroughChannel(Traffic.Clean, Condition.Level, Condition.Channel);
+    const TReportTruth Truth = TruthOf(Condition.Channel, Condition.Level);
+    const std::vector<bool> Clipped = ClippedMessages(Traffic, Received, Condition.Channel);
+    const TDecoded Decoded = Decode(Received, Kind, true);
+    TErrors Level, Snr, Offset, Shift, Clock, Confidence;
+    int Reports = 0, WrongClipping = 0;
+    for (std::size_t Index = 0; Index < Decoded.Texts.size(); ++Index) {
+        const auto Sent = SentMessage(Traffic, Decoded, Index);
+        const std::optional<TSignalReport> &Report = Decoded.Reports[Index];
+        if (!Sent || !Report || !Decoded.Headed[Index])
+            continue;
+        ++Reports;
+        Level.Add(Report->LevelDbfs - Truth.LevelDbfs);
+        Snr.Add(SnrError(*Report, Truth.SnrDb));
+        Offset.Add(Report->OffsetHz - Truth.OffsetHz);
+        Shift.Add(Report->ShiftHz - Truth.ShiftHz);
+        Clock.Add(Report->ClockPpm - Truth.ClockPpm);
+        Confidence.Add(Report->Confidence - 1.0);
+        WrongClipping += Report->Clipped != Clipped[*Sent];
+    }
+    std::printf("| %s | %s | %d of %d | %s | %s | %s | %s | %s | %s | %d |\n",
+                Condition.Name.c_str(),
+                Kind == TDemodulatorKind::Crossing ? "zero-crossing" : "matched", Reports, Messages,
+                Level.Cell("%+.2f / %+.2f").c_str(), Snr.Cell("%+.2f / %+.2f").c_str(),
+                Offset.Cell("%+.2f / %+.2f").c_str(), Shift.Cell("%+.2f / %+.2f").c_str(),
+                Clock.Cell("%+.0f / %+.0f").c_str(), Confidence.Cell("%+.2f / %+.2f").c_str(),
+                WrongClipping);
+    std::fflush(stdout);
+}
+
+int ReportMain(int Messages) {
+    std::printf("Signal report errors (reported - true: mean / furthest from 0) over the messages "
+                "of 2-4 frames delivered exactly, of %d sent per row; SNR in 3 kHz, a lower bound "
+                "of %.0f dB counts as right when the truth is above it; confidence as 1 - it\n\n",
+                Messages, SnrCeilingDb);
+    std::printf("| condition | demodulator | reports | level dB | SNR dB | offset Hz | shift Hz | "
+                "clock ppm | confidence | clipped wrong |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const TReportCondition &Condition : ReportConditions())
+        if (Condition.Name.find(RowFilter) != std::string::npos)
+            for (const TDemodulatorKind Kind : Kinds)
+                ReportRow(Condition, Messages, Kind);
+    return 0;
+}
+
 } // namespace
 
 int main(int ArgCount, char **Args) {
+    if (ArgCount > 1 && std::string(Args[1]) == "--report") {
+        RowFilter = ArgCount > 3 ? Args[3] : "";
+        return ReportMain(ArgCount > 2 ? std::max(1, std::atoi(Args[2])) : 240);
+    }
     const int Messages = ArgCount > 1 ? std::atoi(Args[1]) : 240;
     const double Minutes = ArgCount > 2 ? std::atof(Args[2]) : 5.0;
     RowFilter = ArgCount > 3 ? Args[3] : "";

@@ -1,6 +1,7 @@
 #include "output/MessageJson.h"
 
 #include "output/MqttNames.h"
+#include "output/SignalReportFormat.h"
 
 #include <unistd.h>
 
@@ -67,12 +68,16 @@ std::string DefaultStation() {
 }
 
 std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, bool Headed,
-                        const TRxString &Text, const std::string &Station) {
+                        const TRxString &Text, const std::string &Station,
+                        const std::optional<TSignalReport> &Report) {
     std::string Json =
         EventJson(When, MessIsSMS ? "SMS" : "LOC", "text", JsonLatin1String(Text), Station);
-    if (!Headed) // last, before the closing brace
-        Json.insert(Json.size() - 1, ",\"headed\":false");
-    return Json;
+    Json.pop_back(); // the closing brace, for the fields after the others
+    if (!Headed)
+        Json += ",\"headed\":false";
+    if (Report)
+        Json += "," + SignalReportJsonFields(*Report);
+    return Json + "}";
 }
 
 std::string EventJson(const TMessageWhen &When, std::string_view Kind, std::string_view Key,

@@ -6,6 +6,8 @@
 
 #include "receiver/untFFSKReceiver.h"
 
+#include <optional>
+
 #include <string>
 #include <string_view>
 
@@ -17,11 +19,12 @@ struct TMessageWhen {
 };
 
 // {"<when>":...,"kind":"SMS"|"LOC","text":"...","station":"..."}, no station when
-// Station is empty, and "headed":false last for a message that did not begin with its
-// header frame. A normal message's object stays as it always was, for readers that
-// know no "headed".
+// Station is empty, and "headed":false for a message that did not begin with its
+// header frame, then the fields of its signal report, if any. A normal message's
+// object starts as it always did, for readers that know no "headed".
 std::string MessageJson(const TMessageWhen &When, bool MessIsSMS, bool Headed,
-                        const TRxString &Text, const std::string &Station);
+                        const TRxString &Text, const std::string &Station,
+                        const std::optional<TSignalReport> &Report = std::nullopt);
 // {"<when>":...,"kind":"<Kind>","<Key>":<Value>,"station":"..."} for what the receiver
 // reports besides messages; Value is already JSON.
 std::string EventJson(const TMessageWhen &When, std::string_view Kind, std::string_view Key,

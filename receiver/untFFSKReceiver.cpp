@@ -1,5 +1,6 @@
 #include "receiver/untFFSKReceiver.h"
 
+#include "receiver/SignalEstimator.h"
 #include "receiver/untCrossingDemodulator.h"
 #include "receiver/untMatchedDemodulator.h"
 
@@ -12,8 +13,14 @@ constexpr std::uint32_t BytesPerSample = 2;
 constexpr std::uint32_t SamplesPerBuffer = 9600; // 200 ms at 48 000 Hz
 
 constexpr std::uint16_t SyncWord = 0x3B28; // ";("
+constexpr const char *SyncBytes = ";(";
 constexpr std::size_t PayloadBytes = 8;
 constexpr std::size_t HeaderLength = 4;
+// Bit periods from the end of a bit to the close of the period that hands it over: the
+// matched demodulator decides over the bits after it and confirms a run of them
+// (measured on a clean signal: 1 088 samples); the zero-crossing one closes a period a
+// few samples after the bit's end (4).
+constexpr double MatchedDecisionBits = 27.2, CrossingDecisionBits = 0.1;
 // A transmitter stuck on would grow one message without bound: it is delivered,
 // as its time-out would, once it holds this many bytes.
 constexpr std::size_t MaxMessageLength = 65536;
@@ -61,6 +68,16 @@ void TFFSKReceiver::SetDemodulator(TDemodulatorKind Demodulator) {
         FCrossing = std::make_unique<TCrossingDemodulator>();
     FShiftLow = 0;
     FShiftHigh = 0;
+    if (FEstimator)
+        SetReporting(true);
+}
+
+void TFFSKReceiver::SetReporting(bool Reporting) {
+    FEstimator.reset();
+    FMessageReport.reset();
+    if (Reporting)
+        FEstimator = std::make_unique<TSignalEstimator>(FMatched ? MatchedDecisionBits
+                                                                 : CrossingDecisionBits);
 }
 
 TFFSKReceiver::~TFFSKReceiver() {
@@ -77,11 +94,15 @@ void TFFSKReceiver::RecorderData(TObject *, const void *Buffer, std::uint32_t Bu
         Buffer ? std::min(BufferSize / BytesPerSample, SamplesPerBuffer) : 0;
     const auto *Bytes = static_cast<const std::uint8_t *>(Buffer);
     const std::uint64_t BufferStart = FSamplePosition;
+    if (FEstimator)
+        FEstimator->BeginBuffer(Bytes, SampleCount, BufferStart);
     if (FMatched)
         TakePeriods(FMatched->Demodulate(Bytes, SampleCount));
     else
         TakePeriods(FCrossing->Demodulate(Bytes, SampleCount));
     FSamplePosition = BufferStart + SampleCount;
+    if (FEstimator)
+        FEstimator->EndBuffer();
     CountQuietBuffer(SampleCount);
 }
 
@@ -172,6 +193,8 @@ void TFFSKReceiver::TakeSyncedFrame() {
     FShiftLow = 0;
     FShiftHigh = 0;
     TakeFrame();
+    if (FEstimator)
+        FEstimator->TakeFrame(FSamplePosition, SyncBytes + FFrameText);
     FMessagePending = true;
     FQuietSamples = 0;
     if ((FMessIsSMS ? FSMSText : FLOCText).size() >= HeaderLength + MaxMessageLength) {
@@ -185,19 +208,29 @@ void TFFSKReceiver::TakeFrame() {
     if (IsSMSHeader || HasHeader(FFrameText, "LOC>")) {
         if (FMessagePending)
             FlushMessage();
+        BeginMessage();
         (IsSMSHeader ? FSMSText : FLOCText) = FFrameText;
         FMessIsSMS = IsSMSHeader;
         FMessageHeaded = true;
     } else {
-        if (!FMessagePending)
+        if (!FMessagePending) {
+            BeginMessage();
             FMessageHeaded = false;
+        }
         (FMessIsSMS ? FSMSText : FLOCText) += FFrameText;
     }
+}
+
+void TFFSKReceiver::BeginMessage() {
+    if (FEstimator)
+        FEstimator->BeginMessage();
 }
 
 void TFFSKReceiver::FlushMessage() {
     TRxString &Text = FMessIsSMS ? FSMSText : FLOCText;
     Text.erase(0, HeaderLength); // whatever the first 4 characters are
+    if (FEstimator)
+        FMessageReport = FEstimator->Estimate();
     if (OnReceive)
         OnReceive(this, FMessIsSMS, Text);
     Text.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Component.h"
+#include "receiver/SignalReport.h"
 
 #include <cstdint>
 #include <functional>
@@ -12,6 +13,7 @@
 class TLiveAudioRecorder;
 class TCrossingDemodulator;
 class TMatchedDemodulator;
+class TSignalEstimator;
 
 // Received text: bytes as they came, NUL included, never converted.
 using TRxString = std::string;
@@ -55,6 +57,14 @@ public:
     // first four characters, but may well be no message at all.
     bool MessageHeaded() const { return FMessageHeaded; }
 
+    // Measures each delivered message on air (off by default: it then costs nothing).
+    // Call it between buffers, as SetDemodulator; a message being received when it is
+    // switched on is measured on its frames from then on.
+    void SetReporting(bool Reporting);
+    // Asked by an OnReceive handler: the signal report of the message, when reporting
+    // is on and its audio could be fitted.
+    const std::optional<TSignalReport> &MessageReport() const { return FMessageReport; }
+
 protected:
     ~TFFSKReceiver() override;
 
@@ -75,6 +85,7 @@ private:
     bool ShiftBit(int Bit);
     void TakeSyncedFrame();
     void TakeFrame();
+    void BeginMessage();
     void FlushMessage();
     void CountQuietBuffer(std::uint32_t SampleCount);
 
@@ -84,6 +95,9 @@ private:
     // Exactly one of the bit sources is set.
     std::unique_ptr<TCrossingDemodulator> FCrossing;
     std::unique_ptr<TMatchedDemodulator> FMatched;
+    // Set while reporting is on.
+    std::unique_ptr<TSignalEstimator> FEstimator;
+    std::optional<TSignalReport> FMessageReport; // of the message being delivered
     bool FMessagePending = false;
     bool FMessIsSMS = false;
     bool FMessageHeaded = false; // of the message being built

@@ -2,6 +2,7 @@
 
 #include "audio/WaveUtils.h"
 #include "cli/MessageText.h"
+#include "output/SignalReportFormat.h"
 #include "recordings/SampleSource.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ constexpr int MaxTrailingBuffers = 3;
 TReceiverDriver::TReceiverDriver(const TDriverOptions &Options, TLineWriter &Output)
     : FOutput(Output),
       FReceiver(new TFFSKReceiver(nullptr, TFFSKReceiver::TOffline{}, Options.Demodulator)),
-      FTimestamps(Options.Timestamps), FJson(Options.Json),
+      FTimestamps(Options.Timestamps), FJson(Options.Json), FReport(Options.Report),
       FFlushEachMessage(Options.FlushEachMessage), FStation(Options.Station) {
     AttachHandlers(Options);
 }
@@ -34,6 +35,7 @@ TReceiverDriver::~TReceiverDriver() {
 }
 
 void TReceiverDriver::AttachHandlers(const TDriverOptions &Options) {
+    FReceiver->SetReporting(FJson || FReport);
     FReceiver->OnReceive = [this](TObject *, bool MessIsSMS, const TRxString &Text) {
         ReceiverMessage(MessIsSMS, FReceiver->MessageHeaded(), Text);
     };
@@ -59,11 +61,13 @@ void TReceiverDriver::ReceiverMessage(bool MessIsSMS, bool Headed, const TRxStri
     const TMessageWhen When = Offset();
     std::string Line;
     if (FJson) {
-        Line = MessageJson(When, MessIsSMS, Headed, Text, FStation);
+        Line = MessageJson(When, MessIsSMS, Headed, Text, FStation, FReceiver->MessageReport());
     } else {
         if (FTimestamps)
             Line = When.Value + " ";
         Line += MessageLine(MessIsSMS, Headed, Text);
+        if (FReport && FReceiver->MessageReport())
+            Line += '\t' + SignalReportText(*FReceiver->MessageReport()); // never in the text
     }
     // Messages are rare and someone may be watching a live decode for them.
     if (FFlushEachMessage)

@@ -16,7 +16,10 @@ struct TDriverOptions {
     bool Events = false;     // also "level" and "bits" lines
     bool Timestamps = false; // message lines start with their time in the recording
     TDemodulatorKind Demodulator = TDemodulatorKind::Crossing;
-    bool Json = false;   // every line is a JSON object, with the time as "offset"
+    bool Json = false; // every line is a JSON object, with the time as "offset"
+    // Each message's signal report: as fields of its JSON object, or after its plain
+    // line when Report is set.
+    bool Report = false;
     std::string Station; // named in each JSON object, unless empty
     // Each message line is written as soon as it is decoded, for someone watching a
     // decode that waits for its input; otherwise lines are written in blocks.
@@ -49,6 +52,7 @@ private:
     TFFSKReceiver *FReceiver;
     bool FTimestamps;
     bool FJson;
+    bool FReport;
     bool FFlushEachMessage;
     std::string FStation;
     std::array<std::int16_t, SamplesPerBuffer> FBuffer{};

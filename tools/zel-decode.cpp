@@ -36,7 +36,11 @@ constexpr const char *Usage =
     "  --json        print every line as a JSON object: offset (seconds into the recording),\n"
     "                kind ('SMS', 'LOC', 'level' or 'bits'), then text (bytes as Latin-1\n"
     "                characters), percent or trace, and station if one is named; headed:\n"
-    "                false for a message that did not begin with its header\n"
+    "                false for a message that did not begin with its header; then each\n"
+    "                message's signal report: level_dbfs, snr_db, snr_lower_bound,\n"
+    "                offset_hz, shift_hz, clock_ppm, confidence, clipped\n"
+    "  --report      end each message line with a tab and its signal report: level in\n"
+    "                dBFS, SNR in 3 kHz, tone offset in Hz, bit clock error in ppm\n"
     "  --station NAME\n"
     "                name the receiving station in each JSON object (by default none)\n"
     "  --channel N   decode channel N (default 1)\n"
@@ -97,6 +101,8 @@ TDecodeArguments ParseArguments(int ArgCount, char **Args) {
                 Result.Options.Events = true;
             else if (Reader.Flag("--timestamps"))
                 Result.Options.Timestamps = true;
+            else if (Reader.Flag("--report"))
+                Result.Options.Report = true;
             else if (Reader.Flag("--json"))
                 Result.Options.Json = true;
             else if (Reader.Flag("--"))

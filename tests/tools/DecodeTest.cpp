@@ -356,6 +356,38 @@ TEST_F(DecodeTest, JsonGivesEveryByteBackToAJsonReader) {
     }
 }
 
+// What a user sees of a transmitter 25 Hz off at 20 dB: each JSON object carries the
+// report after the fields it always had, as numbers and booleans a JSON reader takes;
+// --report shows the same on the plain line.
+TEST_F(DecodeTest, EachMessageCarriesItsSignalReport) {
+    ASSERT_EQ(RunTool(ZEL_ENCODE, {"-o", Path("off.wav"), "--snr", "20", "--tone-offset", "25",
+                                   "SMS>a report rides along", "LOC>52.1N 4.3E"})
+                  .ExitCode,
+              0);
+    const std::vector<std::string> Lines =
+        SplitLines(Decode({"--json", "--demodulator", "matched", Path("off.wav")}).Output);
+    ASSERT_EQ(Lines.size(), 2u);
+    for (const std::string &Line : Lines) {
+        const QJsonObject Object = ParsedObject(Line);
+        EXPECT_EQ(Object.keys().size(), 11) << Line;
+        EXPECT_TRUE(Line.starts_with("{\"offset\":")) << Line;
+        EXPECT_NEAR(Object["level_dbfs"].toDouble(), -6.0, 0.5);
+        EXPECT_NEAR(Object["snr_db"].toDouble(), 20.0, 1.5);
+        EXPECT_FALSE(Object["snr_lower_bound"].toBool(true));
+        EXPECT_NEAR(Object["offset_hz"].toDouble(), 25.0, 2.0);
+        EXPECT_NEAR(Object["shift_hz"].toDouble(), 600.0, 15.0);
+        EXPECT_NEAR(Object["clock_ppm"].toDouble(), 0.0, 300.0);
+        EXPECT_GT(Object["confidence"].toDouble(), 0.5);
+        EXPECT_FALSE(Object["clipped"].toBool(true));
+    }
+    const std::vector<std::string> Plain =
+        SplitLines(Decode({"--report", "--demodulator", "matched", Path("off.wav")}).Output);
+    ASSERT_EQ(Plain.size(), 2u);
+    EXPECT_TRUE(WholeMatch(Plain[0], "SMS a report rides along\t-6\\.[0-9] dBFS  SNR "
+                                     "(19|20|21) dB  \\+(2[3-7]) Hz  [-+][0-9]+ ppm"))
+        << Plain[0];
+}
+
 // A recording's objects name no station unless --station does: not this computer's,
 // even with a host name that is no UTF-8 text (set in a user namespace of the test's own).
 TEST_F(DecodeTest, JsonNamesNoStationWhateverTheHostName) {
@@ -373,7 +405,7 @@ TEST_F(DecodeTest, JsonNamesNoStationWhateverTheHostName) {
 }
 
 // A frame whose header frame was lost, after a text and before a location: delivered
-// as a text, marked in every form of output.
+// as a text, marked in every form of output; each message's signal report after it.
 TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
     ffsk::TFFSKEncoder Encoder(0.5);
     Encoder.AddPreamble(32);
@@ -385,7 +417,7 @@ TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
     const std::string Samples = RawBytes(Encoder.Samples());
     const auto Json = [](std::string Kind, std::string Text, std::string Headed = "") {
         return R"(\{"offset":[0-9.]+,"kind":")" + Kind + R"(","text":")" + Text +
-               R"(","station":"hill")" + Headed + R"(\})";
+               R"(","station":"hill")" + Headed + R"(,"level_dbfs":[^}]+\})";
     };
     const struct {
         std::vector<std::string> Options;
@@ -393,6 +425,7 @@ TEST_F(DecodeTest, AMessageWithoutItsHeaderIsMarked) {
     } Rows[] = {
         {{}, {"SMS Hi  ", "headerless SMS LESS", "LOC 52N "}},
         {{"--timestamps"}, {"[0-9.]+ SMS Hi  ", "[0-9.]+ headerless SMS LESS", "[0-9.]+ LOC 52N "}},
+        {{"--report"}, {"SMS Hi  \t.+ dBFS  SNR .+", "headerless SMS LESS\t.+", "LOC 52N \t.+"}},
         {{"--json", "--station", "hill"},
          {Json("SMS", "Hi  "), Json("SMS", "LESS", R"(,"headed":false)"), Json("LOC", "52N ")}},
     };

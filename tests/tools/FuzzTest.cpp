@@ -80,7 +80,8 @@ TEST(DecoderFuzz, DamagedRecordingsAreDecodedOrRefused) {
             Scratch.Write(Name, Bytes);
             SCOPED_TRACE(Name);
             ExpectHandled(RunTool(ZEL_DECODE, {Scratch.File(Name).string()}));
-            ExpectHandled(RunTool(ZEL_DECODE, {"-"}, Bytes)); // read as a stream
+            // Read as a stream, and with each message's signal report.
+            ExpectHandled(RunTool(ZEL_DECODE, {"--report", "-"}, Bytes));
             if (HasFatalFailure())
                 return;
         }

@@ -3,6 +3,7 @@
 #include "cli/ToolMain.h"
 #include "output/LineWriter.h"
 #include "output/MqttNames.h"
+#include "output/SignalReportFormat.h"
 #include "platform/SimulatedWaveIn.h"
 #include "recordings/ContainerMagic.h"
 #include "recordings/PlainWav.h"
@@ -89,6 +90,29 @@ TEST(MqttNames, TheClientIdIsStableAndPlain) {
         std::string::npos);
     EXPECT_NE(Id, MqttClientId("hilltop north/\xff", "radio2"));
     EXPECT_NE(Id, MqttClientId("hilltop south", "radio1"));
+}
+
+// The short form and the JSON fields of a report: a lower bound and clipping said in
+// words, values that round to zero without a minus sign.
+TEST(SignalReportFormat, ShowsEveryCaseInWordsAndPlainNumbers) {
+    const struct {
+        TSignalReport Report;
+        const char *Text;
+        const char *Json;
+    } Rows[] = {
+        {{-23.54, 17.2, false, 12.4, 601.3, -350.4, 0.934, false},
+         "-23.5 dBFS  SNR 17 dB  +12 Hz  -350 ppm",
+         R"("level_dbfs":-23.5,"snr_db":17.2,"snr_lower_bound":false,"offset_hz":12.4,)"
+         R"("shift_hz":601.3,"clock_ppm":-350,"confidence":0.93,"clipped":false)"},
+        {{-0.04, 30, true, -0.2, 600, -0.3, 1, true},
+         "0.0 dBFS  SNR >30 dB  +0 Hz  +0 ppm  clipped",
+         R"("level_dbfs":0.0,"snr_db":30.0,"snr_lower_bound":true,"offset_hz":-0.2,)"
+         R"("shift_hz":600.0,"clock_ppm":0,"confidence":1.00,"clipped":true)"},
+    };
+    for (const auto &Row : Rows) {
+        EXPECT_EQ(SignalReportText(Row.Report), Row.Text);
+        EXPECT_EQ(SignalReportJsonFields(Row.Report), Row.Json);
+    }
 }
 
 TEST(FormatSamplePosition, RoundsToTheNearestMillisecond) {
