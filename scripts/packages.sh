@@ -6,7 +6,7 @@ ZEL_RUN_PACKAGES=(
   qt6-base-dev libgl-dev libxcb1-dev
   libasound2-dev libasound2-plugins libpulse-dev
   libsndfile1-dev libsoxr-dev
-  libmosquitto-dev
+  libmosquitto-dev libmicrohttpd-dev
   fonts-dejavu-core
 )
 
@@ -21,6 +21,7 @@ ZEL_TEST_PACKAGES=(
   multimon-ng
   dpkg-dev file fakeroot lintian man-db appstream desktop-file-utils
   mosquitto mosquitto-clients openssl
+  chromium python3-websocket
 )
 
 # Installs whichever of the given packages are missing; does nothing when all are there.

@@ -21,6 +21,9 @@
 #include "service/MessageOutput.h"
 #include "service/MqttPassword.h"
 #include "service/MqttPublisher.h"
+#include "service/RecentMessages.h"
+#include "service/ServiceStatus.h"
+#include "service/WebServer.h"
 
 #include <QCoreApplication>
 
@@ -72,6 +75,13 @@ constexpr const char *Usage =
     "                   takes over an old one); two zel-listen on one host with one\n"
     "                   station need different ones, or they push each other off\n"
     "  --cafile FILE    the certificate authorities for mqtts:// (default: the system's)\n"
+    "  --http [ADDRESS:]PORT\n"
+    "                   serve a web page of the station at http://ADDRESS:PORT/: its\n"
+    "                   input, broker and last location, and its messages, live and\n"
+    "                   searchable (the last 1000), with their JSON under /api/ and\n"
+    "                   metrics at /metrics; ADDRESS is 127.0.0.1 unless given (any\n"
+    "                   other address shows the messages to whoever reaches it); a port\n"
+    "                   that cannot be listened on ends it at the start\n"
     "  --demodulator matched|crossing\n"
     "                   correlate against the tones (the default: it copes with weak,\n"
     "                   noisy and detuned radios), or count zero crossings as the window\n"
@@ -86,7 +96,7 @@ constexpr const char *Usage =
     "  -V, --version    print the version and exit\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
     "it at once); 1 when stdout takes no more and there is no broker; 2 on bad\n"
-    "arguments.\n";
+    "arguments and on what cannot start (a port for --http in use).\n";
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
@@ -107,6 +117,7 @@ struct TListenArguments {
     std::optional<std::string> PasswordFile;
     std::string CaFile;
     std::optional<std::string> ClientId; // none: made from the station and the host name
+    std::optional<THttpAddress> Http;
 };
 
 // MQTT strings (a client id, a topic) are at most this long.
@@ -185,6 +196,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.CaFile = *CaFile;
         else if (auto ClientId = Reader.Value("--client-id"))
             Result.ClientId = *ClientId;
+        else if (auto Http = Reader.Value("--http"))
+            Result.Http = ParseHttpAddress(*Http);
         else
             Reader.RefuseCurrent();
     }
@@ -239,16 +252,30 @@ int ListDevices(platform::IWaveInService &Service) {
     return Inputs.empty() ? 1 : 0;
 }
 
-std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments) {
+std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments,
+                                              TServiceStatus &Status) {
     if (!Arguments.Mqtt)
         return nullptr;
+    Status.UseBroker();
     TMqttSettings Settings;
+    Settings.OnConnection = [&Status](bool Connected) { Status.SetBrokerConnected(Connected); };
     Settings.Url = *Arguments.Mqtt;
     Settings.CaFile = Arguments.CaFile;
     Settings.ClientId =
         Arguments.ClientId.value_or(MqttClientId(Arguments.Station, DefaultStation()));
     Settings.StatusTopic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/status";
     return std::make_unique<TMqttPublisher>(Settings, Report);
+}
+
+std::unique_ptr<TWebServer> StartWebServer(const TListenArguments &Arguments,
+                                           const IMessageHistory &History,
+                                           const TServiceStatus &Status) {
+    if (!Arguments.Http)
+        return nullptr;
+    TWebServerSettings Settings;
+    Settings.Address = *Arguments.Http;
+    Settings.Station = Arguments.Station;
+    return std::make_unique<TWebServer>(Settings, History, Status);
 }
 
 int Listen(int ArgCount, char **Args) {
@@ -263,6 +290,10 @@ int Listen(int ArgCount, char **Args) {
         platform::CreatePreferredWaveInService(platform::TSoundServerLoop::ThisThreadsEventLoop());
     if (Arguments.ListDevices)
         return ListDevices(*SoundInput);
+    // What the web page shows: fed from here and from the broker's thread.
+    TServiceStatus Status;
+    TRecentMessages Recent;
+    const std::unique_ptr<TWebServer> Web = StartWebServer(Arguments, Recent, Status);
     std::optional<TChosenDeviceService> ChosenInput;
     if (Arguments.Device)
         ChosenInput.emplace(*SoundInput, *Arguments.Device);
@@ -283,7 +314,7 @@ int Listen(int ArgCount, char **Args) {
             Running->Stop();
         Application.quit();
     });
-    const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
+    const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments, Status);
     int ExitCode = 0;
     TMessageOutput Output(OutputSettings(Arguments), Publisher.get(), Report, [&] {
         ExitCode = OutputFailureExitCode;
@@ -292,6 +323,16 @@ int Listen(int ArgCount, char **Args) {
     // Everything that takes each message, in this order.
     std::vector<std::function<void(const TListenedMessage &)>> Consumers;
     Consumers.push_back([&](const TListenedMessage &Message) { Output.Deliver(Message); });
+    if (Web) {
+        Status.AddQueue("stdout", [&] { return Output.Waiting(); });
+        if (Publisher)
+            Status.AddQueue("mqtt", [&] { return Publisher->Waiting(); });
+        Consumers.push_back([&](const TListenedMessage &Message) {
+            Status.Count(Message);
+            Recent.Add(Message);
+            Web->MessagesAdded();
+        });
+    }
     {
         TLiveInput Input(
             Arguments.Demodulator,
@@ -309,7 +350,8 @@ int Listen(int ArgCount, char **Args) {
             [&](const std::string &Line) {
                 EndErrorEpisode();
                 Report(Line);
-            });
+            },
+            [&](bool Listening) { Status.SetListening(Listening); });
         Running = &Input;
         Application.exec();
         Running = nullptr;
