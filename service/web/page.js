@@ -13,24 +13,17 @@ let seenId = 0; // the newest message the events brought
 let shownIds = []; // of the listed messages, newest first
 let missed = 0; // live messages not listed while searching
 
-// A piece of text as nodes: C0 controls as their symbols (U+2400...), DEL as U+2421,
-// C1 controls as \xHH, set apart so that they are not read as the characters shown.
+// A piece of text as nodes: control characters (C0, DEL, C1) as \xHH, set apart in
+// colour so that they are not read as those four characters.
 function visibleText(text) {
   const nodes = document.createDocumentFragment();
   let plain = "";
   const flush = () => { if (plain) nodes.append(document.createTextNode(plain)); plain = ""; };
   for (const character of text) {
     const code = character.codePointAt(0);
-    let shown = null;
-    if (code < 0x20) shown = String.fromCodePoint(0x2400 + code);
-    else if (code === 0x7f) shown = "\u2421";
-    else if (code >= 0x80 && code < 0xa0) shown = "\\x" + code.toString(16).toUpperCase();
-    if (shown === null) { plain += character; continue; }
+    if (code >= 0x20 && (code < 0x7f || code >= 0xa0)) { plain += character; continue; }
     flush();
-    const span = document.createElement("span");
-    span.className = "ctl";
-    span.textContent = shown;
-    nodes.append(span);
+    nodes.append(element("span", "ctl", "\\x" + code.toString(16).toUpperCase().padStart(2, "0")));
   }
   flush();
   return nodes;
