@@ -30,7 +30,7 @@ struct TWebServerSettings {
     std::string Station;
     unsigned ConnectionLimit = 64;
     // Event streams leave the rest for the page and the API.
-    std::size_t EventStreamLimit = 48;
+    std::size_t EventStreamLimit = 56;
     // A connection silent this long (a request not finished, or no new one) is closed.
     std::chrono::seconds IdleTimeout{10};
     // The memory of one connection, and so the longest request it takes.
