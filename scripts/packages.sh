@@ -13,7 +13,8 @@ ZEL_RUN_PACKAGES=(
 # What the test suite needs on top: a virtual display, a private sound server,
 # test frameworks, the reference decoder the benchmarks compare against, the tools
 # that make and check the Debian package, its manual pages and its desktop entry, and
-# a private MQTT broker with its clients and a certificate made on the spot.
+# a private MQTT broker with its clients and a certificate made on the spot, and a
+# browser without a display (driven from Python) for the web page.
 ZEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libx11-dev

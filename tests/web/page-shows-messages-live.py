@@ -1,7 +1,8 @@
 r"""The web page as a user sees it in a real browser: messages played into the private
 sound server appear on the open page without a reload, newest first, their text exact
 (bytes 0xA0-0xFF as Latin-1, control characters as \xHH), and hostile text
-stays text: nothing runs, no dialog opens, no element is added, the title stays.
+stays text: nothing runs, no dialog opens, no element is added, the title stays. A
+second zel-listen on the same port is refused at the start.
 
 Usage: page-shows-messages-live.py ZEL-LISTEN ZEL-ENCODE WORK-DIR [SCREENSHOT.png]
 (in the private sound server's environment)."""
@@ -52,6 +53,13 @@ def wait_for_server(url, listener):
     sys.exit("FAILED: the web server did not answer")
 
 
+def refused_second(listen, address):
+    second = subprocess.run([listen, "--http", address], capture_output=True, text=True,
+                            timeout=30)
+    expected = f"zel-listen: --http: cannot listen on {address} (Address already in use)\n"
+    assert (second.returncode, second.stderr) == (2, expected), (second.returncode, second.stderr)
+
+
 def play(encode, work, message):
     sound = os.path.join(work, "message.wav")
     subprocess.run([encode, "--preamble", "600", "--gap", "700", "-o", sound, message], check=True)
@@ -69,12 +77,15 @@ def main():
     os.makedirs(work, exist_ok=True)
     station = f"web{os.getpid()}"
     url = f"http://127.0.0.1:{free_port()}/"
-    with open(os.path.join(work, "stderr"), "w") as errors:
-        listener = subprocess.Popen([listen, "--station", station, "--http", url[7:-1]],
-                                    stdout=subprocess.DEVNULL, stderr=errors)
+    address = url[len("http://"):-1]
+    errors = os.path.join(work, "stderr")
+    with open(errors, "w") as error_file:
+        listener = subprocess.Popen([listen, "--station", station, "--http", address],
+                                    stdout=subprocess.DEVNULL, stderr=error_file)
     browser = None
     try:
         wait_for_server(url, listener)
+        refused_second(listen, address)
         browser = HeadlessBrowser()
         browser.open(url)
         browser.wait_for("document.getElementById('live').textContent === 'connected'")
@@ -100,12 +111,15 @@ def main():
         assert added == 1, f"{added - 1} elements injected"
         if screenshot:
             browser.screenshot(screenshot)
-        print("passed: five messages on the open page, in order, exact, and inert")
     finally:
         if browser:
             browser.close()
         listener.terminate()
         listener.wait(timeout=10)
+    assert listener.returncode == 0, f"zel-listen ended with status {listener.returncode}"
+    with open(errors) as lines:
+        assert lines.read() == "", "zel-listen reported problems"
+    print("passed: five messages on the open page, in order, exact, and inert")
 
 
 main()
