@@ -52,12 +52,32 @@ void AddSafetyHeaders(MHD_Response *Response) {
     MHD_add_response_header(Response, "Cache-Control", "no-store");
 }
 
+int SocketOf(MHD_Connection *Connection) {
+    return MHD_get_connection_info(Connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
+}
+
 } // namespace
 
 struct TWebServer::TCallbacks {
+    static void Connection(void *Self, MHD_Connection *Connection, void **,
+                           MHD_ConnectionNotificationCode Code) {
+        auto &Deadline = static_cast<TWebServer *>(Self)->FDeadline;
+        if (Code == MHD_CONNECTION_NOTIFY_STARTED)
+            Deadline.Await(SocketOf(Connection));
+        else
+            Deadline.Arrived(SocketOf(Connection));
+    }
+
+    // A connection kept open awaits its next request.
+    static void Completed(void *Self, MHD_Connection *Connection, void **,
+                          MHD_RequestTerminationCode) {
+        static_cast<TWebServer *>(Self)->FDeadline.Await(SocketOf(Connection));
+    }
+
     static MHD_Result Answer(void *Self, MHD_Connection *Connection, const char *Url,
                              const char *Method, const char *, const char *, std::size_t *,
                              void **) {
+        static_cast<TWebServer *>(Self)->FDeadline.Arrived(SocketOf(Connection));
         const bool Reading = std::strcmp(Method, MHD_HTTP_METHOD_GET) == 0 ||
                              std::strcmp(Method, MHD_HTTP_METHOD_HEAD) == 0;
         TAnswer Answer = Reading ? static_cast<TWebServer *>(Self)->Route(Connection, Url)
@@ -77,15 +97,17 @@ struct TWebServer::TCallbacks {
 TWebServer::TWebServer(const TWebServerSettings &Settings, const IMessageHistory &History,
                        const TServiceStatus &Status)
     : FSettings(Settings), FHistory(History), FStatus(Status),
-      FStreams(History, Settings.Station, Settings.EventStreamLimit, Settings.Heartbeat) {
+      FStreams(History, Settings.Station, Settings.EventStreamLimit, Settings.Heartbeat),
+      FDeadline(Settings.RequestTime) {
     const int Socket = ListenOn(Settings.Address);
     FPort = ListeningPort(Socket);
-    FDaemon =
-        MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME,
-                         0, nullptr, nullptr, &TCallbacks::Answer, this, MHD_OPTION_LISTEN_SOCKET,
-                         Socket, MHD_OPTION_CONNECTION_LIMIT, Settings.ConnectionLimit,
-                         MHD_OPTION_CONNECTION_TIMEOUT, unsigned(Settings.IdleTimeout.count()),
-                         MHD_OPTION_CONNECTION_MEMORY_LIMIT, Settings.RequestBytes, MHD_OPTION_END);
+    FDaemon = MHD_start_daemon(
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr,
+        nullptr, &TCallbacks::Answer, this, MHD_OPTION_LISTEN_SOCKET, Socket,
+        MHD_OPTION_CONNECTION_LIMIT, Settings.ConnectionLimit, MHD_OPTION_CONNECTION_TIMEOUT,
+        unsigned(Settings.IdleTimeout.count()), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        Settings.RequestBytes, MHD_OPTION_NOTIFY_CONNECTION, &TCallbacks::Connection, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &TCallbacks::Completed, this, MHD_OPTION_END);
     if (!FDaemon) {
         close(Socket);
         FStreams.Stop();

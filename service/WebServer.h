@@ -9,12 +9,13 @@
 //   /metrics       the status as OpenMetrics text
 // Only GET and HEAD are answered (others: 405). The server bounds what clients can
 // take: connections (beyond the limit a new one is closed at once: the library cannot
-// close an older one instead), the bytes of a request, and the time a connection may
-// stay silent. Nothing here ever makes the receiver wait: the receiver's side only
-// calls MessagesAdded.
+// close an older one instead), the bytes of a request, the time a connection may stay
+// silent and the time a request may take to arrive. Nothing here ever makes the receiver wait: the
+// receiver's side only calls MessagesAdded.
 
 #include "service/EventStreams.h"
 #include "service/HttpAddress.h"
+#include "service/RequestDeadline.h"
 #include "service/ServiceStatus.h"
 
 #include <chrono>
@@ -31,8 +32,10 @@ struct TWebServerSettings {
     unsigned ConnectionLimit = 64;
     // Event streams leave the rest for the page and the API.
     std::size_t EventStreamLimit = 56;
-    // A connection silent this long (a request not finished, or no new one) is closed.
+    // A connection silent this long (a request not finished, or no new one) is closed,
+    // and so is one whose request has not arrived whole this long after it was awaited.
     std::chrono::seconds IdleTimeout{10};
+    std::chrono::milliseconds RequestTime{10000};
     // The memory of one connection, and so the longest request it takes.
     std::size_t RequestBytes = 16 * 1024;
     std::chrono::milliseconds Heartbeat{15000};
@@ -69,6 +72,7 @@ private:
     const IMessageHistory &FHistory;
     const TServiceStatus &FStatus;
     TEventStreams FStreams;
+    TRequestDeadline FDeadline;
     int FPort = 0;
     MHD_Daemon *FDaemon = nullptr;
 };
