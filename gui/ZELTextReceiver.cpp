@@ -1,6 +1,7 @@
 // ZEL Text Receiver: shows the text messages, locations, bit trace and input level
 // that arrive as 1 200-baud FFSK tones at the sound input.
 
+#include "cli/DeviceChoice.h"
 #include "cli/ToolArguments.h"
 #include "cli/ToolMain.h"
 #include "gui/DemodulatorSetting.h"
@@ -15,13 +16,14 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
 
 namespace {
 
 constexpr const char *ProgramName = "ZELTextReceiver";
 
 constexpr const char *Usage =
-    "Usage: ZELTextReceiver [--demodulator crossing|matched] [-h | -V]\n"
+    "Usage: ZELTextReceiver [--demodulator crossing|matched] [--device NAME] [-h | -V]\n"
     "Listens to the preferred sound input for 1 200-baud FFSK text messages and shows\n"
     "them in one always-on-top window: text messages in a log, the last location in the\n"
     "top strip, the input level as a bar and the last 40 bit symbols at the bottom.\n"
@@ -30,6 +32,9 @@ constexpr const char *Usage =
     "                 which decode weak, noisy and detuned signals. Without the option,\n"
     "                 the one last chosen under Demodulator in the log's context menu\n"
     "                 (right click); zero crossings until one is chosen\n"
+    "  --device NAME  record from this input instead: its name as zel-listen\n"
+    "                 --list-devices shows it (best), its description, or the start of\n"
+    "                 either that fits one input only; waits while it is away\n"
     "  -h, --help     print this help and exit\n"
     "  -V, --version  print the version and exit\n"
     "Exit status: 2 on bad arguments.\n";
@@ -38,6 +43,7 @@ constexpr const char *Usage =
 // the program hands Qt its name only.
 struct TWindowArguments {
     std::optional<TDemodulatorKind> Demodulator; // for this run only; nothing is saved
+    std::optional<std::string> Device;           // none: the preferred input
     TInformationRequest Asked;
 };
 
@@ -49,6 +55,8 @@ TWindowArguments ParseArguments(int ArgCount, char **Args) {
             continue;
         if (auto Kind = Reader.Value("--demodulator"))
             Result.Demodulator = ParseDemodulator(*Kind);
+        else if (auto Device = Reader.Value("--device"))
+            Result.Device = *Device;
         else
             Reader.RefuseCurrent();
     }
@@ -76,16 +84,25 @@ int main(int argc, char *argv[]) {
         return Status;
     if (const auto Status = Arguments.Asked.Answer(ProgramName, Usage))
         return *Status;
-    if (const std::optional<std::string> Reason = WhyNoDisplay()) {
-        ReportProblem(ProgramName, "cannot open the display: " + *Reason);
-        return 1;
-    }
 
     // Outlives the application, whose windows close the sound input when they go. The
     // sound server's audio wakes this thread only, which runs the event loop.
     const auto SoundInput =
         platform::CreatePreferredWaveInService(platform::TSoundServerLoop::ThisThreadsEventLoop());
-    platform::SetWaveInService(SoundInput.get());
+    // A name that fits no input or several is a bad argument, told before the display
+    // is needed.
+    std::optional<TChosenDeviceService> ChosenInput;
+    if (const int Status = RunTool(ProgramName, [&] {
+            if (Arguments.Device)
+                ChosenInput.emplace(*SoundInput, *Arguments.Device, "zel-listen --list-devices");
+            return 0;
+        }))
+        return Status;
+    platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
+    if (const std::optional<std::string> Reason = WhyNoDisplay()) {
+        ReportProblem(ProgramName, "cannot open the display: " + *Reason);
+        return 1;
+    }
 
     // Qt's own event loop: the GLib one costs more for every recorded buffer.
     qputenv("QT_NO_GLIB", "1");

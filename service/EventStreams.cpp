@@ -105,9 +105,13 @@ void TEventStreams::Fill(TStream &Stream, const TMoment &Now) {
     Query.AfterId = Stream.LastId;
     Query.OldestFirst = true;
     Query.Limit = MessagesPerRead;
-    for (const TListenedMessage &Message : FHistory.Find(Query)) {
-        Stream.Pending += MessageEvent(Message, FStation);
-        Stream.LastId = Message.Id;
+    try {
+        for (const TListenedMessage &Message : FHistory.Find(Query)) {
+            Stream.Pending += MessageEvent(Message, FStation);
+            Stream.LastId = Message.Id;
+        }
+    } catch (const std::exception &) {
+        // The store cannot be read now: the next message or heartbeat tries again.
     }
     if (Stream.Beats != Now.Beats && Stream.Pending.empty())
         Stream.Pending = ":\n\n"; // a comment: the client ignores it, a gone one fails it

@@ -42,9 +42,9 @@ void TServiceStatus::Count(const TListenedMessage &Message) {
         FState.LastLocation = Message;
 }
 
-void TServiceStatus::CountStoreError() {
+void TServiceStatus::WatchStoreErrors(std::function<std::uint64_t()> Errors) {
     std::lock_guard Guard(FLock);
-    ++FState.StoreErrors;
+    FStoreErrors = std::move(Errors);
 }
 
 void TServiceStatus::SetSignal(double LevelDbfs, double SnrDb) {
@@ -60,13 +60,17 @@ void TServiceStatus::AddQueue(std::string Name, std::function<std::size_t()> Len
 
 TStatusSnapshot TServiceStatus::Snapshot() const {
     std::vector<TQueue> Queues;
+    std::function<std::uint64_t()> StoreErrors;
     TStatusSnapshot Result;
     {
         std::lock_guard Guard(FLock);
         Result = FState;
         Queues = FQueues;
+        StoreErrors = FStoreErrors;
     }
     // Outside the lock: a queue takes a lock of its own.
+    if (StoreErrors)
+        Result.StoreErrors = StoreErrors();
     for (const TQueue &Queue : Queues)
         Result.Queues.push_back({Queue.Name, Queue.Length()});
     return Result;

@@ -44,7 +44,8 @@ public:
     void UseBroker();
     void SetBrokerConnected(bool Connected);
     void Count(const TListenedMessage &Message);
-    void CountStoreError();
+    // Errors is asked for at every snapshot, on the reader's thread.
+    void WatchStoreErrors(std::function<std::uint64_t()> Errors);
     void SetSignal(double LevelDbfs, double SnrDb);
     // Length is asked for at every snapshot, on the reader's thread.
     void AddQueue(std::string Name, std::function<std::size_t()> Length);
@@ -60,4 +61,5 @@ private:
     mutable std::mutex FLock; // guards what follows
     TStatusSnapshot FState;
     std::vector<TQueue> FQueues;
+    std::function<std::uint64_t()> FStoreErrors;
 };

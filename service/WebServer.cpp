@@ -80,9 +80,15 @@ struct TWebServer::TCallbacks {
         static_cast<TWebServer *>(Self)->FDeadline.Arrived(SocketOf(Connection));
         const bool Reading = std::strcmp(Method, MHD_HTTP_METHOD_GET) == 0 ||
                              std::strcmp(Method, MHD_HTTP_METHOD_HEAD) == 0;
-        TAnswer Answer = Reading ? static_cast<TWebServer *>(Self)->Route(Connection, Url)
-                                 : TAnswer{MHD_HTTP_METHOD_NOT_ALLOWED,
-                                           Problem("the server only reads: GET or HEAD")};
+        TAnswer Answer{MHD_HTTP_METHOD_NOT_ALLOWED, nullptr};
+        try {
+            Answer = Reading ? static_cast<TWebServer *>(Self)->Route(Connection, Url)
+                             : TAnswer{MHD_HTTP_METHOD_NOT_ALLOWED,
+                                       Problem("the server only reads: GET or HEAD")};
+        } catch (const std::exception &Error) { // the store cannot be read
+            Answer = {MHD_HTTP_SERVICE_UNAVAILABLE,
+                      Problem(std::string("cannot read the messages: ") + Error.what())};
+        }
         if (!Answer.Response)
             return MHD_NO; // out of memory: the connection closes
         if (!Reading)

@@ -20,6 +20,7 @@ grep -qx 'Exec=ZELTextReceiver --demodulator matched' "$entry" ||
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] || { echo "missing icon: $icon"; exit 1; }
 unit=$prefix/lib/systemd/user/zel-listen.service
-grep -qx "ExecStart=$prefix/bin/zel-listen \$ZEL_LISTEN_OPTIONS" "$unit" &&
+grep -qx "ExecStart=$prefix/bin/zel-listen --store %S/zel-listen/messages.db \$ZEL_LISTEN_OPTIONS" "$unit" &&
+    grep -qx 'StateDirectory=zel-listen' "$unit" &&
     grep -qx 'Restart=on-failure' "$unit" && grep -qx 'RestartPreventExitStatus=2' "$unit" || { echo "missing or wrong service unit"; exit 1; }
 echo "installed: programs, desktop entry, icon and service unit"

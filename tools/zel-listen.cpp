@@ -1,7 +1,9 @@
 // zel-listen: the receiver as a service. Listens to the sound input exactly as the
 // window does and writes each message as it is delivered: a timestamped line or a
-// JSON object on stdout, and JSON to an MQTT broker.
+// JSON object on stdout, and JSON to an MQTT broker; with a store, each message is
+// committed to it before anything shows it.
 
+#include "cli/DeviceChoice.h"
 #include "cli/MessageText.h"
 #include "cli/OptionFile.h"
 #include "cli/ToolArguments.h"
@@ -15,7 +17,6 @@
 #include "platform/ShortTurns.h"
 #include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
-#include "service/DeviceChoice.h"
 #include "service/ListenedMessage.h"
 #include "service/LiveInput.h"
 #include "service/MessageOutput.h"
@@ -23,6 +24,8 @@
 #include "service/MqttPublisher.h"
 #include "service/RecentMessages.h"
 #include "service/ServiceStatus.h"
+#include "service/StoreStage.h"
+#include "service/StoredHistory.h"
 #include "service/WebServer.h"
 
 #include <QCoreApplication>
@@ -75,13 +78,20 @@ constexpr const char *Usage =
     "                   takes over an old one); two zel-listen on one host with one\n"
     "                   station need different ones, or they push each other off\n"
     "  --cafile FILE    the certificate authorities for mqtts:// (default: the system's)\n"
+    "  --store FILE     keep every message in FILE, an SQLite database (created when\n"
+    "                   missing): each is stored and synced before it is written or\n"
+    "                   published, so that none shown is lost to a crash; a store\n"
+    "                   that cannot be written is reported, and messages go on and\n"
+    "                   are stored when it can\n"
+    "  --keep-days N    delete stored messages older than N days, once an hour\n"
+    "                   (default: keep all)\n"
     "  --http [ADDRESS:]PORT\n"
     "                   serve a web page of the station at http://ADDRESS:PORT/: its\n"
     "                   input, broker and last location, and its messages, live and\n"
-    "                   searchable (the last 1000), with their JSON under /api/ and\n"
-    "                   metrics at /metrics; ADDRESS is 127.0.0.1 unless given (any\n"
-    "                   other address shows the messages to whoever reaches it); a port\n"
-    "                   that cannot be listened on ends it at the start\n"
+    "                   searchable (the last 1000, or the store), with their JSON under\n"
+    "                   /api/ and metrics at /metrics; ADDRESS is 127.0.0.1 unless given\n"
+    "                   (any other address shows the messages to whoever reaches it); a\n"
+    "                   port that cannot be listened on ends it at the start\n"
     "  --demodulator matched|crossing\n"
     "                   correlate against the tones (the default: it copes with weak,\n"
     "                   noisy and detuned radios), or count zero crossings as the window\n"
@@ -103,6 +113,7 @@ constexpr auto MqttFlushTime = 5s;
 // About as many lines as the pipe to a reader holds by itself.
 constexpr long long DefaultBacklog = 1000;
 constexpr long long MaxBacklog = 1000000;
+constexpr long long MaxKeepDays = 100000;
 
 struct TListenArguments {
     bool Json = false;
@@ -117,6 +128,8 @@ struct TListenArguments {
     std::optional<std::string> PasswordFile;
     std::string CaFile;
     std::optional<std::string> ClientId; // none: made from the station and the host name
+    std::optional<std::string> Store;
+    std::optional<long long> KeepDays; // none: everything is kept
     std::optional<THttpAddress> Http;
 };
 
@@ -150,6 +163,8 @@ void CheckCombination(const TListenArguments &Arguments) {
         throw EToolError("--client-id needs --mqtt");
     if (Arguments.PasswordFile && !Arguments.Mqtt)
         throw EToolError("--mqtt-password-file needs --mqtt");
+    if (Arguments.KeepDays && !Arguments.Store)
+        throw EToolError("--keep-days needs --store");
     if (Arguments.Quiet && !Arguments.Mqtt)
         throw EToolError("--quiet without --mqtt leaves nothing to write");
     if (Arguments.Mqtt &&
@@ -196,6 +211,10 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.CaFile = *CaFile;
         else if (auto ClientId = Reader.Value("--client-id"))
             Result.ClientId = *ClientId;
+        else if (auto Store = Reader.Value("--store"))
+            Result.Store = *Store;
+        else if (auto Days = Reader.Value("--keep-days"))
+            Result.KeepDays = ParseInteger("--keep-days", *Days, 1, MaxKeepDays);
         else if (auto Http = Reader.Value("--http"))
             Result.Http = ParseHttpAddress(*Http);
         else
@@ -267,6 +286,24 @@ std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments,
     return std::make_unique<TMqttPublisher>(Settings, Report);
 }
 
+// Refuses a file that is not a store of ours, or cannot be opened, before listening.
+std::unique_ptr<TStoreStage> OpenStore(const TListenArguments &Arguments,
+                                       TStoreStage::THandOn HandOn) {
+    if (!Arguments.Store)
+        return nullptr;
+    TStoreSettings Settings;
+    Settings.Path = *Arguments.Store;
+    Settings.Origin = {Arguments.Station,
+                       Arguments.Demodulator == TDemodulatorKind::Matched ? "matched" : "crossing"};
+    if (Arguments.KeepDays)
+        Settings.Keep = std::chrono::hours(24 * *Arguments.KeepDays);
+    try {
+        return std::make_unique<TStoreStage>(Settings, std::move(HandOn), Report);
+    } catch (const ESqliteError &Error) {
+        throw EToolError("cannot open the store " + Settings.Path + ": " + Error.what());
+    }
+}
+
 std::unique_ptr<TWebServer> StartWebServer(const TListenArguments &Arguments,
                                            const IMessageHistory &History,
                                            const TServiceStatus &Status) {
@@ -290,13 +327,9 @@ int Listen(int ArgCount, char **Args) {
         platform::CreatePreferredWaveInService(platform::TSoundServerLoop::ThisThreadsEventLoop());
     if (Arguments.ListDevices)
         return ListDevices(*SoundInput);
-    // What the web page shows: fed from here and from the broker's thread.
-    TServiceStatus Status;
-    TRecentMessages Recent;
-    const std::unique_ptr<TWebServer> Web = StartWebServer(Arguments, Recent, Status);
     std::optional<TChosenDeviceService> ChosenInput;
     if (Arguments.Device)
-        ChosenInput.emplace(*SoundInput, *Arguments.Device);
+        ChosenInput.emplace(*SoundInput, *Arguments.Device, "--list-devices");
     platform::SetWaveInService(ChosenInput ? &*ChosenInput : SoundInput.get());
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -314,22 +347,42 @@ int Listen(int ArgCount, char **Args) {
             Running->Stop();
         Application.quit();
     });
+    // What the web page shows: fed from here and from the broker's and the store's threads.
+    TServiceStatus Status;
+    // Everything that takes each message, in this order. With a store, they are called
+    // on its thread after the commit; a file that is not ours is refused before the
+    // broker hears of us.
+    std::vector<std::function<void(const TListenedMessage &)>> Consumers;
+    const auto HandOn = [&](const TListenedMessage &Message) {
+        for (const auto &Consumer : Consumers)
+            Consumer(Message);
+    };
+    const std::unique_ptr<TStoreStage> Store = OpenStore(Arguments, HandOn);
+    // The web page searches the store, or else the last messages kept in memory.
+    TRecentMessages Recent;
+    const std::unique_ptr<IMessageHistory> Stored =
+        Store ? std::make_unique<TStoredHistory>(*Arguments.Store) : nullptr;
+    const std::unique_ptr<TWebServer> Web =
+        StartWebServer(Arguments, Stored ? *Stored : Recent, Status);
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments, Status);
     int ExitCode = 0;
     TMessageOutput Output(OutputSettings(Arguments), Publisher.get(), Report, [&] {
         ExitCode = OutputFailureExitCode;
         Application.quit();
     });
-    // Everything that takes each message, in this order.
-    std::vector<std::function<void(const TListenedMessage &)>> Consumers;
     Consumers.push_back([&](const TListenedMessage &Message) { Output.Deliver(Message); });
     if (Web) {
         Status.AddQueue("stdout", [&] { return Output.Waiting(); });
         if (Publisher)
             Status.AddQueue("mqtt", [&] { return Publisher->Waiting(); });
+        if (Store) {
+            Status.AddQueue("store", [&] { return Store->Waiting(); });
+            Status.WatchStoreErrors([&] { return Store->Errors(); });
+        }
         Consumers.push_back([&](const TListenedMessage &Message) {
             Status.Count(Message);
-            Recent.Add(Message);
+            if (!Store)
+                Recent.Add(Message);
             Web->MessagesAdded();
         });
     }
@@ -344,8 +397,10 @@ int Listen(int ArgCount, char **Args) {
                 Message.IsSMS = MessIsSMS;
                 Message.Headed = Receiver.MessageHeaded();
                 Message.Text = Text;
-                for (const auto &Consumer : Consumers)
-                    Consumer(Message);
+                if (Store)
+                    Store->Push(std::move(Message));
+                else
+                    HandOn(Message);
             },
             [&](const std::string &Line) {
                 EndErrorEpisode();
@@ -356,6 +411,8 @@ int Listen(int ArgCount, char **Args) {
         Application.exec();
         Running = nullptr;
     }
+    if (Store)
+        Store->Finish();
     Output.Finish();
     if (Publisher && !Publisher->Close(MqttFlushTime))
         Report("the MQTT broker did not take every message in time; the rest are lost");

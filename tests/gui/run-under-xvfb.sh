@@ -16,7 +16,8 @@
 # is awaited (to answer a message box, say), with DISPLAY set and ZEL_PROGRAM_PID holding
 # the program's process id; the test fails when it fails. ZEL_XVFB_ENDS_BEFORE_WINDOW set:
 # that command ends the program, which must then end well without showing its window.
-# ZEL_XVFB_EXIT_CODES, the exit codes of a good end (default: 0).
+# ZEL_XVFB_EXIT_CODES, the exit codes of a good end (default: 0). ZEL_XVFB_ARGUMENTS, the
+# program's arguments, split at spaces (default: none).
 set -euo pipefail
 
 program=$(realpath "$1")
@@ -87,7 +88,8 @@ start_display
 export DISPLAY
 export QT_QPA_PLATFORM=xcb
 
-"$program" >"$out/stdout.txt" 2>"$out/stderr.txt" &
+read -ra arguments <<<"${ZEL_XVFB_ARGUMENTS:-}"
+"$program" "${arguments[@]}" >"$out/stdout.txt" 2>"$out/stderr.txt" &
 program_pid=$!
 
 # Waits for the program to end; it must end with a good exit code and print nothing.

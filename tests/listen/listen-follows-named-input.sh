@@ -7,6 +7,8 @@
 # device number, one line says so and its messages arrive again. The volume control
 # tells the service from the window.
 #
+# An input named before it is there is waited for.
+#
 # Usage: listen-follows-named-input.sh ZEL-LISTEN ZEL-ENCODE WORK-DIR
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
@@ -16,21 +18,26 @@ rm -rf "$work" && mkdir -p "$work"
 own_sound_server start # where inputs are plugged and unplugged
 
 plug() { pactl load-module module-null-sink sink_name="$1" sink_properties=device.description=Radio-Adapter; }
-radio=$(plug radio)
 plug spare >/dev/null
 for text in ON NOT_ON BACK_ON; do "$encode" --preamble 600 -o "$work/$text.wav" "SMS>$text THE RADIO"; done
 recording() { [ -n "$(pactl list short source-outputs)" ]; }
+
+# The radio's sound card comes up after the service: it is waited for, not refused.
+: >"$work/stderr"
+"$listen" --device radio.monitor >"$work/stdout" 2>"$work/stderr" &
+listener=$!
+wait_until "the wait" at_least "$work/stderr" 1 "^zel-listen: no sound input (No sound input named 'radio.monitor' was found.); waiting for one$"
+radio=$(plug radio)
+wait_until "the input found" at_least "$work/stderr" 1 "^zel-listen: sound input found; listening$"
 
 "$listen" --list-devices >"$work/list"
 grep -qx $'radio.monitor\tMonitor of Radio-Adapter' "$work/list" || fail "listed: $(cat "$work/list")"
 grep -qx $'spare.monitor\tMonitor of Radio-Adapter' "$work/list" || fail "listed: $(cat "$work/list")"
 code=0
 "$listen" --device "Monitor of Radio-Adapter" 2>"$work/ambiguous" || code=$?
-[ $code -eq 2 ] && grep -q "^zel-listen: .*radio.monitor, spare.monitor" "$work/ambiguous" ||
+[ $code -eq 2 ] && grep -Eq "^zel-listen: .*(radio|spare).monitor, (radio|spare).monitor$" "$work/ambiguous" ||
   fail "ambiguous name: status $code, $(cat "$work/ambiguous")"
 
-"$listen" --device radio.monitor >"$work/stdout" 2>"$work/stderr" &
-listener=$!
 wait_until "the recording" recording
 pactl list source-outputs | grep -q 'application.name = "ZEL Text Receiver (service)"' ||
   fail "the volume control's name: $(pactl list source-outputs)"
@@ -49,5 +56,5 @@ wait_until "the message after the return" at_least "$work/stdout" 1 " SMS BACK_O
 
 kill -TERM $listener
 [ "$(lines_in "$work/stdout")" -eq 2 ] || fail "stdout: $(cat "$work/stdout")"
-[ "$(lines_in "$work/stderr")" -eq 2 ] || fail "stderr: $(cat "$work/stderr")"
+[ "$(lines_in "$work/stderr")" -eq 4 ] || fail "stderr: $(cat "$work/stderr")"
 echo "passed: kept to the named input as it went and came back"

@@ -1,3 +1,4 @@
+#include "cli/DeviceChoice.h"
 #include "cli/MessageText.h"
 #include "cli/ToolMain.h"
 #include "output/LineWriter.h"
@@ -7,7 +8,6 @@
 #include "recordings/PlainWav.h"
 #include "recordings/ReceiverDriver.h"
 #include "recordings/SampleSource.h"
-#include "service/DeviceChoice.h"
 #include "service/MqttUrl.h"
 #include "service/OutputQueue.h"
 
@@ -315,7 +315,7 @@ TEST(DeviceChoice, TheNameIsLookedUpAtEveryOpen) {
     const WAVEFORMATEX Format{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
     for (const auto &Case : Cases) {
         Offer(Case.Steps.front().Offered);
-        TChosenDeviceService Chosen(Base, Case.Given);
+        TChosenDeviceService Chosen(Base, Case.Given, "--list-devices");
         for (const TStep &Step : Case.Steps) {
             SCOPED_TRACE(Case.Given + " among " + std::to_string(Step.Offered.size()));
             Offer(Step.Offered);

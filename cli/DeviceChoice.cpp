@@ -1,4 +1,4 @@
-#include "service/DeviceChoice.h"
+#include "cli/DeviceChoice.h"
 
 #include "cli/SilencedOutput.h"
 #include "cli/ToolMain.h"
@@ -53,19 +53,18 @@ std::vector<TInputName> OfferedInputs(platform::IWaveInService &Service) {
     return Service.Inputs();
 }
 
-TChosenDeviceService::TChosenDeviceService(platform::IWaveInService &Base, std::string Name)
+TChosenDeviceService::TChosenDeviceService(platform::IWaveInService &Base, std::string Name,
+                                           const std::string &Listing)
     : FBase(Base), FName(std::move(Name)),
       FMissingText("No sound input named '" + FName + "' was found."),
       FAmbiguousText("More than one sound input is named '" + FName + "'.") {
     if (FName.empty())
-        throw EToolError("--device needs the name of a sound input (see --list-devices)");
+        throw EToolError("--device needs the name of a sound input (see " + Listing + ")");
     const std::vector<TInputName> Offered = OfferedInputs(Base);
     const std::vector<TInputName> Found = MatchingInputs(Offered, FName);
     if (Found.size() > 1)
         throw EToolError("more than one sound input is named '" + FName +
                          "': give one of these names instead: " + LastingNames(Found));
-    if (!Offered.empty() && Found.empty())
-        throw EToolError("no sound input named '" + FName + "' (see --list-devices)");
 }
 
 // Not silenced, unlike the listing: while the program runs, another thread may be

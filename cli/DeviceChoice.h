@@ -29,10 +29,12 @@ std::vector<platform::TInputName> MatchingInputs(const std::vector<platform::TIn
 
 class TChosenDeviceService final : public platform::IWaveInService {
 public:
-    // EToolError when Name is empty, when it stands for more than one input now (the
-    // message lists them), or when Base offers inputs and none of them is Name (a
-    // typo, most likely); with no input offered yet it is waited for.
-    TChosenDeviceService(platform::IWaveInService &Base, std::string Name);
+    // EToolError when Name is empty or stands for more than one input now (the message
+    // lists them). An input that is not there is waited for, as one unplugged while
+    // recording is: a radio's sound card may come up after the program. Listing is the
+    // command line that lists the names, for the messages.
+    TChosenDeviceService(platform::IWaveInService &Base, std::string Name,
+                         const std::string &Listing);
 
     UINT GetNumDevs() override;
     MMRESULT GetDevCaps(UINT_PTR DeviceID, WAVEINCAPSA *Caps, UINT CapsSize) override;

@@ -1,0 +1,175 @@
+#include "service/MessageStore.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+// Readers wait no longer than this for a writer that holds the file; so does the
+// writer for a reader that checkpoints.
+constexpr int BusyMilliseconds = 500;
+
+const char *const Schema = R"(
+CREATE TABLE messages (
+    id          INTEGER PRIMARY KEY,
+    time        INTEGER NOT NULL,  -- received, UTC nanoseconds since 1970
+    kind        TEXT NOT NULL,     -- 'SMS' or 'LOC'
+    text        BLOB NOT NULL,     -- the bytes received
+    headed      INTEGER NOT NULL,  -- 0: its header frame was not received
+    station     TEXT NOT NULL,
+    demodulator TEXT NOT NULL,     -- 'matched' or 'crossing'
+    level_dbfs  REAL,              -- the signal report; NULL where not measured
+    snr_db      REAL,
+    offset_hz   REAL,
+    shift_hz    REAL,
+    clock_ppm   REAL,
+    confidence  REAL,
+    clipped     INTEGER
+);
+CREATE INDEX messages_by_time ON messages(time);
+CREATE INDEX messages_by_kind ON messages(kind);
+CREATE VIRTUAL TABLE message_search USING fts5(text, tokenize = 'trigram case_sensitive 1');
+)";
+
+const char *const InsertMessageSql =
+    "INSERT INTO messages (id, time, kind, text, headed, station, demodulator, level_dbfs, "
+    "snr_db, offset_hz, shift_hz, clock_ppm, confidence, clipped) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)";
+constexpr int FirstReportParameter = 8;
+constexpr int ReportParameters = 7;
+
+// The signal report's columns, level_dbfs to clipped, from parameter First on.
+void BindSignalReport(TSqliteStatement &Statement, int First, const TListenedMessage &) {
+    for (int Parameter = First; Parameter < First + ReportParameters; ++Parameter)
+        Statement.BindNull(Parameter);
+}
+
+void CheckIdentity(TSqliteDatabase &Database, const std::string &Path) {
+    const std::int64_t Application = Database.Number("PRAGMA application_id");
+    const std::int64_t Version = Database.Number("PRAGMA user_version");
+    const bool Empty = Database.Number("SELECT count(*) FROM sqlite_schema") == 0;
+    if (Application == 0 && Version == 0 && Empty) {
+        Database.Execute("BEGIN IMMEDIATE");
+        Database.Execute(Schema);
+        Database.Execute("PRAGMA application_id = " + std::to_string(StoreApplicationId));
+        Database.Execute("PRAGMA user_version = " + std::to_string(StoreSchemaVersion));
+        Database.Execute("COMMIT");
+        return;
+    }
+    if (Application != StoreApplicationId)
+        throw EForeignStore(Path + " is another program's database, not a message store");
+    if (Version > StoreSchemaVersion)
+        throw EForeignStore(Path + " was written by a newer zel-listen (schema version " +
+                            std::to_string(Version) + ")");
+}
+
+std::unique_ptr<TSqliteDatabase> OpenChecked(const std::string &Path) {
+    auto Database =
+        std::make_unique<TSqliteDatabase>(Path, TSqliteDatabase::TAccess::ReadWriteCreate);
+    Database->Execute("PRAGMA busy_timeout = " + std::to_string(BusyMilliseconds));
+    try {
+        CheckIdentity(*Database, Path);
+    } catch (const ESqliteError &Error) {
+        if (Error.Code() == SQLITE_NOTADB)
+            throw EForeignStore(Path + " is not an SQLite database");
+        throw;
+    }
+    // Every commit reaches the disk before it returns; readers never hold up the writer.
+    Database->Execute("PRAGMA journal_mode = WAL");
+    Database->Execute("PRAGMA synchronous = FULL");
+    return Database;
+}
+
+void AppendUtf8(std::string &Text, unsigned Character) {
+    if (Character < 0x80) {
+        Text += char(Character);
+    } else if (Character < 0x800) {
+        Text += char(0xC0 | Character >> 6);
+        Text += char(0x80 | (Character & 0x3F));
+    } else {
+        Text += char(0xE0 | Character >> 12);
+        Text += char(0x80 | (Character >> 6 & 0x3F));
+        Text += char(0x80 | (Character & 0x3F));
+    }
+}
+
+} // namespace
+
+TMessageStore::TMessageStore(const std::string &Path, TStoreOrigin Origin)
+    : FOrigin(std::move(Origin)), FDatabase(OpenChecked(Path)),
+      FInsertMessage(FDatabase->Prepare(InsertMessageSql)),
+      FInsertSearchText(
+          FDatabase->Prepare("INSERT INTO message_search (rowid, text) VALUES (?, ?)")) {}
+
+std::int64_t TMessageStore::LastId() {
+    return FDatabase->Number("SELECT max(id) FROM messages");
+}
+
+void TMessageStore::Store(const std::vector<TListenedMessage> &Messages) {
+    FDatabase->Execute("BEGIN IMMEDIATE");
+    try {
+        for (const TListenedMessage &Message : Messages)
+            Insert(Message);
+        FDatabase->Execute("COMMIT");
+    } catch (const ESqliteError &) {
+        FDatabase->RollBack();
+        throw;
+    }
+}
+
+void TMessageStore::Insert(const TListenedMessage &Message) {
+    FInsertMessage.Bind(1, Message.Id);
+    FInsertMessage.Bind(2, StoreTime(Message.Time));
+    FInsertMessage.Bind(3, std::string(Message.IsSMS ? "SMS" : "LOC"));
+    FInsertMessage.BindBytes(4, Message.Text);
+    FInsertMessage.Bind(5, std::int64_t(Message.Headed));
+    FInsertMessage.Bind(6, FOrigin.Station);
+    FInsertMessage.Bind(7, FOrigin.Demodulator);
+    BindSignalReport(FInsertMessage, FirstReportParameter, Message);
+    FInsertMessage.Step();
+    FInsertSearchText.Bind(1, Message.Id);
+    FInsertSearchText.Bind(2, SearchableText(Message.Text));
+    FInsertSearchText.Step();
+}
+
+std::size_t TMessageStore::DeleteBefore(std::chrono::system_clock::time_point Time,
+                                        std::size_t Most) {
+    // Both statements pick the same rows: the second runs on what the first saw.
+    const std::string Chosen = "(SELECT id FROM messages WHERE time < " +
+                               std::to_string(StoreTime(Time)) + " LIMIT " + std::to_string(Most) +
+                               ")";
+    FDatabase->Execute("BEGIN IMMEDIATE");
+    try {
+        FDatabase->Execute("DELETE FROM message_search WHERE rowid IN " + Chosen);
+        FDatabase->Execute("DELETE FROM messages WHERE id IN " + Chosen);
+        const std::size_t Deleted = FDatabase->Changes();
+        FDatabase->Execute("COMMIT");
+        return Deleted;
+    } catch (const ESqliteError &) {
+        FDatabase->RollBack();
+        throw;
+    }
+}
+
+std::unique_ptr<TSqliteDatabase> OpenStoreForReading(const std::string &Path) {
+    auto Database = std::make_unique<TSqliteDatabase>(Path, TSqliteDatabase::TAccess::ReadOnly);
+    Database->Execute("PRAGMA busy_timeout = " + std::to_string(BusyMilliseconds));
+    return Database;
+}
+
+std::string SearchableText(const std::string &Bytes) {
+    std::string Text;
+    Text.reserve(Bytes.size() * 2);
+    for (const unsigned char Byte : Bytes)
+        AppendUtf8(Text, Byte == 0 ? 0x2400 : Byte);
+    return Text;
+}
+
+std::int64_t StoreTime(std::chrono::system_clock::time_point Time) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Time.time_since_epoch()).count();
+}
+
+std::chrono::system_clock::time_point StoredTime(std::int64_t Nanoseconds) {
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::nanoseconds(Nanoseconds)));
+}
