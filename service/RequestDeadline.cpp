@@ -39,8 +39,10 @@ void TRequestDeadline::Watch() {
         const auto Next = std::min_element(
             FAwaited.begin(), FAwaited.end(),
             [](const auto &First, const auto &Second) { return First.second < Second.second; });
-        if (Next->second > TClock::now()) {
-            FChanged.wait_until(Lock, Next->second);
+        // A copy: the entry may go while the lock is released.
+        const TClock::time_point Due = Next->second;
+        if (Due > TClock::now()) {
+            FChanged.wait_until(Lock, Due);
             continue;
         }
         shutdown(Next->first, SHUT_RDWR);
