@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-[[noreturn]] void RefuseFile(const char *Option, const std::string &Path, int Error) {
-    throw EToolError(std::string("cannot read ") + Option + " '" + EscapeBytes(Path) +
+[[noreturn]] void RefuseFile(const char *Option, const std::string &Path, int Error,
+                             const char *Verb = "read") {
+    throw EToolError(std::string("cannot ") + Verb + " " + Option + " '" + EscapeBytes(Path) +
                      "': " + std::strerror(Error));
 }
 
@@ -36,4 +39,15 @@ std::string FirstLineOfFile(const char *Option, const std::string &Path) {
 
 void RequireReadableFile(const char *Option, const std::string &Path) {
     FirstLineOfFile(Option, Path);
+}
+
+// A directory passes the test of access(2), and cannot be run.
+void RequireRunnableFile(const char *Option, const std::string &Path) {
+    struct stat Status;
+    if (stat(Path.c_str(), &Status) < 0)
+        RefuseFile(Option, Path, errno, "run");
+    if (S_ISDIR(Status.st_mode))
+        RefuseFile(Option, Path, EISDIR, "run");
+    if (access(Path.c_str(), X_OK) < 0)
+        RefuseFile(Option, Path, errno, "run");
 }

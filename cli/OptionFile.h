@@ -1,7 +1,8 @@
 #pragma once
 
 // Files named on the command line, checked as the program starts: one that cannot be
-// read is a bad argument, told in our words, not a failure much later.
+// read (or a program that cannot be run) is a bad argument, told in our words, not a
+// failure much later.
 
 #include <string>
 
@@ -10,3 +11,6 @@ void RequireReadableFile(const char *Option, const std::string &Path);
 
 // The file's first line without its line end ("\n" or "\r\n"); EToolError as above.
 std::string FirstLineOfFile(const char *Option, const std::string &Path);
+
+// EToolError "cannot run Option 'Path': <reason>" unless the file is a program we may run.
+void RequireRunnableFile(const char *Option, const std::string &Path);

@@ -1,10 +1,10 @@
 #include "platform/AlsaWaveIn.h"
 
+#include "platform/WakeSignal.h"
 #include "platform/WaveInQueue.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -247,31 +247,6 @@ MMRESULT ConfigureForRecording(snd_pcm_t *Pcm, const WAVEFORMATEX &Format) {
     snd_pcm_hw_params_set_buffer_time_near(Pcm, Params, &Ring, nullptr);
     return snd_pcm_hw_params(Pcm, Params) < 0 ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
 }
-
-// The wake-up of a capture thread that waits in poll.
-class TWakeSignal {
-public:
-    TWakeSignal() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-        if (FFd < 0)
-            throw std::system_error(errno, std::generic_category(), "eventfd");
-    }
-    ~TWakeSignal() { close(FFd); }
-    TWakeSignal(const TWakeSignal &) = delete;
-    TWakeSignal &operator=(const TWakeSignal &) = delete;
-
-    int Fd() const { return FFd; }
-    void Raise() const {
-        const std::uint64_t One = 1;
-        [[maybe_unused]] ssize_t Written = write(FFd, &One, sizeof One);
-    }
-    void Clear() const {
-        std::uint64_t Count = 0;
-        [[maybe_unused]] ssize_t Read = read(FFd, &Count, sizeof Count);
-    }
-
-private:
-    int FFd;
-};
 
 } // namespace
 

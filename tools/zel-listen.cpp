@@ -1,7 +1,7 @@
 // zel-listen: the receiver as a service. Listens to the sound input exactly as the
 // window does and writes each message as it is delivered: a timestamped line or a
-// JSON object on stdout, and JSON to an MQTT broker; with a store, each message is
-// committed to it before anything shows it.
+// JSON object on stdout, JSON to an MQTT broker, and to a program of the user's; with
+// a store, each message is committed to it before anything shows it.
 
 #include "cli/DeviceChoice.h"
 #include "cli/MessageText.h"
@@ -17,6 +17,7 @@
 #include "platform/ShortTurns.h"
 #include "platform/TerminationNotifier.h"
 #include "platform/WaveInService.h"
+#include "service/AlertRunner.h"
 #include "service/ListenedMessage.h"
 #include "service/LiveInput.h"
 #include "service/MessageOutput.h"
@@ -54,7 +55,7 @@ constexpr const char *Usage =
     "may be noise or other data.\n"
     "  --json           write JSON objects instead: time, kind, text, station (and\n"
     "                   headed: false for one without its header)\n"
-    "  --quiet          write nothing on stdout (with --mqtt)\n"
+    "  --quiet          write nothing on stdout (with --mqtt or --exec)\n"
     "  --backlog LINES  lines kept for a reader of stdout that falls behind (default\n"
     "                   1000); beyond that the oldest go, and one line on stderr says\n"
     "                   how many when the reader has caught up\n"
@@ -85,6 +86,10 @@ constexpr const char *Usage =
     "                   are stored when it can\n"
     "  --keep-days N    delete stored messages older than N days, once an hour\n"
     "                   (default: keep all)\n"
+    "  --exec PROGRAM   also run PROGRAM (a path, without arguments) for each message,\n"
+    "                   with its JSON object and a newline on PROGRAM's stdin and\n"
+    "                   PROGRAM's output on stderr; 4 at once at most (the next 1000\n"
+    "                   wait), each stopped after 30 s\n"
     "  --http [ADDRESS:]PORT\n"
     "                   serve a web page of the station at http://ADDRESS:PORT/: its\n"
     "                   input, broker and last location, and its messages, live and\n"
@@ -110,6 +115,8 @@ constexpr const char *Usage =
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
+// The programs for the last messages get this long to end.
+constexpr auto AlertFinishTime = 5s;
 // About as many lines as the pipe to a reader holds by itself.
 constexpr long long DefaultBacklog = 1000;
 constexpr long long MaxBacklog = 1000000;
@@ -130,6 +137,7 @@ struct TListenArguments {
     std::optional<std::string> ClientId; // none: made from the station and the host name
     std::optional<std::string> Store;
     std::optional<long long> KeepDays; // none: everything is kept
+    std::optional<std::string> Exec;   // the program run for each message
     std::optional<THttpAddress> Http;
 };
 
@@ -165,8 +173,8 @@ void CheckCombination(const TListenArguments &Arguments) {
         throw EToolError("--mqtt-password-file needs --mqtt");
     if (Arguments.KeepDays && !Arguments.Store)
         throw EToolError("--keep-days needs --store");
-    if (Arguments.Quiet && !Arguments.Mqtt)
-        throw EToolError("--quiet without --mqtt leaves nothing to write");
+    if (Arguments.Quiet && !Arguments.Mqtt && !Arguments.Exec)
+        throw EToolError("--quiet without --mqtt or --exec leaves nothing to write");
     if (Arguments.Mqtt &&
         Arguments.Mqtt->Prefix.size() + Arguments.Station.size() + LongestSubtopic >
             LongestMqttString)
@@ -178,6 +186,8 @@ void CheckCombination(const TListenArguments &Arguments) {
 void CheckFiles(TListenArguments &Arguments) {
     if (!Arguments.CaFile.empty())
         RequireReadableFile("--cafile", Arguments.CaFile);
+    if (Arguments.Exec)
+        RequireRunnableFile("--exec", *Arguments.Exec);
     if (Arguments.Mqtt)
         AddMqttPassword(*Arguments.Mqtt, Arguments.PasswordFile);
 }
@@ -215,6 +225,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.Store = *Store;
         else if (auto Days = Reader.Value("--keep-days"))
             Result.KeepDays = ParseInteger("--keep-days", *Days, 1, MaxKeepDays);
+        else if (auto Program = Reader.Value("--exec"))
+            Result.Exec = *Program;
         else if (auto Http = Reader.Value("--http"))
             Result.Http = ParseHttpAddress(*Http);
         else
@@ -371,6 +383,12 @@ int Listen(int ArgCount, char **Args) {
         Application.quit();
     });
     Consumers.push_back([&](const TListenedMessage &Message) { Output.Deliver(Message); });
+    std::optional<TAlertRunner> Alerts;
+    if (Arguments.Exec) {
+        Alerts.emplace(TAlertSettings{.Program = *Arguments.Exec, .Station = Arguments.Station},
+                       Report);
+        Consumers.push_back([&](const TListenedMessage &Message) { Alerts->Run(Message); });
+    }
     if (Web) {
         Status.AddQueue("stdout", [&] { return Output.Waiting(); });
         if (Publisher)
@@ -414,6 +432,8 @@ int Listen(int ArgCount, char **Args) {
     if (Store)
         Store->Finish();
     Output.Finish();
+    if (Alerts)
+        Alerts->Finish(AlertFinishTime);
     if (Publisher && !Publisher->Close(MqttFlushTime))
         Report("the MQTT broker did not take every message in time; the rest are lost");
     return ExitCode;

@@ -12,6 +12,9 @@ fail() {
 lines_in() { grep -c "${2:-.}" "$1" || true; }
 at_least() { [ "$(lines_in "$1" "${3:-.}")" -ge "$2" ]; }
 
+# Something records from the sound server (the listener, once it listens).
+recording() { [ -n "$(pactl list short source-outputs)" ]; }
+
 # SIGTERM ends the listener ($listener) with status 0.
 stop_listener() {
   kill -TERM "$listener"

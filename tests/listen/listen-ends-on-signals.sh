@@ -14,8 +14,6 @@ own_sound_server start
 "$encode" --preamble 600 -o "$work/ready.wav" "SMS>READY"
 "$encode" --preamble 600 --gap 0 -o "$work/pending.wav" "SMS>PENDING AT STOP"
 
-recording() { [ -n "$(pactl list short source-outputs)" ]; }
-
 # Starts a listener and waits until it has received a message.
 start_listener() {
   "$listen" >"$work/stdout" 2>"$work/stderr" &

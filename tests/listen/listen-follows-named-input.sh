@@ -20,7 +20,6 @@ own_sound_server start # where inputs are plugged and unplugged
 plug() { pactl load-module module-null-sink sink_name="$1" sink_properties=device.description=Radio-Adapter; }
 plug spare >/dev/null
 for text in ON NOT_ON BACK_ON; do "$encode" --preamble 600 -o "$work/$text.wav" "SMS>$text THE RADIO"; done
-recording() { [ -n "$(pactl list short source-outputs)" ]; }
 
 # The radio's sound card comes up after the service: it is waited for, not refused.
 : >"$work/stderr"

@@ -118,6 +118,13 @@ TEST_F(BadInputTest, ListenerRefusesBadArgumentsBeforeListening) {
                         "cannot read --cafile '" + Path("none.pem") + "': No such file");
     ExpectListenRefused({"--device", ""}, "--device");
     ExpectListenRefused({"--demodulator", "fast"}, "fast");
+    // A program for --exec that cannot be run now will not be later either.
+    Scratch.Write("plain.txt", "not a program\n");
+    ExpectListenRefused({"--exec"}, "--exec");
+    ExpectListenRefused({"--exec", Path("none")},
+                        "cannot run --exec '" + Path("none") + "': No such file");
+    ExpectListenRefused({"--exec", Path("plain.txt")}, "plain.txt': Permission denied");
+    ExpectListenRefused({"--exec", "."}, "cannot run --exec '.': Is a directory");
 }
 
 // Names no broker takes, and brokers that cannot be there, are refused before listening,
