@@ -77,22 +77,11 @@ struct TWebServer::TCallbacks {
     static MHD_Result Answer(void *Self, MHD_Connection *Connection, const char *Url,
                              const char *Method, const char *, const char *, std::size_t *,
                              void **) {
-        static_cast<TWebServer *>(Self)->FDeadline.Arrived(SocketOf(Connection));
-        const bool Reading = std::strcmp(Method, MHD_HTTP_METHOD_GET) == 0 ||
-                             std::strcmp(Method, MHD_HTTP_METHOD_HEAD) == 0;
-        TAnswer Answer{MHD_HTTP_METHOD_NOT_ALLOWED, nullptr};
-        try {
-            Answer = Reading ? static_cast<TWebServer *>(Self)->Route(Connection, Url)
-                             : TAnswer{MHD_HTTP_METHOD_NOT_ALLOWED,
-                                       Problem("the server only reads: GET or HEAD")};
-        } catch (const std::exception &Error) { // the store cannot be read
-            Answer = {MHD_HTTP_SERVICE_UNAVAILABLE,
-                      Problem(std::string("cannot read the messages: ") + Error.what())};
-        }
+        auto &Server = *static_cast<TWebServer *>(Self);
+        Server.FDeadline.Arrived(SocketOf(Connection));
+        const TAnswer Answer = Server.Respond(Connection, Url, Method);
         if (!Answer.Response)
             return MHD_NO; // out of memory: the connection closes
-        if (!Reading)
-            MHD_add_response_header(Answer.Response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
         AddSafetyHeaders(Answer.Response);
         const MHD_Result Queued = MHD_queue_response(Connection, Answer.Status, Answer.Response);
         MHD_destroy_response(Answer.Response);
@@ -124,6 +113,22 @@ TWebServer::TWebServer(const TWebServerSettings &Settings, const IMessageHistory
 TWebServer::~TWebServer() {
     FStreams.Stop();
     MHD_stop_daemon(FDaemon);
+}
+
+TWebServer::TAnswer TWebServer::Respond(MHD_Connection *Connection, const std::string &Path,
+                                        const std::string &Method) {
+    if (Method != MHD_HTTP_METHOD_GET && Method != MHD_HTTP_METHOD_HEAD) {
+        MHD_Response *Response = Problem("the server only reads: GET or HEAD");
+        if (Response)
+            MHD_add_response_header(Response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+        return {MHD_HTTP_METHOD_NOT_ALLOWED, Response};
+    }
+    try {
+        return Route(Connection, Path);
+    } catch (const std::exception &Error) { // the store cannot be read
+        return {MHD_HTTP_SERVICE_UNAVAILABLE,
+                Problem(std::string("cannot read the messages: ") + Error.what())};
+    }
 }
 
 TWebServer::TAnswer TWebServer::Route(MHD_Connection *Connection, const std::string &Path) {

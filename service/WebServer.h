@@ -58,11 +58,12 @@ public:
 private:
     struct TCallbacks;
     friend struct TCallbacks;
-    // The response to a GET or HEAD of Path, with its status.
+    // The response to a request, with its status.
     struct TAnswer {
         unsigned Status;
         MHD_Response *Response;
     };
+    TAnswer Respond(MHD_Connection *Connection, const std::string &Path, const std::string &Method);
     TAnswer Route(MHD_Connection *Connection, const std::string &Path);
     TAnswer Messages(MHD_Connection *Connection);
     TAnswer Events(MHD_Connection *Connection);
