@@ -71,7 +71,8 @@ void TRecorderKeeper::Check() {
     if (!FRecorder)
         return TryStart();
     if (FRecorder->Active() && FRecorder->Lost()) {
-        FLost = true;
+        if (!std::exchange(FLost, true) && OnLostInput)
+            OnLostInput(this);
         // Closing it takes a notification in window mode: the next look opens it again.
         SetActiveQuietly(false);
         return Retry();

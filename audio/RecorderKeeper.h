@@ -36,6 +36,8 @@ public:
 
     // Called, with the keeper as sender, when a recorder that lost its input records again.
     std::function<void(TObject *Sender)> OnRecovered;
+    // Called, with the keeper as sender, when the keeper finds its recorder's input lost.
+    std::function<void(TObject *Sender)> OnLostInput;
 
 protected:
     ~TRecorderKeeper() override;

@@ -6,7 +6,7 @@ ZEL_RUN_PACKAGES=(
   qt6-base-dev libgl-dev libxcb1-dev
   libasound2-dev libasound2-plugins libpulse-dev
   libsndfile1-dev libsoxr-dev
-  libmosquitto-dev libsqlite3-dev
+  libmosquitto-dev libsqlite3-dev libmicrohttpd-dev
   fonts-dejavu-core
 )
 
@@ -14,7 +14,8 @@ ZEL_RUN_PACKAGES=(
 # on it, a private sound server, test frameworks, the reference decoder the benchmarks
 # compare against, the tools that make and check the Debian package, its manual pages
 # and its desktop entry, and a private MQTT broker with its clients and a certificate
-# made on the spot, and the sqlite3 shell the store's tests read it with.
+# made on the spot, the sqlite3 shell the store's tests read it with, and a browser
+# without a display (driven from Python) for the web page.
 ZEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool xclip imagemagick libx11-dev
@@ -23,6 +24,7 @@ ZEL_TEST_PACKAGES=(
   dpkg-dev file fakeroot lintian man-db appstream desktop-file-utils
   mosquitto mosquitto-clients openssl
   sqlite3
+  chromium python3-websocket
 )
 
 # Installs whichever of the given packages are missing; does nothing when all are there.

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -14,15 +15,23 @@ constexpr std::size_t SamplesPerBuffer = 9600;
 
 } // namespace
 
-TLiveInput::TLiveInput(TDemodulatorKind Demodulator, TDataReiceiveEvent OnReceive, TReport Report)
-    : FDemodulator(Demodulator), FOnReceive(std::move(OnReceive)), FReport(std::move(Report)) {
+TLiveInput::TLiveInput(TDemodulatorKind Demodulator, TDataReiceiveEvent OnReceive, TReport Report,
+                       TListening OnListening)
+    : FDemodulator(Demodulator), FOnReceive(std::move(OnReceive)), FReport(std::move(Report)),
+      FOnListening(OnListening ? std::move(OnListening) : [](bool) {}) {
     FKeeper = new TRecorderKeeper(nullptr, [this] { return StartReceiver(); });
-    FKeeper->OnRecovered = [this](TObject *) { FReport("sound input back; listening"); };
+    FKeeper->OnRecovered = [this](TObject *) {
+        FReport("sound input back; listening");
+        FOnListening(true);
+    };
+    FKeeper->OnLostInput = [this](TObject *) { FOnListening(false); };
     try {
         FKeeper->Start();
+        FOnListening(true);
     } catch (const std::exception &Error) {
         FReport(std::string("no sound input (") + Error.what() + "); waiting for one");
         FWaiting = true;
+        FOnListening(false);
     }
 }
 
@@ -36,9 +45,10 @@ TComponent *TLiveInput::StartReceiver() {
     // Every message is measured: a summary may be asked for at any time.
     FReceiver->SetReporting(true);
     FReceiver->OnReceive = FOnReceive;
-    if (FWaiting)
+    if (std::exchange(FWaiting, false)) {
         FReport("sound input found; listening");
-    FWaiting = false;
+        FOnListening(true);
+    }
     return FReceiver;
 }
 

@@ -17,8 +17,12 @@ class TRecorderKeeper;
 class TLiveInput : public QObject {
 public:
     using TReport = std::function<void(const std::string &Line)>;
+    // Called with true when the input records (at the start too), false when it is
+    // missing or lost.
+    using TListening = std::function<void(bool Listening)>;
 
-    TLiveInput(TDemodulatorKind Demodulator, TDataReiceiveEvent OnReceive, TReport Report);
+    TLiveInput(TDemodulatorKind Demodulator, TDataReiceiveEvent OnReceive, TReport Report,
+               TListening OnListening = {});
     // Frees the receiver: the buffers the input still returns are decoded first.
     ~TLiveInput() override;
 
@@ -32,6 +36,7 @@ private:
     TDemodulatorKind FDemodulator;
     TDataReiceiveEvent FOnReceive;
     TReport FReport;
+    TListening FOnListening;
     TRecorderKeeper *FKeeper = nullptr;
     TFFSKReceiver *FReceiver = nullptr;
     bool FWaiting = false;

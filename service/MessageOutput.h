@@ -34,6 +34,8 @@ public:
     void Deliver(const TListenedMessage &Message);
     // Writes what waits, for a while.
     void Finish();
+    // Lines waiting for the reader of stdout; any thread.
+    std::size_t Waiting() const { return FLines ? FLines->Waiting() : 0; }
 
 private:
     std::string Line(const TListenedMessage &Message) const;

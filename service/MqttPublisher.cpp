@@ -130,6 +130,11 @@ public:
         FWakeUp.Signal();
     }
 
+    std::size_t Waiting() {
+        std::lock_guard Lock(FLock);
+        return FQueue.size();
+    }
+
     bool Close(std::chrono::milliseconds Timeout) {
         const auto Deadline = std::chrono::steady_clock::now() + Timeout;
         Publish({FSettings.StatusTopic, "offline", true});
@@ -207,6 +212,8 @@ private:
             if (Result == MOSQ_ERR_SUCCESS)
                 Result = Serve();
             const bool WasConnected = Disconnected();
+            if (WasConnected && FSettings.OnConnection)
+                FSettings.OnConnection(false);
             // A fresh client for every attempt: no message survives inside the library,
             // the queue alone decides what is sent again.
             FClient.reset();
@@ -284,6 +291,8 @@ private:
             FRefusal.clear();
             Waiting = FQueue.size();
         }
+        if (FSettings.OnConnection)
+            FSettings.OnConnection(true);
         if (FLost)
             FReport("MQTT broker " + Address() + " is back" +
                     (Waiting ? ", sending " + std::to_string(Waiting) + " waiting messages" : ""));
@@ -426,4 +435,8 @@ void TMqttPublisher::Publish(const std::string &Topic, const std::string &Payloa
 
 bool TMqttPublisher::Close(std::chrono::milliseconds Timeout) {
     return FSession->Close(Timeout);
+}
+
+std::size_t TMqttPublisher::Waiting() const {
+    return FSession->Waiting();
 }

@@ -25,6 +25,8 @@ struct TMqttSettings {
     std::string StatusTopic;                // "online" / "offline", retained
     std::size_t QueueLimit = 10000;         // messages waiting, at most,
     std::size_t QueueByteLimit = 64u << 20; // and bytes of them
+    // Called on the network thread when the connection comes up (true) or goes (false).
+    std::function<void(bool Connected)> OnConnection;
 };
 
 using TMqttReport = std::function<void(const std::string &Line)>;
@@ -45,6 +47,8 @@ public:
     // Delivers what is queued and the "offline" status, waiting at most Timeout, then
     // disconnects. True when everything went out.
     bool Close(std::chrono::milliseconds Timeout);
+    // Messages queued or in flight; any thread.
+    std::size_t Waiting() const;
 
     class TSession;
 

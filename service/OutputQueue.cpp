@@ -65,6 +65,11 @@ void TOutputQueue::Push(std::string Line) {
     FState->Changed.notify_all();
 }
 
+std::size_t TOutputQueue::Waiting() const {
+    std::lock_guard Guard(FState->Lock);
+    return FState->Waiting.size() + FState->Writing;
+}
+
 // The callbacks run under the lock, so that none runs once Finish has given up.
 void TOutputQueue::Write(const std::shared_ptr<TState> &State) {
     std::unique_lock Guard(State->Lock);

@@ -33,6 +33,8 @@ public:
     // writer the reader still holds up is left to the end of the process, and the lines
     // it could not write are reported (on the calling thread).
     void Finish(std::chrono::milliseconds Patience);
+    // Lines not written yet; any thread.
+    std::size_t Waiting() const;
 
 private:
     struct TState;

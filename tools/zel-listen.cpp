@@ -23,8 +23,12 @@
 #include "service/MessageOutput.h"
 #include "service/MqttPassword.h"
 #include "service/MqttPublisher.h"
+#include "service/RecentMessages.h"
+#include "service/ServiceStatus.h"
 #include "service/StoreStage.h"
+#include "service/StoredHistory.h"
 #include "service/SummaryReporter.h"
+#include "service/WebServer.h"
 
 #include <QCoreApplication>
 
@@ -92,6 +96,13 @@ constexpr const char *Usage =
     "                   with its JSON object and a newline on PROGRAM's stdin and\n"
     "                   PROGRAM's output on stderr; 4 at once at most (the next 1000\n"
     "                   wait), each stopped after 30 s\n"
+    "  --http [ADDRESS:]PORT\n"
+    "                   serve a web page of the station at http://ADDRESS:PORT/: its\n"
+    "                   input, broker and last location, and its messages, live and\n"
+    "                   searchable (the last 1000, or the store), with their JSON under\n"
+    "                   /api/ and metrics at /metrics; ADDRESS is 127.0.0.1 unless given\n"
+    "                   (any other address shows the messages to whoever reaches it); a\n"
+    "                   port that cannot be listened on ends it at the start\n"
     "  --demodulator matched|crossing\n"
     "                   correlate against the tones (the default: it copes with weak,\n"
     "                   noisy and detuned radios), or count zero crossings as the window\n"
@@ -108,7 +119,7 @@ constexpr const char *Usage =
     "time of the last, and their last, lowest, highest and mean level and SNR.\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
     "it at once); 1 when stdout takes no more and there is no broker; 2 on bad\n"
-    "arguments.\n";
+    "arguments and on what cannot start (a port for --http in use).\n";
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
@@ -136,6 +147,7 @@ struct TListenArguments {
     std::optional<std::string> Store;
     std::optional<long long> KeepDays; // none: everything is kept
     std::optional<std::string> Exec;   // the program run for each message
+    std::optional<THttpAddress> Http;
 };
 
 // MQTT strings (a client id, a topic) are at most this long.
@@ -226,6 +238,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             Result.KeepDays = ParseInteger("--keep-days", *Days, 1, MaxKeepDays);
         else if (auto Program = Reader.Value("--exec"))
             Result.Exec = *Program;
+        else if (auto Http = Reader.Value("--http"))
+            Result.Http = ParseHttpAddress(*Http);
         else
             Reader.RefuseCurrent();
     }
@@ -290,10 +304,13 @@ TSummaryReporter::TPublish SummaryPublication(TMqttPublisher *Publisher,
     return [Publisher, Topic](const std::string &Json) { Publisher->Publish(Topic, Json, true); };
 }
 
-std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments) {
+std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments,
+                                              TServiceStatus &Status) {
     if (!Arguments.Mqtt)
         return nullptr;
+    Status.UseBroker();
     TMqttSettings Settings;
+    Settings.OnConnection = [&Status](bool Connected) { Status.SetBrokerConnected(Connected); };
     Settings.Url = *Arguments.Mqtt;
     Settings.CaFile = Arguments.CaFile;
     Settings.ClientId =
@@ -318,6 +335,17 @@ std::unique_ptr<TStoreStage> OpenStore(const TListenArguments &Arguments,
     } catch (const ESqliteError &Error) {
         throw EToolError("cannot open the store " + Settings.Path + ": " + Error.what());
     }
+}
+
+std::unique_ptr<TWebServer> StartWebServer(const TListenArguments &Arguments,
+                                           const IMessageHistory &History,
+                                           const TServiceStatus &Status) {
+    if (!Arguments.Http)
+        return nullptr;
+    TWebServerSettings Settings;
+    Settings.Address = *Arguments.Http;
+    Settings.Station = Arguments.Station;
+    return std::make_unique<TWebServer>(Settings, History, Status);
 }
 
 int Listen(int ArgCount, char **Args) {
@@ -352,6 +380,8 @@ int Listen(int ArgCount, char **Args) {
             Running->Stop();
         Application.quit();
     });
+    // What the web page shows: fed from here and from the broker's and the store's threads.
+    TServiceStatus Status;
     // Everything that takes each message, in this order. With a store, they are called
     // on its thread after the commit; a file that is not ours is refused before the
     // broker hears of us.
@@ -361,7 +391,13 @@ int Listen(int ArgCount, char **Args) {
             Consumer(Message);
     };
     const std::unique_ptr<TStoreStage> Store = OpenStore(Arguments, HandOn);
-    const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments);
+    // The web page searches the store, or else the last messages kept in memory.
+    TRecentMessages Recent;
+    const std::unique_ptr<IMessageHistory> Stored =
+        Store ? std::make_unique<TStoredHistory>(*Arguments.Store) : nullptr;
+    const std::unique_ptr<TWebServer> Web =
+        StartWebServer(Arguments, Stored ? *Stored : Recent, Status);
+    const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments, Status);
     TSummaryReporter Summary(Arguments.Station, Report,
                              SummaryPublication(Publisher.get(), Arguments));
     int ExitCode = 0;
@@ -376,6 +412,21 @@ int Listen(int ArgCount, char **Args) {
         Alerts.emplace(TAlertSettings{.Program = *Arguments.Exec, .Station = Arguments.Station},
                        Report);
         Consumers.push_back([&](const TListenedMessage &Message) { Alerts->Run(Message); });
+    }
+    if (Web) {
+        Status.AddQueue("stdout", [&] { return Output.Waiting(); });
+        if (Publisher)
+            Status.AddQueue("mqtt", [&] { return Publisher->Waiting(); });
+        if (Store) {
+            Status.AddQueue("store", [&] { return Store->Waiting(); });
+            Status.WatchStoreErrors([&] { return Store->Errors(); });
+        }
+        Consumers.push_back([&](const TListenedMessage &Message) {
+            Status.Count(Message);
+            if (!Store)
+                Recent.Add(Message);
+            Web->MessagesAdded();
+        });
     }
     {
         TLiveInput Input(
@@ -397,7 +448,8 @@ int Listen(int ArgCount, char **Args) {
             [&](const std::string &Line) {
                 EndErrorEpisode();
                 Report(Line);
-            });
+            },
+            [&](bool Listening) { Status.SetListening(Listening); });
         Running = &Input;
         Application.exec();
         Running = nullptr;

@@ -1,0 +1,27 @@
+#pragma once
+
+// The newest messages, kept in memory: the history of a service without a store. A
+// message without an id gets the next one (from 1); one with an id (from the store)
+// keeps it. Messages come from any thread; each call holds a lock for a copy at most.
+
+#include "service/MessageHistory.h"
+
+#include <deque>
+#include <mutex>
+
+class TRecentMessages : public IMessageHistory {
+public:
+    static constexpr std::size_t DefaultCapacity = 1000;
+
+    explicit TRecentMessages(std::size_t Capacity = DefaultCapacity);
+
+    // Returns the message's id.
+    std::int64_t Add(TListenedMessage Message);
+    std::vector<TListenedMessage> Find(const TMessageQuery &Query) const override;
+
+private:
+    const std::size_t FCapacity;
+    mutable std::mutex FLock;               // guards what follows
+    std::deque<TListenedMessage> FMessages; // oldest first
+    std::int64_t FLastId = 0;
+};
