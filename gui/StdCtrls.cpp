@@ -1,12 +1,23 @@
 #include "gui/StdCtrls.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QHelpEvent>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <algorithm>
 #include <utility>
+
+namespace {
+
+// Not the format's own tool tip, which the text control would show as it is: as markup
+// when it looks like markup.
+constexpr int LineToolTip = QTextFormat::UserProperty;
+
+} // namespace
 
 TMemo::TMemo(QWidget *Parent) : QPlainTextEdit(Parent) {
     setReadOnly(true);
@@ -57,11 +68,14 @@ void TMemo::DeleteFirstRows(int Count) {
     Cursor.removeSelectedText();
 }
 
-void TMemo::AppendLine(const QString &Line) {
+void TMemo::AppendLine(const QString &Line, const QString &ToolTip) {
     QTextCursor Cursor(document());
     Cursor.movePosition(QTextCursor::End);
     const QTextBlock First = Cursor.block();
-    Cursor.insertText(Line + QLatin1Char('\n'));
+    // Carried by the characters, so that it stays with what a trim leaves of the line.
+    QTextCharFormat Format;
+    Format.setProperty(LineToolTip, ToolTip);
+    Cursor.insertText(Line + QLatin1Char('\n'), Format);
     // The rows keep their shaped glyphs: otherwise every repaint shapes all it shows anew.
     for (QTextBlock Block = First; Block.isValid(); Block = Block.next())
         Block.layout()->setCacheEnabled(true);
@@ -98,4 +112,26 @@ void TMemo::EndUpdate() {
     emit Layout->update();
     if (std::exchange(FEndPending, false))
         ShowEnd();
+}
+
+bool TMemo::viewportEvent(QEvent *Event) {
+    if (Event->type() != QEvent::ToolTip)
+        return QPlainTextEdit::viewportEvent(Event);
+    ShowToolTip(static_cast<const QHelpEvent &>(*Event));
+    return true;
+}
+
+// The tip of the line under the mouse, none beside the text. Rich text is made from the
+// escaped plain text: a tip that looked like markup would otherwise be taken as markup.
+void TMemo::ShowToolTip(const QHelpEvent &Event) {
+    const QTextBlock Block = cursorForPosition(Event.pos()).block();
+    const QRect Line = blockBoundingGeometry(Block).translated(contentOffset()).toRect();
+    const QTextBlock::iterator Text = Block.begin();
+    const QString Tip =
+        Text.atEnd() ? QString() : Text.fragment().charFormat().stringProperty(LineToolTip);
+    if (Tip.isEmpty() || !Line.contains(Event.pos())) {
+        QToolTip::hideText();
+        return;
+    }
+    QToolTip::showText(Event.globalPos(), Qt::convertFromPlainText(Tip), viewport(), Line);
 }

@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 
 // A read-only, word-wrapped text log that counts its lines as it shows them: a line
-// that wraps counts once per row.
+// that wraps counts once per row. A line may carry a tool tip of its own.
 class TMemo : public QPlainTextEdit {
     Q_OBJECT
 
@@ -16,15 +16,20 @@ public:
     // of a wrapped line stays and wraps anew.
     void DeleteFirstRows(int Count);
     // Adds the text and a line break at the end, puts the caret after them and
-    // scrolls it into view.
-    void AppendLine(const QString &Line);
+    // scrolls it into view. ToolTip, unless empty, shows while the mouse rests on the
+    // line, always as plain text; it stays with what is left of the line after a trim.
+    void AppendLine(const QString &Line, const QString &ToolTip = {});
 
     // Changes between these two are shown once, at the end: the log and its scroll bar
     // are painted only if their look has changed. Nested pairs count.
     void BeginUpdate();
     void EndUpdate();
 
+protected:
+    bool viewportEvent(QEvent *Event) override;
+
 private:
+    void ShowToolTip(const QHelpEvent &Event);
     int LaidOutLineCount(const QTextBlock &Block) const;
     void ShowEnd();
 

@@ -1,6 +1,7 @@
 #include "gui/guiZELTextReceiverMain.h"
 
 #include "gui/DemodulatorSetting.h"
+#include "output/SignalReportFormat.h"
 #include "platform/MessageServices.h"
 
 #include <QBoxLayout>
@@ -140,6 +141,7 @@ void TfrmZELTextReceiverMain::FormDestroy(TObject *) {
 
 TComponent *TfrmZELTextReceiverMain::StartReceiver() {
     FReceiver = new TFFSKReceiver(this, FDemodulator);
+    FReceiver->SetReporting(true); // for the log's tool tips
     FReceiver->OnInputLevel = std::bind_front(&TfrmZELTextReceiverMain::ReceiverInputLevel, this);
     FReceiver->OnBitReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverBitReceive, this);
     FReceiver->OnReceive = std::bind_front(&TfrmZELTextReceiverMain::ReceiverReceive, this);
@@ -217,7 +219,7 @@ void TfrmZELTextReceiverMain::ReceiverReceive(TObject *, bool MessIsSMS,
                                               const TRxString &RxString) {
     BringForward();
     if (MessIsSMS)
-        AddTextMessage(RxString);
+        AddTextMessage(RxString, FReceiver->MessageReport());
     else
         pnlLocation->SetCaption(DisplayText(RxString));
 }
@@ -233,17 +235,20 @@ void TfrmZELTextReceiverMain::BringForward() {
 }
 
 // Trims the log to its last rows, then adds the message; a ">>" in it starts a new
-// line at its second '>'. The trim and the lines are shown as one change.
-void TfrmZELTextReceiverMain::AddTextMessage(const TRxString &RxString) {
+// line at its second '>'. The trim and the lines are shown as one change. Each line
+// of the message has its signal report as tool tip: our own figures, never its text.
+void TfrmZELTextReceiverMain::AddTextMessage(const TRxString &RxString,
+                                             const std::optional<TSignalReport> &Report) {
     Memo1->BeginUpdate();
     const QScopeGuard Shown([this] { Memo1->EndUpdate(); });
     if (const int Surplus = Memo1->RowCount() - LogRows; Surplus > 0)
         Memo1->DeleteFirstRows(Surplus);
+    const QString ToolTip = Report ? QString::fromStdString(SignalReportText(*Report)) : QString();
     const auto Separator = RxString.find(">>");
     if (Separator == TRxString::npos) {
-        Memo1->AppendLine(DisplayText(RxString));
+        Memo1->AppendLine(DisplayText(RxString), ToolTip);
         return;
     }
-    Memo1->AppendLine(DisplayText(RxString.substr(0, Separator)));
-    Memo1->AppendLine(DisplayText(RxString.substr(Separator + 1)));
+    Memo1->AppendLine(DisplayText(RxString.substr(0, Separator)), ToolTip);
+    Memo1->AppendLine(DisplayText(RxString.substr(Separator + 1)), ToolTip);
 }

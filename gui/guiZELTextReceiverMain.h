@@ -15,7 +15,8 @@
 
 // The program's only window: it owns the receiver and shows what it reports — the
 // input level as a bar, the bit trace at the bottom, the last location at the top and
-// the text messages in a log. The log's context menu also chooses the bit source.
+// the text messages in a log, each line with its signal report as tool tip. The log's
+// context menu also chooses the bit source.
 class TfrmZELTextReceiverMain : public QWidget, public TComponent {
     Q_OBJECT
 
@@ -50,7 +51,7 @@ private:
     bool ReportsChanged() const;
     void ShowReports();
     void BringForward();
-    void AddTextMessage(const TRxString &RxString);
+    void AddTextMessage(const TRxString &RxString, const std::optional<TSignalReport> &Report);
 
     TDemodulatorKind FDemodulator;
     TFFSKReceiver *FReceiver = nullptr;

@@ -19,5 +19,5 @@ std::string UtcTime(std::chrono::system_clock::time_point Time) {
 
 std::string ListenedMessageJson(const TListenedMessage &Message, const std::string &Station) {
     return MessageJson({"time", "\"" + UtcTime(Message.Time) + "\""}, Message.IsSMS, Message.Headed,
-                       Message.Text, Station);
+                       Message.Text, Station, Message.Report);
 }

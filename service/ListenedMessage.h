@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct TListenedMessage {
@@ -15,10 +16,12 @@ struct TListenedMessage {
     bool IsSMS = true;
     bool Headed = true;
     TRxString Text;
+    std::optional<TSignalReport> Report; // none when the receiver could not measure it
 };
 
 // "2026-12-08T17:26:40.123Z"
 std::string UtcTime(std::chrono::system_clock::time_point Time);
 
-// The message's JSON object, as stdout and the broker carry it.
+// The message's JSON object, as stdout and the broker carry it: its signal report's
+// fields after the others.
 std::string ListenedMessageJson(const TListenedMessage &Message, const std::string &Station);

@@ -42,6 +42,8 @@ TLiveInput::~TLiveInput() {
 
 TComponent *TLiveInput::StartReceiver() {
     FReceiver = new TFFSKReceiver(nullptr, FDemodulator);
+    // Every message is measured: a summary may be asked for at any time.
+    FReceiver->SetReporting(true);
     FReceiver->OnReceive = FOnReceive;
     if (std::exchange(FWaiting, false)) {
         FReport("sound input found; listening");

@@ -1,8 +1,9 @@
 #pragma once
 
 // The live receiver of a program without a window: recording from the preferred sound
-// input, kept recording through losses of the input. A missing input at the start is
-// reported once, and the receiver starts when the input appears.
+// input, kept recording through losses of the input, each message with its signal
+// report. A missing input at the start is reported once, and the receiver starts when
+// the input appears.
 
 #include "receiver/untFFSKReceiver.h"
 

@@ -1,6 +1,7 @@
 #include "service/MessageOutput.h"
 
 #include "cli/MessageText.h"
+#include "output/SignalReportFormat.h"
 #include "service/MqttPublisher.h"
 
 #include <QCoreApplication>
@@ -35,11 +36,17 @@ TMessageOutput::TMessageOutput(TMessageOutputSettings Settings, TMqttPublisher *
 void TMessageOutput::Deliver(const TListenedMessage &Message) {
     const std::string Json = ListenedMessageJson(Message, FSettings.Station);
     if (FLines)
-        FLines->Push(FSettings.Json ? Json
-                                    : UtcTime(Message.Time) + " " +
-                                          MessageLine(Message.IsSMS, Message.Headed, Message.Text));
+        FLines->Push(FSettings.Json ? Json : Line(Message));
     if (FPublisher)
         FPublisher->Publish(FSettings.TopicBase + Subtopic(Message), Json);
+}
+
+std::string TMessageOutput::Line(const TListenedMessage &Message) const {
+    std::string Line =
+        UtcTime(Message.Time) + " " + MessageLine(Message.IsSMS, Message.Headed, Message.Text);
+    if (FSettings.Report && Message.Report)
+        Line += "\t" + SignalReportText(*Message.Report);
+    return Line;
 }
 
 void TMessageOutput::Finish() {

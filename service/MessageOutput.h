@@ -14,8 +14,9 @@
 class TMqttPublisher;
 
 struct TMessageOutputSettings {
-    bool Json = false;  // JSON objects on stdout instead of lines
-    bool Quiet = false; // nothing on stdout
+    bool Json = false;   // JSON objects on stdout instead of lines
+    bool Quiet = false;  // nothing on stdout
+    bool Report = false; // lines end with a tab and the signal report, when there is one
     std::size_t Backlog = 1000;
     std::string Station;
     std::string TopicBase; // "<prefix>/<station>/" with a broker
@@ -37,6 +38,7 @@ public:
     std::size_t Waiting() const { return FLines ? FLines->Waiting() : 0; }
 
 private:
+    std::string Line(const TListenedMessage &Message) const;
     void NoMoreOutput();
 
     TMessageOutputSettings FSettings;

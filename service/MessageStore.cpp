@@ -38,9 +38,17 @@ constexpr int FirstReportParameter = 8;
 constexpr int ReportParameters = 7;
 
 // The signal report's columns, level_dbfs to clipped, from parameter First on.
-void BindSignalReport(TSqliteStatement &Statement, int First, const TListenedMessage &) {
-    for (int Parameter = First; Parameter < First + ReportParameters; ++Parameter)
-        Statement.BindNull(Parameter);
+void BindSignalReport(TSqliteStatement &Statement, int First, const TListenedMessage &Message) {
+    if (!Message.Report) {
+        for (int Parameter = First; Parameter < First + ReportParameters; ++Parameter)
+            Statement.BindNull(Parameter);
+        return;
+    }
+    const TSignalReport &Report = *Message.Report;
+    for (const double Value : {Report.LevelDbfs, Report.SnrDb, Report.OffsetHz, Report.ShiftHz,
+                               Report.ClockPpm, Report.Confidence})
+        Statement.Bind(First++, Value);
+    Statement.Bind(First, std::int64_t(Report.Clipped));
 }
 
 void CheckIdentity(TSqliteDatabase &Database, const std::string &Path) {

@@ -429,8 +429,8 @@ TMqttPublisher::~TMqttPublisher() {
     FSession->Stop(false);
 }
 
-void TMqttPublisher::Publish(const std::string &Topic, const std::string &Payload) {
-    FSession->Publish({Topic, Payload, false});
+void TMqttPublisher::Publish(const std::string &Topic, const std::string &Payload, bool Retain) {
+    FSession->Publish({Topic, Payload, Retain});
 }
 
 bool TMqttPublisher::Close(std::chrono::milliseconds Timeout) {

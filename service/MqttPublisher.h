@@ -41,8 +41,9 @@ public:
     TMqttPublisher(const TMqttPublisher &) = delete;
     TMqttPublisher &operator=(const TMqttPublisher &) = delete;
 
-    // Queues Payload for Topic with QoS 1; never blocks.
-    void Publish(const std::string &Topic, const std::string &Payload);
+    // Queues Payload for Topic with QoS 1; never blocks. Retained, the broker keeps it
+    // for every subscriber to come, until the next retained one on the topic.
+    void Publish(const std::string &Topic, const std::string &Payload, bool Retain = false);
     // Delivers what is queued and the "offline" status, waiting at most Timeout, then
     // disconnects. True when everything went out.
     bool Close(std::chrono::milliseconds Timeout);

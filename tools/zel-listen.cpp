@@ -27,6 +27,7 @@
 #include "service/ServiceStatus.h"
 #include "service/StoreStage.h"
 #include "service/StoredHistory.h"
+#include "service/SummaryReporter.h"
 #include "service/WebServer.h"
 
 #include <QCoreApplication>
@@ -54,7 +55,11 @@ constexpr const char *Usage =
     "'... headerless SMS <text>' for one that did not begin with its header: its frames\n"
     "may be noise or other data.\n"
     "  --json           write JSON objects instead: time, kind, text, station (and\n"
-    "                   headed: false for one without its header)\n"
+    "                   headed: false for one without its header), then the signal\n"
+    "                   report: level_dbfs, snr_db, snr_lower_bound, offset_hz,\n"
+    "                   shift_hz, clock_ppm, confidence, clipped\n"
+    "  --report         end each line with a tab and the signal report: level in dBFS,\n"
+    "                   SNR in 3 kHz, tone offset in Hz, bit clock error in ppm\n"
     "  --quiet          write nothing on stdout (with --mqtt or --exec)\n"
     "  --backlog LINES  lines kept for a reader of stdout that falls behind (default\n"
     "                   1000); beyond that the oldest go, and one line on stderr says\n"
@@ -64,8 +69,9 @@ constexpr const char *Usage =
     "                   byte against these rules made '_')\n"
     "  --mqtt URL       also publish each message's JSON with QoS 1 to\n"
     "                   <prefix>/<station>/sms or .../loc (.../headerless for one\n"
-    "                   without its header), and 'online'/'offline' to\n"
-    "                   <prefix>/<station>/status (retained); URL is\n"
+    "                   without its header), 'online'/'offline' to\n"
+    "                   <prefix>/<station>/status (retained), and once a minute while\n"
+    "                   messages arrive the summary to .../summary (retained); URL is\n"
     "                   mqtt://[user[:password]@]host[:port]/prefix or mqtts://...;\n"
     "                   the prefix is UTF-8 without control characters, '+', '#' or\n"
     "                   empty levels\n"
@@ -109,6 +115,8 @@ constexpr const char *Usage =
     "                   a tab, the description; exits with status 1 when there is none\n"
     "  -h, --help       print this help and exit\n"
     "  -V, --version    print the version and exit\n"
+    "SIGUSR1 writes a summary on stderr: per kind, the messages since the start, the\n"
+    "time of the last, and their last, lowest, highest and mean level and SNR.\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
     "it at once); 1 when stdout takes no more and there is no broker; 2 on bad\n"
     "arguments and on what cannot start (a port for --http in use).\n";
@@ -124,6 +132,7 @@ constexpr long long MaxKeepDays = 100000;
 
 struct TListenArguments {
     bool Json = false;
+    bool Report = false;
     bool Quiet = false;
     std::size_t Backlog = DefaultBacklog;
     bool ListDevices = false;
@@ -201,6 +210,8 @@ TListenArguments ParseArguments(int ArgCount, char **Args) {
             continue;
         if (Reader.Flag("--json"))
             Result.Json = true;
+        else if (Reader.Flag("--report"))
+            Result.Report = true;
         else if (Reader.Flag("--quiet"))
             Result.Quiet = true;
         else if (Reader.Flag("--list-devices"))
@@ -266,6 +277,7 @@ std::function<void()> ReportRecordingErrors() {
 TMessageOutputSettings OutputSettings(const TListenArguments &Arguments) {
     TMessageOutputSettings Settings;
     Settings.Json = Arguments.Json;
+    Settings.Report = Arguments.Report;
     Settings.Quiet = Arguments.Quiet;
     Settings.Backlog = Arguments.Backlog;
     Settings.Station = Arguments.Station;
@@ -281,6 +293,15 @@ int ListDevices(platform::IWaveInService &Service) {
     if (Inputs.empty())
         Report("no sound input found");
     return Inputs.empty() ? 1 : 0;
+}
+
+// The summary goes, retained, where the station's messages go.
+TSummaryReporter::TPublish SummaryPublication(TMqttPublisher *Publisher,
+                                              const TListenArguments &Arguments) {
+    if (!Publisher)
+        return {};
+    const std::string Topic = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/summary";
+    return [Publisher, Topic](const std::string &Json) { Publisher->Publish(Topic, Json, true); };
 }
 
 std::unique_ptr<TMqttPublisher> ConnectBroker(const TListenArguments &Arguments,
@@ -377,12 +398,15 @@ int Listen(int ArgCount, char **Args) {
     const std::unique_ptr<TWebServer> Web =
         StartWebServer(Arguments, Stored ? *Stored : Recent, Status);
     const std::unique_ptr<TMqttPublisher> Publisher = ConnectBroker(Arguments, Status);
+    TSummaryReporter Summary(Arguments.Station, Report,
+                             SummaryPublication(Publisher.get(), Arguments));
     int ExitCode = 0;
     TMessageOutput Output(OutputSettings(Arguments), Publisher.get(), Report, [&] {
         ExitCode = OutputFailureExitCode;
         Application.quit();
     });
     Consumers.push_back([&](const TListenedMessage &Message) { Output.Deliver(Message); });
+    Consumers.push_back([&](const TListenedMessage &Message) { Summary.Add(Message); });
     std::optional<TAlertRunner> Alerts;
     if (Arguments.Exec) {
         Alerts.emplace(TAlertSettings{.Program = *Arguments.Exec, .Station = Arguments.Station},
@@ -415,6 +439,7 @@ int Listen(int ArgCount, char **Args) {
                 Message.IsSMS = MessIsSMS;
                 Message.Headed = Receiver.MessageHeaded();
                 Message.Text = Text;
+                Message.Report = Receiver.MessageReport();
                 if (Store)
                     Store->Push(std::move(Message));
                 else

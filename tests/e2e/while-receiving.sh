@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Run by run-under-xvfb.sh while the window is up: waits until the program records from
 # the sound server, plays ZEL_RECORDING into it and waits until the log and the location
-# strip have changed. Leaves before.png and after.png in ZEL_SHOTS.
+# strip have changed, then rests the mouse on the first line of the log until its tool
+# tip shows. Leaves before.png, after.png and tooltip.png in ZEL_SHOTS.
 set -euo pipefail
 # shellcheck source=wait.sh
 source "$(dirname "$0")/wait.sh"
@@ -29,3 +30,13 @@ changed() {
 }
 wait_until "the location strip to change" changed 496x25+0+0
 wait_until "the log to change" changed 479x220+17+25
+
+# The mouse resting on the log's first line shows that message's report: a window of its
+# own, saved as tooltip.png.
+windows() { xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l; }
+shown=$(windows)
+xdotool mousemove --window "$window" 100 36
+tool_tip() { [ "$(windows)" -gt "$shown" ]; }
+wait_until "the tool tip of a log line" tool_tip
+tip=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | grep -vx "$window" | tail -n1)
+import -window "$tip" "$shots/tooltip.png" 2>/dev/null || true

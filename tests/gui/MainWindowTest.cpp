@@ -2,6 +2,7 @@
 #include "audio/WaveUtils.h"
 #include "gui/DemodulatorSetting.h"
 #include "gui/guiZELTextReceiverMain.h"
+#include "output/SignalReportFormat.h"
 #include "platform/MessageServices.h"
 #include "platform/SimulatedWaveIn.h"
 #include "signal/ChannelSimulator.h"
@@ -12,11 +13,14 @@
 #include <QAbstractTextDocumentLayout>
 #include <QContextMenuEvent>
 #include <QFontInfo>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <string>
 #include <vector>
@@ -80,6 +84,42 @@ protected:
     void Sms(const std::string &Text) { Receiver->OnReceive(Receiver, true, Text); }
     void Loc(const std::string &Text) { Receiver->OnReceive(Receiver, false, Text); }
 
+    // A message as the recorder hands it over: its samples, then quiet buffers.
+    void Received(const std::string &Message, double Amplitude) {
+        ffsk::TFFSKEncoder Encoder(Amplitude);
+        Encoder.AddPreamble(32);
+        Encoder.AddMessage(Message);
+        Encoder.AddSilence(3 * SamplesPerBuffer);
+        const auto &Samples = Encoder.Samples();
+        for (std::size_t At = 0; At < Samples.size(); At += SamplesPerBuffer) {
+            const std::size_t Count = std::min(SamplesPerBuffer, Samples.size() - At);
+            TFFSKReceiverFeed::Data(*Receiver, Samples.data() + At,
+                                    std::uint32_t(Count * sizeof Samples[0]));
+        }
+    }
+
+    // What the log's tool tip reads once the mouse rests on its line number Line (as Qt
+    // asks for it), or below the last line; empty when none shows.
+    QString ToolTipOver(int Line) const {
+        QToolTip::hideText();
+        EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, EventTimeoutMs));
+        const QTextBlock Block = Form->Memo1->document()->findBlockByNumber(Line);
+        const QPoint Position = Block.isValid()
+                                    ? Form->Memo1->cursorRect(QTextCursor(Block)).center()
+                                    : QPoint(40, Form->Memo1->viewport()->height() - 5);
+        QWidget *Log = Form->Memo1->viewport();
+        QHelpEvent Event(QEvent::ToolTip, Position, Log->mapToGlobal(Position));
+        QApplication::sendEvent(Log, &Event);
+        if (!QToolTip::isVisible())
+            return {};
+        // As the tool tip's label shows it.
+        if (!Qt::mightBeRichText(QToolTip::text()))
+            return QToolTip::text();
+        QTextDocument Shown;
+        Shown.setHtml(QToolTip::text());
+        return Shown.toPlainText();
+    }
+
     QStringList LogLines() const {
         QStringList Lines = Form->Memo1->toPlainText().split(QLatin1Char('\n'));
         Lines.removeLast(); // after the final line break
@@ -125,6 +165,8 @@ protected:
         }
         return 0;
     }
+
+    static constexpr std::size_t SamplesPerBuffer = 9600;
 
     platform::TSimulatedWaveInService SoundInput;
     TfrmZELTextReceiverMain *Form = nullptr;
@@ -278,6 +320,34 @@ TEST_F(MainWindow, PutsLocationsInTheTopStripAndLeavesTheLogAlone) {
     Loc("52.1N 4.3E");
     EXPECT_EQ(Form->pnlLocation->Caption(), "52.1N 4.3E");
     EXPECT_EQ(LogLines(), (QStringList{"FIRST", ">SECOND"}));
+}
+
+// Each line of a message has its report as tool tip; a line that came without one, and
+// the space below the lines, have none.
+TEST_F(MainWindow, ShowsEachLinesSignalReportAsItsToolTip) {
+    Sms("BEFORE");
+    Received("SMS>HELLO>>WORLD", 0.25);
+    ASSERT_EQ(LogLines(), (QStringList{"BEFORE", "HELLO", ">WORLD"}));
+    ASSERT_TRUE(Receiver->MessageReport());
+    const QString Report = QString::fromStdString(SignalReportText(*Receiver->MessageReport()));
+    const QStringList Expected{"", Report, Report, ""};
+    for (int Line = 0; Line < Expected.size(); ++Line)
+        EXPECT_EQ(ToolTipOver(Line), Expected[Line]) << "line " << Line;
+}
+
+// A tip that looks like markup shows as it is written, and what a trim leaves of a
+// wrapped line keeps that line's tip.
+TEST_F(MainWindow, KeepsEachLinesToolTipPlainAndThroughTrims) {
+    QString Long;
+    for (int Word = 0; Word < 60; ++Word)
+        Long += QStringLiteral("word%1 ").arg(Word, 2, 10, QLatin1Char('0'));
+    Form->Memo1->AppendLine("FIRST", "<b>first</b>");
+    Form->Memo1->AppendLine(Long, "long");
+    Form->Memo1->DeleteFirstRows(2);
+    ASSERT_TRUE(LogLines().front().startsWith("word")) << LogLines().front().toStdString();
+    EXPECT_EQ(ToolTipOver(0), "long");
+    Form->Memo1->AppendLine("MARKUP", "<b>bold</b> &amp;");
+    EXPECT_EQ(ToolTipOver(1), "<b>bold</b> &amp;");
 }
 
 TEST_F(MainWindow, KeepsSeventyRowsOfEarlierMessages) {

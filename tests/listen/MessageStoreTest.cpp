@@ -99,6 +99,22 @@ TEST_F(StoreTest, KeepsEveryByteOfTheText) {
     EXPECT_EQ(Found[0].Text, "");
 }
 
+// A message's signal report in its columns; NULL in all of them without one.
+TEST_F(StoreTest, KeepsTheSignalReport) {
+    TListenedMessage Measured = Message(1, "MEASURED");
+    Measured.Report = TSignalReport{-23.5, 17, false, 12, 610, -350, 0.75, true};
+    OpenStore().Store({Measured, Message(2, "NOT MEASURED")});
+    TSqliteDatabase Database(Path, TSqliteDatabase::TAccess::ReadOnly);
+    EXPECT_EQ(Database.Number("SELECT count(*) FROM messages WHERE id = 1 AND level_dbfs = -23.5 "
+                              "AND snr_db = 17 AND offset_hz = 12 AND shift_hz = 610 AND "
+                              "clock_ppm = -350 AND confidence = 0.75 AND clipped = 1"),
+              1);
+    EXPECT_EQ(
+        Database.Number("SELECT count(*) FROM messages WHERE id = 2 AND coalesce(level_dbfs, "
+                        "snr_db, offset_hz, shift_hz, clock_ppm, confidence, clipped) IS NULL"),
+        1);
+}
+
 // Each condition alone and together, through the index (three characters and more) and
 // without it.
 TEST_F(StoreTest, FindsByEveryCondition) {

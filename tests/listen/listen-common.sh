@@ -28,9 +28,13 @@ status_of() {
   mosquitto_sub -h 127.0.0.1 -p "$1" "${@:3}" -t "zel/$2/status" -C 1 -W 5 2>/dev/null
 }
 
-# A JSON line of zel-listen: the message with its UTC time to the millisecond.
+# The signal report's fields at the end of a message's JSON, as a pattern.
+report_fields='"level_dbfs":-?[0-9.]+,"snr_db":-?[0-9.]+,"snr_lower_bound":(true|false),"offset_hz":-?[0-9.]+,"shift_hz":[0-9.]+,"clock_ppm":-?[0-9]+,"confidence":[0-9.]+,"clipped":(true|false)'
+
+# A JSON line of zel-listen: the message with its UTC time to the millisecond, and its
+# signal report.
 json_pattern() {
-  printf '^{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z","kind":"%s","text":"%s","station":"%s"}$' "$@"
+  printf '^{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z","kind":"%s","text":"%s","station":"%s",%s}$' "$@" "$report_fields"
 }
 
 # A sound server of the script's own in $work/pulse, for the clients of the script:

@@ -32,7 +32,7 @@ wait_until "two messages" at_least "$work/received" 2 "^$topic/[ls]"
 grep -Eq "^$topic/loc $(json_pattern LOC '48.1N 011.3E' "$station" | cut -c2-)" "$work/received" ||
   fail "location: $(cat "$work/received")"
 grep -Fq "$topic/sms {\"time\":" "$work/received" &&
-  grep -Fq '"kind":"SMS","text":"café \"12\"\\ab","station":"'"$station"'"}' "$work/received" ||
+  grep -Fq '"kind":"SMS","text":"café \"12\"\\ab","station":"'"$station"'","level_dbfs":' "$work/received" ||
   fail "text: $(cat "$work/received")"
 time='^[0-9-]{10}T[0-9:]{8}\.[0-9]{3}Z '
 grep -Eq "${time}LOC 48\.1N 011\.3E$" "$work/stdout" && grep -Eq "${time}SMS" "$work/stdout" &&
