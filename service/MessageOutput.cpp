@@ -23,6 +23,14 @@ const char *Subtopic(const TListenedMessage &Message) {
     return Message.IsSMS ? "sms" : "loc";
 }
 
+// "a", "a and b", "a, b and c"
+std::string Listed(const std::vector<std::string> &Names) {
+    std::string Text;
+    for (std::size_t Index = 0; Index < Names.size(); ++Index)
+        Text += (Index == 0 ? "" : Index + 1 == Names.size() ? " and " : ", ") + Names[Index];
+    return Text;
+}
+
 } // namespace
 
 TMessageOutput::TMessageOutput(TMessageOutputSettings Settings, TMqttPublisher *Publisher,
@@ -56,8 +64,11 @@ void TMessageOutput::Finish() {
 
 // On the writing thread.
 void TMessageOutput::NoMoreOutput() {
-    if (FPublisher) {
-        FReport("cannot write the output; messages go on to the broker only");
+    std::vector<std::string> Elsewhere = FSettings.OtherOutputs;
+    if (FPublisher)
+        Elsewhere.insert(Elsewhere.begin(), "the broker");
+    if (!Elsewhere.empty()) {
+        FReport("cannot write the output; messages go on to " + Listed(Elsewhere) + " only");
         return;
     }
     FReport("cannot write the output; stopping");

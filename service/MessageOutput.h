@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TMqttPublisher;
 
@@ -20,14 +21,17 @@ struct TMessageOutputSettings {
     std::size_t Backlog = 1000;
     std::string Station;
     std::string TopicBase; // "<prefix>/<station>/" with a broker
+    // Where messages go besides stdout and the broker ("the store", ...): with any of
+    // them, or a broker, a stdout that takes no more does not end the service.
+    std::vector<std::string> OtherOutputs;
 };
 
 class TMessageOutput {
 public:
     using TReport = std::function<void(const std::string &Line)>;
 
-    // Without a broker, a stdout that takes no more (a reader gone) leaves nothing to
-    // do: OnNoOutput is called, on the thread of the event loop.
+    // With nowhere else to go, a stdout that takes no more (a reader gone) leaves
+    // nothing to do: OnNoOutput is called, on the thread of the event loop.
     TMessageOutput(TMessageOutputSettings Settings, TMqttPublisher *Publisher, TReport Report,
                    std::function<void()> OnNoOutput);
 

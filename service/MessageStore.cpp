@@ -23,7 +23,8 @@ CREATE TABLE messages (
     shift_hz    REAL,
     clock_ppm   REAL,
     confidence  REAL,
-    clipped     INTEGER
+    clipped     INTEGER,
+    snr_lower_bound INTEGER        -- 1: the noise was too weak to measure; snr_db is a floor
 );
 CREATE INDEX messages_by_time ON messages(time);
 CREATE INDEX messages_by_kind ON messages(kind);
@@ -32,12 +33,12 @@ CREATE VIRTUAL TABLE message_search USING fts5(text, tokenize = 'trigram case_se
 
 const char *const InsertMessageSql =
     "INSERT INTO messages (id, time, kind, text, headed, station, demodulator, level_dbfs, "
-    "snr_db, offset_hz, shift_hz, clock_ppm, confidence, clipped) "
-    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)";
+    "snr_db, offset_hz, shift_hz, clock_ppm, confidence, clipped, snr_lower_bound) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)";
 constexpr int FirstReportParameter = 8;
-constexpr int ReportParameters = 7;
+constexpr int ReportParameters = 8;
 
-// The signal report's columns, level_dbfs to clipped, from parameter First on.
+// The signal report's columns, level_dbfs to snr_lower_bound, from parameter First on.
 void BindSignalReport(TSqliteStatement &Statement, int First, const TListenedMessage &Message) {
     if (!Message.Report) {
         for (int Parameter = First; Parameter < First + ReportParameters; ++Parameter)
@@ -48,7 +49,8 @@ void BindSignalReport(TSqliteStatement &Statement, int First, const TListenedMes
     for (const double Value : {Report.LevelDbfs, Report.SnrDb, Report.OffsetHz, Report.ShiftHz,
                                Report.ClockPpm, Report.Confidence})
         Statement.Bind(First++, Value);
-    Statement.Bind(First, std::int64_t(Report.Clipped));
+    Statement.Bind(First++, std::int64_t(Report.Clipped));
+    Statement.Bind(First, std::int64_t(Report.SnrLowerBound));
 }
 
 void CheckIdentity(TSqliteDatabase &Database, const std::string &Path) {

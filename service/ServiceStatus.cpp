@@ -40,17 +40,15 @@ void TServiceStatus::Count(const TListenedMessage &Message) {
         ++FState.Locations;
     if (Message.Headed && !Message.IsSMS)
         FState.LastLocation = Message;
+    if (Message.Report) {
+        FState.LevelDbfs = Message.Report->LevelDbfs;
+        FState.SnrDb = Message.Report->SnrDb;
+    }
 }
 
 void TServiceStatus::WatchStoreErrors(std::function<std::uint64_t()> Errors) {
     std::lock_guard Guard(FLock);
     FStoreErrors = std::move(Errors);
-}
-
-void TServiceStatus::SetSignal(double LevelDbfs, double SnrDb) {
-    std::lock_guard Guard(FLock);
-    FState.LevelDbfs = LevelDbfs;
-    FState.SnrDb = SnrDb;
 }
 
 void TServiceStatus::AddQueue(std::string Name, std::function<std::size_t()> Length) {

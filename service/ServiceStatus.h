@@ -43,10 +43,10 @@ public:
     // A broker is used: not connected until told otherwise.
     void UseBroker();
     void SetBrokerConnected(bool Connected);
+    // Counts it, and keeps its level and SNR when it has a report.
     void Count(const TListenedMessage &Message);
     // Errors is asked for at every snapshot, on the reader's thread.
     void WatchStoreErrors(std::function<std::uint64_t()> Errors);
-    void SetSignal(double LevelDbfs, double SnrDb);
     // Length is asked for at every snapshot, on the reader's thread.
     void AddQueue(std::string Name, std::function<std::size_t()> Length);
 

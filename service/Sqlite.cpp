@@ -69,6 +69,14 @@ std::string TSqliteStatement::Bytes(int Column) const {
                        std::size_t(sqlite3_column_bytes(FStatement, Column)));
 }
 
+double TSqliteStatement::Real(int Column) const {
+    return sqlite3_column_double(FStatement, Column);
+}
+
+bool TSqliteStatement::IsNull(int Column) const {
+    return sqlite3_column_type(FStatement, Column) == SQLITE_NULL;
+}
+
 TSqliteDatabase::TSqliteDatabase(const std::string &Path, TAccess Access) {
     const int Flags = Access == TAccess::ReadOnly ? SQLITE_OPEN_READONLY
                                                   : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;

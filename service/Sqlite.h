@@ -46,6 +46,8 @@ public:
     // Columns count from 0.
     std::int64_t Integer(int Column) const;
     std::string Bytes(int Column) const;
+    double Real(int Column) const;
+    bool IsNull(int Column) const;
 
 private:
     sqlite3 *FDatabase;

@@ -41,7 +41,9 @@ TSearch BuildSearch(const TMessageQuery &Query) {
     const std::string Searchable = SearchableText(Query.Text);
     const bool Indexed = Utf8Characters(Searchable) >= IndexedCharacters;
     std::string Id = "m.id";
-    Search.Sql = "SELECT m.id, m.time, m.kind, m.headed, m.text FROM ";
+    Search.Sql = "SELECT m.id, m.time, m.kind, m.headed, m.text, m.level_dbfs, m.snr_db, "
+                 "m.offset_hz, m.shift_hz, m.clock_ppm, m.confidence, m.clipped, "
+                 "m.snr_lower_bound FROM ";
     if (Indexed) {
         Search.Phrase = Phrase(Searchable);
         Search.Sql += "message_search(?1) AS s JOIN messages AS m ON m.id = s.rowid";
@@ -79,6 +81,22 @@ TSearch BuildSearch(const TMessageQuery &Query) {
     return Search;
 }
 
+constexpr int FirstReportColumn = 5;
+
+// The report as the columns from FirstReportColumn on hold it; none where none was measured.
+std::optional<TSignalReport> StoredReport(const TSqliteStatement &Row) {
+    if (Row.IsNull(FirstReportColumn))
+        return std::nullopt;
+    int Column = FirstReportColumn;
+    TSignalReport Report;
+    for (double *Value : {&Report.LevelDbfs, &Report.SnrDb, &Report.OffsetHz, &Report.ShiftHz,
+                          &Report.ClockPpm, &Report.Confidence})
+        *Value = Row.Real(Column++);
+    Report.Clipped = Row.Integer(Column++) != 0;
+    Report.SnrLowerBound = Row.Integer(Column) != 0;
+    return Report;
+}
+
 } // namespace
 
 TStoredHistory::TStoredHistory(std::string Path) : FPath(std::move(Path)) {}
@@ -102,6 +120,7 @@ std::vector<TListenedMessage> TStoredHistory::Find(const TMessageQuery &Query) c
             Message.IsSMS = Statement.Bytes(2) == "SMS";
             Message.Headed = Statement.Integer(3) != 0;
             Message.Text = Statement.Bytes(4);
+            Message.Report = StoredReport(Statement);
             Found.push_back(std::move(Message));
         }
     }

@@ -118,8 +118,9 @@ constexpr const char *Usage =
     "SIGUSR1 writes a summary on stderr: per kind, the messages since the start, the\n"
     "time of the last, and their last, lowest, highest and mean level and SNR.\n"
     "Runs until SIGTERM, SIGINT or SIGHUP, then exits with status 0 (a second one ends\n"
-    "it at once); 1 when stdout takes no more and there is no broker; 2 on bad\n"
-    "arguments and on what cannot start (a port for --http in use).\n";
+    "it at once); 1 when stdout takes no more and messages have nowhere else to go\n"
+    "(a broker, a store, a web page or an alert program); 2 on bad arguments and on\n"
+    "what cannot start (a port for --http in use).\n";
 
 // Sent messages leave the queue at most this long after a stop is asked for.
 constexpr auto MqttFlushTime = 5s;
@@ -283,6 +284,12 @@ TMessageOutputSettings OutputSettings(const TListenArguments &Arguments) {
     Settings.Station = Arguments.Station;
     if (Arguments.Mqtt)
         Settings.TopicBase = Arguments.Mqtt->Prefix + "/" + Arguments.Station + "/";
+    if (Arguments.Store)
+        Settings.OtherOutputs.push_back("the store");
+    if (Arguments.Http)
+        Settings.OtherOutputs.push_back("the web page");
+    if (Arguments.Exec)
+        Settings.OtherOutputs.push_back("the alert program");
     return Settings;
 }
 
@@ -352,6 +359,8 @@ int Listen(int ArgCount, char **Args) {
     const TListenArguments Arguments = ParseArguments(ArgCount, Args);
     if (const auto Status = Arguments.Asked.Answer(ToolName, Usage))
         return *Status;
+    // A summary asked for while the service starts, before there is one, ends nothing.
+    std::signal(SIGUSR1, SIG_IGN);
     // Told apart from the window in the volume control.
     platform::SetRecordingProgramName("ZEL Text Receiver (service)");
     // Outlives everything that records: the sound input closes before it goes. The sound

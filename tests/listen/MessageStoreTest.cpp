@@ -1,4 +1,5 @@
 #include "service/MessageStore.h"
+#include "output/SignalReportFormat.h"
 #include "service/StoreStage.h"
 #include "service/StoredHistory.h"
 
@@ -100,15 +101,23 @@ TEST_F(StoreTest, KeepsEveryByteOfTheText) {
 }
 
 // A message's signal report in its columns; NULL in all of them without one.
+// In columns a sqlite3 shell reads, and back to the web page whole.
 TEST_F(StoreTest, KeepsTheSignalReport) {
     TListenedMessage Measured = Message(1, "MEASURED");
-    Measured.Report = TSignalReport{-23.5, 17, false, 12, 610, -350, 0.75, true};
+    Measured.Report = TSignalReport{-23.5, 30, true, 12, 610, -350, 0.75, true};
     OpenStore().Store({Measured, Message(2, "NOT MEASURED")});
+    const auto Found = TStoredHistory(Path).Find({.OldestFirst = true});
+    ASSERT_EQ(Found.size(), 2u);
+    ASSERT_TRUE(Found[0].Report);
+    EXPECT_EQ(SignalReportJsonFields(*Found[0].Report), SignalReportJsonFields(*Measured.Report));
+    EXPECT_FALSE(Found[1].Report);
     TSqliteDatabase Database(Path, TSqliteDatabase::TAccess::ReadOnly);
-    EXPECT_EQ(Database.Number("SELECT count(*) FROM messages WHERE id = 1 AND level_dbfs = -23.5 "
-                              "AND snr_db = 17 AND offset_hz = 12 AND shift_hz = 610 AND "
-                              "clock_ppm = -350 AND confidence = 0.75 AND clipped = 1"),
-              1);
+    EXPECT_EQ(
+        Database.Number(
+            "SELECT count(*) FROM messages WHERE id = 1 AND level_dbfs = -23.5 "
+            "AND snr_db = 30 AND snr_lower_bound = 1 AND offset_hz = 12 AND shift_hz = 610 AND "
+            "clock_ppm = -350 AND confidence = 0.75 AND clipped = 1"),
+        1);
     EXPECT_EQ(
         Database.Number("SELECT count(*) FROM messages WHERE id = 2 AND coalesce(level_dbfs, "
                         "snr_db, offset_hz, shift_hz, clock_ppm, confidence, clipped) IS NULL"),

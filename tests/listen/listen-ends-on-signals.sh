@@ -53,6 +53,7 @@ for pair in "TERM INT" "INT HUP" "HUP TERM"; do
 done
 
 mkfifo "$work/fifo"
+stored() { [ "$(sqlite3 "$work/store.db" 'SELECT count(*) FROM messages' 2>/dev/null)" = "$1" ]; }
 head -1 <"$work/fifo" >"$work/head" &
 reader=$!
 "$listen" >"$work/fifo" 2>"$work/stderr" &
@@ -66,4 +67,22 @@ wait $listener || code=$?
 listener=
 [ "$code" -eq 1 ] && [ "$(cat "$work/stderr")" = "zel-listen: cannot write the output; stopping" ] ||
   fail "reader gone: exit status $code, stderr: $(cat "$work/stderr")"
-echo "passed: each signal delivers the pending message; a second one ends at once; a reader gone ends it with status 1"
+
+# With a store, messages still have somewhere to go: the service goes on.
+head -1 <"$work/fifo" >"$work/head" &
+reader=$!
+"$listen" --store "$work/store.db" >"$work/fifo" 2>"$work/stderr" &
+listener=$!
+wait_until "the recording" recording
+paplay "$work/ready.wav"
+wait $reader
+paplay "$work/ready.wav"
+wait_until "the report" at_least "$work/stderr" 1 "^zel-listen: cannot write the output; messages go on to the store only$"
+paplay "$work/ready.wav"
+wait_until "the third message stored" stored 3
+kill -TERM $listener
+code=0
+wait $listener || code=$?
+listener=
+[ "$code" -eq 0 ] || fail "with a store, reader gone: exit status $code, stderr: $(cat "$work/stderr")"
+echo "passed: each signal delivers the pending message; a second one ends at once; a reader gone ends it with status 1, unless a store still takes the messages"
