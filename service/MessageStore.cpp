@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace {
 
 // Readers wait no longer than this for a writer that holds the file; so does the
@@ -104,20 +106,24 @@ std::int64_t TMessageStore::LastId() {
     return FDatabase->Number("SELECT max(id) FROM messages");
 }
 
-void TMessageStore::Store(const std::vector<TListenedMessage> &Messages) {
+std::int64_t TMessageStore::Store(const std::vector<TListenedMessage> &Messages) {
     FDatabase->Execute("BEGIN IMMEDIATE");
     try {
+        // Ids taken by another zel-listen on the file: all moved past them, in order.
+        const std::int64_t First = Messages.empty() ? 0 : Messages.front().Id;
+        const std::int64_t Shift = std::max<std::int64_t>(LastId() + 1 - First, 0);
         for (const TListenedMessage &Message : Messages)
-            Insert(Message);
+            Insert(Message, Message.Id + Shift);
         FDatabase->Execute("COMMIT");
+        return First + Shift;
     } catch (const ESqliteError &) {
         FDatabase->RollBack();
         throw;
     }
 }
 
-void TMessageStore::Insert(const TListenedMessage &Message) {
-    FInsertMessage.Bind(1, Message.Id);
+void TMessageStore::Insert(const TListenedMessage &Message, std::int64_t Id) {
+    FInsertMessage.Bind(1, Id);
     FInsertMessage.Bind(2, StoreTime(Message.Time));
     FInsertMessage.Bind(3, std::string(Message.IsSMS ? "SMS" : "LOC"));
     FInsertMessage.BindBytes(4, Message.Text);
@@ -126,7 +132,7 @@ void TMessageStore::Insert(const TListenedMessage &Message) {
     FInsertMessage.Bind(7, FOrigin.Demodulator);
     BindSignalReport(FInsertMessage, FirstReportParameter, Message);
     FInsertMessage.Step();
-    FInsertSearchText.Bind(1, Message.Id);
+    FInsertSearchText.Bind(1, Id);
     FInsertSearchText.Bind(2, SearchableText(Message.Text));
     FInsertSearchText.Step();
 }

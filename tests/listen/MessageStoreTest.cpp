@@ -219,6 +219,25 @@ TEST_F(StoreTest, HandsOnOnlyWhatIsStored) {
     EXPECT_EQ(Stage.Errors(), 0u);
 }
 
+// Two listeners on one file (two stations, say) both begin after the same last id: the
+// second to store goes on after the first, and hands on the ids it stored.
+TEST_F(StoreTest, SharesTheFileWithAnotherListener) {
+    TIds HandedOn;
+    auto Stage = [&] {
+        return std::make_unique<TStoreStage>(
+            Settings(), [&](const TListenedMessage &Message) { HandedOn.push_back(Message.Id); },
+            [](const std::string &Line) { ADD_FAILURE() << Line; });
+    };
+    const auto First = Stage(), Second = Stage();
+    for (TStoreStage *Each : {First.get(), Second.get(), First.get()}) {
+        Each->Push(Message(0, "TEXT"));
+        Each->Push(Message(0, "TEXT"));
+        WaitUntil([&] { return Each->Waiting() == 0; });
+    }
+    EXPECT_EQ(HandedOn, (TIds{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(StoredIds(), HandedOn);
+}
+
 TEST_F(StoreTest, DeletesOnlyOlderMessages) {
     const auto Now = std::chrono::system_clock::now();
     auto Aged = [&](std::int64_t Id, std::chrono::hours Age) {
