@@ -51,6 +51,11 @@ void CheckIdentity(TSqliteDatabase &Database, const std::string &Path) {
     const bool Empty = Database.Number("SELECT count(*) FROM sqlite_schema") == 0;
     if (Application == 0 && Version == 0 && Empty) {
         Database.Execute("BEGIN IMMEDIATE");
+        // Another zel-listen may have made it while this one waited for the lock.
+        if (Database.Number("SELECT count(*) FROM sqlite_schema") != 0) {
+            Database.Execute("ROLLBACK");
+            return CheckIdentity(Database, Path);
+        }
         Database.Execute(Schema);
         Database.Execute("PRAGMA application_id = " + std::to_string(StoreApplicationId));
         Database.Execute("PRAGMA user_version = " + std::to_string(StoreSchemaVersion));

@@ -188,6 +188,19 @@ TEST_F(StoreTest, RefusesAFileNotOurs) {
     }
 }
 
+// Another program makes its database at the moment a store is opened on the same new
+// file: the store finds it once it may write, and leaves it alone.
+TEST_F(StoreTest, RefusesAFileMadeWhileItWaited) {
+    TSqliteDatabase Other(Path, TSqliteDatabase::TAccess::ReadWriteCreate);
+    Other.Execute("BEGIN IMMEDIATE");
+    std::thread Opening([&] { EXPECT_THROW(OpenStore(), EForeignStore); });
+    std::this_thread::sleep_for(100ms); // well within the store's wait for the lock
+    Other.Execute("CREATE TABLE notes (line TEXT)");
+    Other.Execute("COMMIT");
+    Opening.join();
+    EXPECT_EQ(Other.Number("SELECT count(*) FROM sqlite_schema"), 1);
+}
+
 TEST_F(StoreTest, ANewStoreSaysWhatItIs) {
     OpenStore();
     TSqliteDatabase Database(Path, TSqliteDatabase::TAccess::ReadOnly);
