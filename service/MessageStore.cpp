@@ -112,6 +112,10 @@ std::int64_t TMessageStore::LastId() {
 }
 
 std::int64_t TMessageStore::Store(const std::vector<TListenedMessage> &Messages) {
+    // What is written to a deleted file is lost to everyone: a failure, so that the
+    // file is opened (or made) again at its path.
+    if (FDatabase->HasMoved())
+        throw ESqliteError("the file was deleted, moved or replaced", SQLITE_IOERR);
     FDatabase->Execute("BEGIN IMMEDIATE");
     try {
         // Ids taken by another zel-listen on the file: all moved past them, in order.

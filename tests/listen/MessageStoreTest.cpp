@@ -372,6 +372,30 @@ TEST_F(StoreTest, OutlastsAStoreThatCannotBeWritten) {
     }
 }
 
+// A store deleted under the stage (by hand, by a clean-up) is not written on unseen: a
+// new one is made at its path, and what waited is stored there.
+TEST_F(StoreTest, MakesAStoreDeletedUnderItAgain) {
+    std::vector<std::string> Reports;
+    TStoreSettings Settings = this->Settings();
+    Settings.RetryPause = 20ms;
+    TStoreStage Stage(
+        Settings, [](const TListenedMessage &) {},
+        [&](const std::string &Line) { Reports.push_back(Line); });
+    Stage.Push(Message(0, "BEFORE"));
+    WaitUntil([&] { return Stage.Waiting() == 0; });
+    for (const char *Suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(Path + Suffix);
+    Stage.Push(Message(0, "AFTER"));
+    WaitUntil([&] { return Stage.Waiting() == 0; });
+    Stage.Finish();
+    EXPECT_EQ(Reports, (std::vector<std::string>{
+                           "cannot write the store " + Path +
+                               ": the file was deleted, moved or replaced; messages go on, and "
+                               "wait in memory to be stored",
+                           "the store " + Path + " is written again: 1 message stored again"}));
+    EXPECT_EQ(StoredIds(), TIds{2});
+}
+
 // A child stores and "prints" (to a pipe) as fast as it can, and is killed with SIGKILL
 // at a random moment, 20 times over: whatever it printed is in the store, and the next
 // child's ids go on after it.
