@@ -148,10 +148,11 @@ void TMessageStore::Insert(const TListenedMessage &Message, std::int64_t Id) {
 
 std::size_t TMessageStore::DeleteBefore(std::chrono::system_clock::time_point Time,
                                         std::size_t Most) {
-    // Both statements pick the same rows: the second runs on what the first saw.
-    const std::string Chosen = "(SELECT id FROM messages WHERE time < " +
-                               std::to_string(StoreTime(Time)) + " LIMIT " + std::to_string(Most) +
-                               ")";
+    // Both statements pick the same rows: the second runs on what the first saw. The
+    // newest stays, however old: the next start's ids go on from it, never reused.
+    const std::string Chosen =
+        "(SELECT id FROM messages WHERE time < " + std::to_string(StoreTime(Time)) +
+        " AND id < (SELECT max(id) FROM messages) LIMIT " + std::to_string(Most) + ")";
     FDatabase->Execute("BEGIN IMMEDIATE");
     try {
         FDatabase->Execute("DELETE FROM message_search WHERE rowid IN " + Chosen);

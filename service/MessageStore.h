@@ -41,7 +41,8 @@ public:
     // greatest stored when another writer of the file took them; returns the id the
     // first got. ESqliteError when it fails (and then none is stored).
     std::int64_t Store(const std::vector<TListenedMessage> &Messages);
-    // Deletes up to Most messages received before Time; returns how many went.
+    // Deletes up to Most messages received before Time, but never the newest; returns
+    // how many went.
     std::size_t DeleteBefore(std::chrono::system_clock::time_point Time, std::size_t Most);
 
 private:

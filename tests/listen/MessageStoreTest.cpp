@@ -268,6 +268,12 @@ TEST_F(StoreTest, DeletesOnlyOlderMessages) {
     TMessageQuery Word;
     Word.Text = "AGED";
     EXPECT_EQ(IdsOf(TStoredHistory(Path).Find(Word)), (TIds{4, 3}));
+    // The newest stays however old, and with it the next start's ids: never reused.
+    OpenStore().Store({Aged(5, 50h), Aged(6, 49h)});
+    TStoreStage(
+        Settings, [](const TListenedMessage &) {},
+        [](const std::string &Line) { ADD_FAILURE() << Line; });
+    EXPECT_EQ(StoredIds(), (TIds{3, 4, 6}));
 }
 
 // Root writes any file: a read-only store is made for an ordinary user.
