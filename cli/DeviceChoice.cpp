@@ -70,7 +70,14 @@ TChosenDeviceService::TChosenDeviceService(platform::IWaveInService &Base, std::
 // Not silenced, unlike the listing: while the program runs, another thread may be
 // reporting on stderr. The back-ends' own opens are not silenced either.
 std::optional<UINT> TChosenDeviceService::Chosen(const std::vector<TInputName> &Offered) {
-    const std::vector<TInputName> Found = MatchingInputs(Offered, FName);
+    std::vector<TInputName> Found;
+    {
+        std::lock_guard Guard(FLock);
+        Found =
+            FFound.empty() ? MatchingInputs(Offered, FName) : Where(Offered, IsLastingName, FFound);
+        if (Found.size() == 1)
+            FFound = Found.front().Lasting;
+    }
     FAmbiguous = Found.size() > 1;
     for (UINT Device = 0; Found.size() == 1 && Device < Offered.size(); ++Device)
         if (Offered[Device].Lasting == Found.front().Lasting)

@@ -10,10 +10,14 @@
 // device numbers change with the back-end and as inputs come and go, so none is kept.
 // While the named input is not offered, it is missing as any input can be
 // (MMSYSERR_NODRIVER): the recorder waits for it rather than record from another one.
+// Once found, the name stands for that input's lasting name only: a second card of the
+// same make (the sound server names it "<name>.2") is never taken while the first is
+// away, nor does it make the name ambiguous.
 
 #include "platform/WaveInService.h"
 
 #include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,4 +67,6 @@ private:
     // Whether the last look-up found several inputs: an open and its error text may
     // come from another thread than the listing.
     std::atomic<bool> FAmbiguous = false;
+    std::mutex FLock;
+    std::string FFound; // the lasting name of the input found first; guarded by FLock
 };

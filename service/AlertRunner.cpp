@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -161,6 +162,12 @@ public:
         FOverran = true;
     }
     void Stop(int Signal) const { kill(-FPid, Signal); }
+    // At once, and reaped.
+    void Kill() {
+        Stop(SIGKILL);
+        waitpid(FPid, nullptr, 0);
+        FPid = -1;
+    }
 
     // Once the program has ended: nothing, or what went wrong.
     std::optional<std::string> Ended(std::chrono::milliseconds TimeLimit) {
@@ -307,14 +314,25 @@ void TAlertRunner::Count(const std::string &Failure) {
         Report(Failure);
 }
 
-void TAlertRunner::LeaveAtEnd(const std::vector<std::unique_ptr<TRun>> &Runs) {
+// SIGTERM, and SIGKILL a grace later: a program that ignores SIGTERM does not outlive us.
+void TAlertRunner::LeaveAtEnd(std::vector<std::unique_ptr<TRun>> &Runs) {
+    const std::size_t Stopped = Runs.size();
     for (const auto &Run : Runs)
         Run->Stop(SIGTERM);
+    const TClock::time_point KillAt = TClock::now() + FSettings.Grace;
+    while (true) {
+        std::erase_if(Runs, [&](const auto &Run) { return Run->Ended(FSettings.TimeLimit); });
+        if (Runs.empty() || TClock::now() >= KillAt)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (const auto &Run : Runs)
+        Run->Kill();
     std::lock_guard Guard(FLock);
     const std::size_t Unrun = FWaiting.size() + FDropped;
-    if (Runs.empty() && !Unrun)
+    if (!Stopped && !Unrun)
         return;
-    Report("at the end, " + Plural(Runs.size(), "run") + " still under way stopped and " +
+    Report("at the end, " + Plural(Stopped, "run") + " still under way stopped and " +
            Plural(Unrun, "message") + " left without one");
 }
 

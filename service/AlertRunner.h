@@ -60,7 +60,7 @@ private:
     void Await(const std::vector<std::unique_ptr<TRun>> &Runs, TClock::time_point Now);
     void Reap(std::vector<std::unique_ptr<TRun>> &Runs);
     void Count(const std::string &Failure);
-    void LeaveAtEnd(const std::vector<std::unique_ptr<TRun>> &Runs);
+    void LeaveAtEnd(std::vector<std::unique_ptr<TRun>> &Runs);
     void Report(const std::string &Line) const;
 
     const TAlertSettings FSettings;

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace {
 
 // Readers wait no longer than this for a writer that holds the file; so does the
@@ -59,6 +61,11 @@ void CheckIdentity(TSqliteDatabase &Database, const std::string &Path) {
     const bool Empty = Database.Number("SELECT count(*) FROM sqlite_schema") == 0;
     if (Application == 0 && Version == 0 && Empty) {
         Database.Execute("BEGIN IMMEDIATE");
+        // Another zel-listen may have made it while this one waited for the lock.
+        if (Database.Number("SELECT count(*) FROM sqlite_schema") != 0) {
+            Database.Execute("ROLLBACK");
+            return CheckIdentity(Database, Path);
+        }
         Database.Execute(Schema);
         Database.Execute("PRAGMA application_id = " + std::to_string(StoreApplicationId));
         Database.Execute("PRAGMA user_version = " + std::to_string(StoreSchemaVersion));
@@ -114,20 +121,28 @@ std::int64_t TMessageStore::LastId() {
     return FDatabase->Number("SELECT max(id) FROM messages");
 }
 
-void TMessageStore::Store(const std::vector<TListenedMessage> &Messages) {
+std::int64_t TMessageStore::Store(const std::vector<TListenedMessage> &Messages) {
+    // What is written to a deleted file is lost to everyone: a failure, so that the
+    // file is opened (or made) again at its path.
+    if (FDatabase->HasMoved())
+        throw ESqliteError("the file was deleted, moved or replaced", SQLITE_IOERR);
     FDatabase->Execute("BEGIN IMMEDIATE");
     try {
+        // Ids taken by another zel-listen on the file: all moved past them, in order.
+        const std::int64_t First = Messages.empty() ? 0 : Messages.front().Id;
+        const std::int64_t Shift = std::max<std::int64_t>(LastId() + 1 - First, 0);
         for (const TListenedMessage &Message : Messages)
-            Insert(Message);
+            Insert(Message, Message.Id + Shift);
         FDatabase->Execute("COMMIT");
+        return First + Shift;
     } catch (const ESqliteError &) {
         FDatabase->RollBack();
         throw;
     }
 }
 
-void TMessageStore::Insert(const TListenedMessage &Message) {
-    FInsertMessage.Bind(1, Message.Id);
+void TMessageStore::Insert(const TListenedMessage &Message, std::int64_t Id) {
+    FInsertMessage.Bind(1, Id);
     FInsertMessage.Bind(2, StoreTime(Message.Time));
     FInsertMessage.Bind(3, std::string(Message.IsSMS ? "SMS" : "LOC"));
     FInsertMessage.BindBytes(4, Message.Text);
@@ -136,17 +151,18 @@ void TMessageStore::Insert(const TListenedMessage &Message) {
     FInsertMessage.Bind(7, FOrigin.Demodulator);
     BindSignalReport(FInsertMessage, FirstReportParameter, Message);
     FInsertMessage.Step();
-    FInsertSearchText.Bind(1, Message.Id);
+    FInsertSearchText.Bind(1, Id);
     FInsertSearchText.Bind(2, SearchableText(Message.Text));
     FInsertSearchText.Step();
 }
 
 std::size_t TMessageStore::DeleteBefore(std::chrono::system_clock::time_point Time,
                                         std::size_t Most) {
-    // Both statements pick the same rows: the second runs on what the first saw.
-    const std::string Chosen = "(SELECT id FROM messages WHERE time < " +
-                               std::to_string(StoreTime(Time)) + " LIMIT " + std::to_string(Most) +
-                               ")";
+    // Both statements pick the same rows: the second runs on what the first saw. The
+    // newest stays, however old: the next start's ids go on from it, never reused.
+    const std::string Chosen =
+        "(SELECT id FROM messages WHERE time < " + std::to_string(StoreTime(Time)) +
+        " AND id < (SELECT max(id) FROM messages) LIMIT " + std::to_string(Most) + ")";
     FDatabase->Execute("BEGIN IMMEDIATE");
     try {
         FDatabase->Execute("DELETE FROM message_search WHERE rowid IN " + Chosen);

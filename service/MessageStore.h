@@ -37,14 +37,16 @@ public:
 
     // The greatest id stored; 0 for an empty store.
     std::int64_t LastId();
-    // All in one transaction, with the ids they carry; ESqliteError when it fails (and
-    // then none is stored).
-    void Store(const std::vector<TListenedMessage> &Messages);
-    // Deletes up to Most messages received before Time; returns how many went.
+    // All in one transaction, with the ids they carry (increasing), moved past the
+    // greatest stored when another writer of the file took them; returns the id the
+    // first got. ESqliteError when it fails (and then none is stored).
+    std::int64_t Store(const std::vector<TListenedMessage> &Messages);
+    // Deletes up to Most messages received before Time, but never the newest; returns
+    // how many went.
     std::size_t DeleteBefore(std::chrono::system_clock::time_point Time, std::size_t Most);
 
 private:
-    void Insert(const TListenedMessage &Message);
+    void Insert(const TListenedMessage &Message, std::int64_t Id);
 
     TStoreOrigin FOrigin;
     std::unique_ptr<TSqliteDatabase> FDatabase;

@@ -108,6 +108,12 @@ std::size_t TSqliteDatabase::Changes() const {
     return std::size_t(sqlite3_changes64(FDatabase));
 }
 
+bool TSqliteDatabase::HasMoved() const {
+    int Moved = 0;
+    Check(FDatabase, sqlite3_file_control(FDatabase, "main", SQLITE_FCNTL_HAS_MOVED, &Moved));
+    return Moved != 0;
+}
+
 void TSqliteDatabase::RollBack() noexcept {
     if (!sqlite3_get_autocommit(FDatabase))
         sqlite3_exec(FDatabase, "ROLLBACK", nullptr, nullptr, nullptr);

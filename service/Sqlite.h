@@ -66,6 +66,8 @@ public:
     std::int64_t Number(const std::string &Sql); // the first column of the first row
     // Rows changed by the last statement.
     std::size_t Changes() const;
+    // Whether the file's path no longer leads to it (deleted, renamed or replaced).
+    bool HasMoved() const;
     // Ends the transaction under way, if any: after a failure, which may have ended it.
     void RollBack() noexcept;
     TSqliteStatement Prepare(const std::string &Sql) { return TSqliteStatement(FDatabase, Sql); }

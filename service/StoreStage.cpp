@@ -1,5 +1,7 @@
 #include "service/StoreStage.h"
 
+#include <algorithm>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -90,9 +92,17 @@ TMessageStore &TStoreStage::Store() {
     return *FStore;
 }
 
-bool TStoreStage::TryStore(const std::vector<TListenedMessage> &Messages) {
+// Messages takes the ids stored: another zel-listen on the file may have taken theirs.
+bool TStoreStage::TryStore(std::vector<TListenedMessage> &Messages) {
     try {
-        Store().Store(Messages);
+        const std::int64_t Shift =
+            Store().Store(Messages) - (Messages.empty() ? 0 : Messages.front().Id);
+        for (TListenedMessage &Message : Messages)
+            Message.Id += Shift;
+        if (Shift) {
+            std::lock_guard Guard(FLock);
+            FNextId = std::max(FNextId, Messages.back().Id + 1);
+        }
         return true;
     } catch (const std::exception &Error) {
         ++FErrors;
@@ -121,7 +131,7 @@ void TStoreStage::Hold(std::vector<TListenedMessage> Batch) {
 }
 
 void TStoreStage::RetryHeld() {
-    const std::vector<TListenedMessage> Held(FHeld.begin(), FHeld.end());
+    std::vector<TListenedMessage> Held(FHeld.begin(), FHeld.end());
     if (!TryStore(Held))
         return;
     FReport("the store " + FSettings.Path + " is written again: " + Messages(Held.size()) +

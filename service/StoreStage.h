@@ -60,7 +60,7 @@ private:
     void Run();
     TMessageStore &Store();
     void Take(std::vector<TListenedMessage> Batch);
-    bool TryStore(const std::vector<TListenedMessage> &Messages);
+    bool TryStore(std::vector<TListenedMessage> &Messages);
     void Hold(std::vector<TListenedMessage> Batch);
     void RetryHeld();
     void DeleteOld();

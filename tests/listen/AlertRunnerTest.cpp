@@ -159,6 +159,23 @@ TEST_F(AlertRunnerTest, StopsAProgramThatRunsTooLong) {
     }
 }
 
+// One still running when zel-listen ends is stopped, by SIGKILL if it ignores SIGTERM: it
+// does not outlive us.
+TEST_F(AlertRunnerTest, StopsWhatStillRunsAtTheEnd) {
+    Settings.Grace = 200ms;
+    Write("trap '' TERM; echo $$ >\"$DIR/pid.new\"; mv \"$DIR/pid.new\" \"$DIR/pid\"; exec sleep "
+          "60\n");
+    TAlertRunner Runner(Settings, [this](const std::string &Line) { Reported(Line); });
+    Runner.Run(Message("LAST"));
+    while (!std::filesystem::exists(Path("pid")))
+        std::this_thread::sleep_for(5ms);
+    Runner.Finish(0ms);
+    EXPECT_EQ(kill(std::stoi(Read("pid")), 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_EQ(Reports(), std::vector<std::string>{"at the end, 1 run still under way stopped and "
+                                                  "0 messages left without one"});
+}
+
 // Each way of failing is said once for all the runs that fail alike.
 TEST_F(AlertRunnerTest, ReportsEachKindOfFailureOnce) {
     const struct {

@@ -213,6 +213,19 @@ TEST_F(StoreTest, RefusesAFileNotOurs) {
     }
 }
 
+// Another program makes its database at the moment a store is opened on the same new
+// file: the store finds it once it may write, and leaves it alone.
+TEST_F(StoreTest, RefusesAFileMadeWhileItWaited) {
+    TSqliteDatabase Other(Path, TSqliteDatabase::TAccess::ReadWriteCreate);
+    Other.Execute("BEGIN IMMEDIATE");
+    std::thread Opening([&] { EXPECT_THROW(OpenStore(), EForeignStore); });
+    std::this_thread::sleep_for(100ms); // well within the store's wait for the lock
+    Other.Execute("CREATE TABLE notes (line TEXT)");
+    Other.Execute("COMMIT");
+    Opening.join();
+    EXPECT_EQ(Other.Number("SELECT count(*) FROM sqlite_schema"), 1);
+}
+
 TEST_F(StoreTest, ANewStoreSaysWhatItIs) {
     OpenStore();
     TSqliteDatabase Database(Path, TSqliteDatabase::TAccess::ReadOnly);
@@ -244,6 +257,25 @@ TEST_F(StoreTest, HandsOnOnlyWhatIsStored) {
     EXPECT_EQ(Stage.Errors(), 0u);
 }
 
+// Two listeners on one file (two stations, say) both begin after the same last id: the
+// second to store goes on after the first, and hands on the ids it stored.
+TEST_F(StoreTest, SharesTheFileWithAnotherListener) {
+    TIds HandedOn;
+    auto Stage = [&] {
+        return std::make_unique<TStoreStage>(
+            Settings(), [&](const TListenedMessage &Message) { HandedOn.push_back(Message.Id); },
+            [](const std::string &Line) { ADD_FAILURE() << Line; });
+    };
+    const auto First = Stage(), Second = Stage();
+    for (TStoreStage *Each : {First.get(), Second.get(), First.get()}) {
+        Each->Push(Message(0, "TEXT"));
+        Each->Push(Message(0, "TEXT"));
+        WaitUntil([&] { return Each->Waiting() == 0; });
+    }
+    EXPECT_EQ(HandedOn, (TIds{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(StoredIds(), HandedOn);
+}
+
 TEST_F(StoreTest, DeletesOnlyOlderMessages) {
     const auto Now = std::chrono::system_clock::now();
     auto Aged = [&](std::int64_t Id, std::chrono::hours Age) {
@@ -261,6 +293,12 @@ TEST_F(StoreTest, DeletesOnlyOlderMessages) {
     TMessageQuery Word;
     Word.Text = "AGED";
     EXPECT_EQ(IdsOf(TStoredHistory(Path).Find(Word)), (TIds{4, 3}));
+    // The newest stays however old, and with it the next start's ids: never reused.
+    OpenStore().Store({Aged(5, 50h), Aged(6, 49h)});
+    TStoreStage(
+        Settings, [](const TListenedMessage &) {},
+        [](const std::string &Line) { ADD_FAILURE() << Line; });
+    EXPECT_EQ(StoredIds(), (TIds{3, 4, 6}));
 }
 
 // Root writes any file: a read-only store is made for an ordinary user.
@@ -363,6 +401,30 @@ TEST_F(StoreTest, OutlastsAStoreThatCannotBeWritten) {
             EXPECT_EQ(StoredIds(), (TIds{1, 3, 4, 5}));
         });
     }
+}
+
+// A store deleted under the stage (by hand, by a clean-up) is not written on unseen: a
+// new one is made at its path, and what waited is stored there.
+TEST_F(StoreTest, MakesAStoreDeletedUnderItAgain) {
+    std::vector<std::string> Reports;
+    TStoreSettings Settings = this->Settings();
+    Settings.RetryPause = 20ms;
+    TStoreStage Stage(
+        Settings, [](const TListenedMessage &) {},
+        [&](const std::string &Line) { Reports.push_back(Line); });
+    Stage.Push(Message(0, "BEFORE"));
+    WaitUntil([&] { return Stage.Waiting() == 0; });
+    for (const char *Suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(Path + Suffix);
+    Stage.Push(Message(0, "AFTER"));
+    WaitUntil([&] { return Stage.Waiting() == 0; });
+    Stage.Finish();
+    EXPECT_EQ(Reports, (std::vector<std::string>{
+                           "cannot write the store " + Path +
+                               ": the file was deleted, moved or replaced; messages go on, and "
+                               "wait in memory to be stored",
+                           "the store " + Path + " is written again: 1 message stored again"}));
+    EXPECT_EQ(StoredIds(), TIds{2});
 }
 
 // A child stores and "prints" (to a pipe) as fast as it can, and is killed with SIGKILL

@@ -324,8 +324,13 @@ TEST(DeviceChoice, TheNameIsLookedUpAtEveryOpen) {
           {Usb, "USB radio"}, // another back-end, another number
           {BuiltIn, ""},      // unplugged
           {{{"cam", "Webcam"}, BuiltIn[0], Usb[0]}, "USB radio"},
-          {{Usb[0], {"usb2", "USB radio"}}, ""}}}, // named twice now: neither is taken
+          {{Usb[0], {"usb2", "USB radio"}}, "USB radio"}}}, // named twice now: the one found
         {"usb", {{{{"usb2", "USB radio 2"}, Usb[0]}, "USB radio"}}},
+        // Once found, a name is never taken for another input it begins.
+        {"usb",
+         {{Usb, "USB radio"},
+          {{{"usb.2", "USB radio 2"}}, ""}, // a second card of the make, the first away
+          {{{"usb.2", "USB radio 2"}, Usb[0]}, "USB radio"}}},
     };
     platform::TSimulatedWaveInService Base;
     const auto Offer = [&](const TOffered &Inputs) {
