@@ -3,7 +3,7 @@
 # station takes the broker's session over from a first one frozen mid-connection (SIGSTOP:
 # its socket open, silent), and the retained status reads "online" from then on, also
 # after the first one's keep-alive has run out; the first one's will ("offline") never
-# comes. Both wait for a sound input that is not there: only MQTT matters here.
+# comes after the second one's "online". Both wait for a sound input that is not there: only MQTT matters here.
 #
 # Usage: listen-takes-over-its-session.sh ZEL-LISTEN BROKER-DIR WORK-DIR
 set -euo pipefail
@@ -33,6 +33,8 @@ wait_until "the second online" at_least "$work/statuses" 2 "^online$"
 sleep $((frozen + 47 - SECONDS))
 { kill -KILL $first && wait $first; } 2>/dev/null || true
 [ "$(status_of "$port" "$station")" = online ] || fail "the retained status is not online"
-[ "$(cat "$work/statuses")" = "$(printf 'online\nonline')" ] || fail "statuses: $(cat "$work/statuses")"
+# The broker may send the will of the connection it drops at the takeover, now and then
+# before the new one's "online"; never after it.
+grep -Pzq '^online\n(offline\n)?online\n$' "$work/statuses" || fail "statuses: $(cat "$work/statuses")"
 ! grep -q MQTT "$work/second" || fail "the second one: $(cat "$work/second")"
 echo "passed: the session taken over, the status online throughout"
