@@ -60,7 +60,7 @@ constexpr const char *Usage =
     "                   shift_hz, clock_ppm, confidence, clipped\n"
     "  --report         end each line with a tab and the signal report: level in dBFS,\n"
     "                   SNR in 3 kHz, tone offset in Hz, bit clock error in ppm\n"
-    "  --quiet          write nothing on stdout (with --mqtt or --exec)\n"
+    "  --quiet          write nothing on stdout (with --mqtt, --store, --http or --exec)\n"
     "  --backlog LINES  lines kept for a reader of stdout that falls behind (default\n"
     "                   1000); beyond that the oldest go, and one line on stderr says\n"
     "                   how many when the reader has caught up\n"
@@ -90,8 +90,8 @@ constexpr const char *Usage =
     "                   published, so that none shown is lost to a crash; a store\n"
     "                   that cannot be written is reported, and messages go on and\n"
     "                   are stored when it can\n"
-    "  --keep-days N    delete stored messages older than N days, once an hour\n"
-    "                   (default: keep all)\n"
+    "  --keep-days N    delete stored messages older than N days, once an hour, but\n"
+    "                   the newest, so that ids go on from it (default: keep all)\n"
     "  --exec PROGRAM   also run PROGRAM (a path, without arguments) for each message,\n"
     "                   with its JSON object and a newline on PROGRAM's stdin and\n"
     "                   PROGRAM's output on stderr; 4 at once at most (the next 1000\n"
@@ -183,8 +183,10 @@ void CheckCombination(const TListenArguments &Arguments) {
         throw EToolError("--mqtt-password-file needs --mqtt");
     if (Arguments.KeepDays && !Arguments.Store)
         throw EToolError("--keep-days needs --store");
-    if (Arguments.Quiet && !Arguments.Mqtt && !Arguments.Exec)
-        throw EToolError("--quiet without --mqtt or --exec leaves nothing to write");
+    if (Arguments.Quiet && !Arguments.Mqtt && !Arguments.Store && !Arguments.Http &&
+        !Arguments.Exec)
+        throw EToolError(
+            "--quiet without --mqtt, --store, --http or --exec leaves nothing to write");
     if (Arguments.Mqtt &&
         Arguments.Mqtt->Prefix.size() + Arguments.Station.size() + LongestSubtopic >
             LongestMqttString)
