@@ -190,6 +190,21 @@ TEST_F(WebServerTest, EventsCarryOnFromTheLastIdSeen) {
     EXPECT_NE(Browser.Receive(":\n\n").find(":\n\n"), std::string::npos);
 }
 
+// Without a store the ids start again with each run: a page that reconnects with the id
+// it saw last, from the run before, must still get the new run's messages.
+TEST(RestartedServiceTest, GivesIdsAboveTheRunBefore) {
+    TRecentMessages Before(TRecentMessages::DefaultCapacity, TRecentMessages::LastIdNow());
+    std::int64_t Seen = 0;
+    for (int Second = 0; Second < 3; ++Second)
+        Seen = Before.Add(Message(true, "OLD", Second));
+    std::this_thread::sleep_for(10ms); // a restart takes longer than a message per ms
+    TRecentMessages After(TRecentMessages::DefaultCapacity, TRecentMessages::LastIdNow());
+    After.Add(Message(true, "NEW", 10));
+    TMessageQuery Missed;
+    Missed.AfterId = Seen;
+    ASSERT_EQ(After.Find(Missed).size(), 1u);
+}
+
 TEST_F(WebServerTest, AnswersWhileSilentAndSlowClientsHoldEveryConnection) {
     std::vector<std::unique_ptr<TClient>> Silent;
     for (unsigned Index = 1; Index < Settings.ConnectionLimit; ++Index)
