@@ -78,7 +78,7 @@ function show(messages) {
   byId("messages").replaceChildren(...messages.map(messageItem));
   shownIds = messages.map((message) => message.id);
   byId("older").disabled = messages.length < PageSize;
-  byId("newer").disabled = live;
+  byId("newer").disabled = live || !messages.length;
 }
 
 function filters() {
@@ -94,8 +94,9 @@ function filters() {
 async function fetchMessages(query) {
   query.set("limit", String(PageSize));
   const response = await fetch("/api/messages?" + query);
-  const body = await response.json();
-  if (!response.ok) throw new Error(body.error || response.statusText);
+  // The server's own refusals (a request too long) are not JSON.
+  const body = await response.json().catch(() => ({}));
+  if (!response.ok) throw new Error(body.error || `${response.status} ${response.statusText}`);
   return body.messages;
 }
 
@@ -136,8 +137,11 @@ function page(older) {
     query.set("after", String(shownIds[0]));
   }
   live = false;
+  // Short of a whole page, the newer ones reached the newest: those, as a full page.
   showPage(query, !older).then((messages) => {
-    if (!older && messages.length < PageSize && !filters().toString()) goLive();
+    if (older || messages.length === PageSize) return;
+    if (filters().toString()) showPage(filters(), false);
+    else goLive();
   });
 }
 

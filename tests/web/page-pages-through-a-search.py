@@ -1,0 +1,74 @@
+r"""Paging through a search on the web page, as a user does in a real browser: the
+newest page of the results, Older, Newer, and Newer once more at the newest, which
+keeps the newest page (never an empty list, nor a broken request). A search the server
+refuses before it reads it (far too long) is told in plain words.
+
+Usage: page-pages-through-a-search.py ZEL-LISTEN WORK-DIR
+(in the private sound server's environment)."""
+
+import os
+import sqlite3
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from headless_browser import HeadlessBrowser  # noqa: E402
+from web_service import free_port, wait_for_server  # noqa: E402
+
+MATCHES = 60  # "alpha" in every other message: a full page and ten more
+
+
+def fill(store):
+    """Messages 1 to 2 * MATCHES, the odd ones holding "alpha"."""
+    with sqlite3.connect(store) as database:
+        for id in range(1, 2 * MATCHES + 1):
+            text = b"alpha %d" % id if id % 2 else b"beta %d" % id
+            database.execute(
+                "INSERT INTO messages (id, time, kind, text, headed, station, demodulator) "
+                "VALUES (?, ?, 'SMS', ?, 1, 'web', 'matched')", (id, id * 10**9, text))
+            database.execute("INSERT INTO message_search (rowid, text) VALUES (?, ?)", (id, text))
+
+
+def main():
+    listen, work = sys.argv[1:3]
+    os.makedirs(work, exist_ok=True)
+    store = os.path.join(work, "store.db")
+    for leftover in [store, store + "-wal", store + "-shm"]:
+        if os.path.exists(leftover):
+            os.remove(leftover)
+    url = f"http://127.0.0.1:{free_port()}/"
+    listener = subprocess.Popen([listen, "--station", "web", "--store", store, "--http",
+                                 url[len("http://"):-1]], stdout=subprocess.DEVNULL)
+    browser = None
+    try:
+        wait_for_server(url, listener)
+        fill(store)
+        browser = HeadlessBrowser()
+        browser.open(url)
+        browser.wait_for("document.querySelectorAll('#messages li').length === 50")
+
+        def shown(action, count):
+            browser.evaluate(f"document.getElementById('messages').replaceChildren(); {action}")
+            browser.wait_for(f"document.querySelectorAll('#messages li').length === {count}")
+            return browser.evaluate(
+                "[...document.querySelectorAll('#messages li')].map(n => +n.dataset.id)"
+                ".concat([document.getElementById('older').disabled])")
+
+        newest = list(range(2 * MATCHES - 1, 20, -2))
+        search = "byId('q').value = 'alpha'; byId('search').requestSubmit()"
+        assert shown(search, 50) == newest + [False]
+        assert shown("byId('older').click()", 10) == list(range(19, 0, -2)) + [True]
+        assert shown("byId('newer').click()", 50) == newest + [False]
+        assert shown("byId('newer').click()", 50) == newest + [False]
+        browser.evaluate("byId('q').value = 'x'.repeat(20000); byId('search').requestSubmit()")
+        browser.wait_for("byId('note').textContent.startsWith('Cannot read the messages: 4')")
+    finally:
+        if browser:
+            browser.close()
+        listener.terminate()
+        listener.wait(timeout=10)
+    assert listener.returncode == 0, f"zel-listen ended with status {listener.returncode}"
+    print("passed: a search paged Older and Newer, and Newer at the newest keeps it")
+
+
+main()
