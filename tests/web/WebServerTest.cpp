@@ -135,6 +135,10 @@ TEST_F(WebServerTest, RefusesWhatItDoesNotServe) {
         {Get("/api/messages?limit=0"), 400},
         {Get("/api/messages?after=-1"), 400},
         {Get("/api/messages?since=yesterday"), 400},
+        {Get("/api/messages?since=2026-11-30T00:53:35.5Z"), 400},
+        {Get("/api/messages?since=2026-02-30T00:00:00Z"), 400},
+        {Get("/api/messages?until=+2026-11-30T00:53:35Z"), 400},
+        {Get("/api/messages?until=2026-11-30T24:00:00Z"), 400},
         {Get("/api/messages?kind=fax"), 400},
         {Get("/api/events", "Last-Event-ID: x\r\n"), 400},
     };
