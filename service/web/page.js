@@ -6,6 +6,7 @@
 const PageSize = 50;
 const LiveKept = 500; // messages the live list keeps
 const StatusEvery = 5000; // ms
+const ListenAgain = 5000; // ms after the server refused the live messages
 
 const byId = (id) => document.getElementById(id);
 let live = true; // the newest messages, following the events
@@ -150,7 +151,14 @@ function listen() {
   if (events) return;
   events = new EventSource("/api/events?after=" + seenId);
   events.onopen = () => { byId("live").textContent = "connected"; byId("live").className = "good"; };
-  events.onerror = () => { byId("live").textContent = "reconnecting…"; byId("live").className = "bad"; };
+  events.onerror = () => {
+    byId("live").textContent = "reconnecting…";
+    byId("live").className = "bad";
+    // A stream refused (too many open) is given up by the browser: the page tries again.
+    if (events.readyState !== EventSource.CLOSED) return;
+    events = null;
+    setTimeout(listen, ListenAgain);
+  };
   events.onmessage = (event) => {
     const message = JSON.parse(event.data);
     if (message.id <= seenId) return; // never twice

@@ -1,12 +1,14 @@
-r"""Paging through a search on the web page, as a user does in a real browser: the
-newest page of the results, Older, Newer, and Newer once more at the newest, which
-keeps the newest page (never an empty list, nor a broken request). A search the server
-refuses before it reads it (far too long) is told in plain words.
+r"""The web page in a real browser when the server says no, and paging through a
+search: a page opened while every event stream is taken gets its live messages once
+one is free; the newest page of the results, Older, Newer, and Newer once more at the
+newest, which keeps the newest page (never an empty list, nor a broken request); a
+search the server refuses before it reads it (far too long) is told in plain words.
 
-Usage: page-pages-through-a-search.py ZEL-LISTEN WORK-DIR
+Usage: page-pages-and-retries.py ZEL-LISTEN WORK-DIR
 (in the private sound server's environment)."""
 
 import os
+import socket
 import sqlite3
 import subprocess
 import sys
@@ -15,6 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from headless_browser import HeadlessBrowser  # noqa: E402
 from web_service import free_port, wait_for_server  # noqa: E402
 
+STREAMS = 56  # the server's limit
 MATCHES = 60  # "alpha" in every other message: a full page and ten more
 
 
@@ -43,8 +46,17 @@ def main():
     try:
         wait_for_server(url, listener)
         fill(store)
+        port = int(url.split(":")[2].rstrip("/"))
+        taken = [socket.create_connection(("127.0.0.1", port)) for _ in range(STREAMS)]
+        for stream in taken:
+            stream.sendall(b"GET /api/events HTTP/1.1\r\nHost: x\r\n\r\n")
+            stream.recv(12)  # its status line: taken
         browser = HeadlessBrowser()
         browser.open(url)
+        browser.wait_for("byId('live').textContent === 'reconnecting…'")
+        for stream in taken:
+            stream.close()
+        browser.wait_for("byId('live').textContent === 'connected'")
         browser.wait_for("document.querySelectorAll('#messages li').length === 50")
 
         def shown(action, count):
