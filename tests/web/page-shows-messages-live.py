@@ -13,7 +13,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from headless_browser import HeadlessBrowser  # noqa: E402
-from web_service import free_port, wait_for_server  # noqa: E402
+from web_service import free_port, stop, wait_for_server  # noqa: E402
 
 # As zel-encode takes them ('\xHH' for a byte), and the bytes the text holds.
 MESSAGES = [
@@ -91,11 +91,7 @@ def main():
         if screenshot:
             browser.screenshot(screenshot)
     finally:
-        if browser:
-            browser.close()
-        listener.terminate()
-        listener.wait(timeout=10)
-    assert listener.returncode == 0, f"zel-listen ended with status {listener.returncode}"
+        stop(listener, browser)
     with open(errors) as lines:
         assert lines.read() == "", "zel-listen reported problems"
     print("passed: five messages on the open page, in order, exact, and inert")

@@ -23,3 +23,12 @@ def wait_for_server(url, listener):
         except OSError:
             time.sleep(0.1)
     sys.exit("FAILED: the web server did not answer")
+
+
+def stop(listener, browser):
+    """Closes the browser (if any) and ends zel-listen, which must end well."""
+    if browser:
+        browser.close()
+    listener.terminate()
+    listener.wait(timeout=10)
+    assert listener.returncode == 0, f"zel-listen ended with status {listener.returncode}"
