@@ -1,5 +1,6 @@
 #include "service/MessageApi.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -64,21 +65,29 @@ std::int64_t ParseMessageId(const char *Name, const std::string &Text) {
 }
 
 std::optional<std::chrono::system_clock::time_point> ParseUtcTime(const std::string &Text) {
+    // Digits where digits belong and nothing else: sscanf alone takes signs, spaces and
+    // ".5" as 5 ms.
+    const std::string_view Shape =
+        Text.size() == 20 ? "dddd-dd-ddTdd:dd:ddZ" : "dddd-dd-ddTdd:dd:dd.dddZ";
+    if (Text.size() != Shape.size())
+        return std::nullopt;
+    for (std::size_t At = 0; At < Shape.size(); ++At)
+        if (Shape[At] == 'd' ? !std::isdigit(static_cast<unsigned char>(Text[At]))
+                             : Text[At] != Shape[At])
+            return std::nullopt;
     std::tm Parts{};
-    int Milliseconds = 0, Length = 0;
-    const char *Start = Text.c_str();
-    if (std::sscanf(Start, "%4d-%2d-%2dT%2d:%2d:%2d%n", &Parts.tm_year, &Parts.tm_mon,
-                    &Parts.tm_mday, &Parts.tm_hour, &Parts.tm_min, &Parts.tm_sec, &Length) != 6)
-        return std::nullopt;
-    int Fraction = 0;
-    if (Start[Length] == '.' &&
-        std::sscanf(Start + Length, ".%3d%n", &Milliseconds, &Fraction) == 1)
-        Length += Fraction;
-    if (std::string_view(Start + Length) != "Z")
-        return std::nullopt;
+    int Milliseconds = 0;
+    std::sscanf(Text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d", &Parts.tm_year, &Parts.tm_mon,
+                &Parts.tm_mday, &Parts.tm_hour, &Parts.tm_min, &Parts.tm_sec, &Milliseconds);
     Parts.tm_year -= 1900;
     Parts.tm_mon -= 1;
-    const std::time_t Seconds = timegm(&Parts);
+    // timegm makes 2026-02-30 March the 2nd: a date it changed is no date.
+    std::tm Normal = Parts;
+    const std::time_t Seconds = timegm(&Normal);
+    if (Normal.tm_mon != Parts.tm_mon || Normal.tm_mday != Parts.tm_mday ||
+        Normal.tm_hour != Parts.tm_hour || Normal.tm_min != Parts.tm_min ||
+        Normal.tm_sec != Parts.tm_sec)
+        return std::nullopt;
     return std::chrono::system_clock::from_time_t(Seconds) +
            std::chrono::milliseconds(Milliseconds);
 }

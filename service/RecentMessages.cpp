@@ -26,7 +26,14 @@ std::vector<TListenedMessage> Collect(TIterator First, TIterator Last, const TMe
 
 } // namespace
 
-TRecentMessages::TRecentMessages(std::size_t Capacity) : FCapacity(Capacity) {}
+TRecentMessages::TRecentMessages(std::size_t Capacity, std::int64_t LastId)
+    : FCapacity(Capacity), FLastId(LastId) {}
+
+std::int64_t TRecentMessages::LastIdNow() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 std::int64_t TRecentMessages::Add(TListenedMessage Message) {
     std::lock_guard Guard(FLock);

@@ -403,7 +403,7 @@ int Listen(int ArgCount, char **Args) {
     };
     const std::unique_ptr<TStoreStage> Store = OpenStore(Arguments, HandOn);
     // The web page searches the store, or else the last messages kept in memory.
-    TRecentMessages Recent;
+    TRecentMessages Recent(TRecentMessages::DefaultCapacity, TRecentMessages::LastIdNow());
     const std::unique_ptr<IMessageHistory> Stored =
         Store ? std::make_unique<TStoredHistory>(*Arguments.Store) : nullptr;
     const std::unique_ptr<TWebServer> Web =

@@ -6,6 +6,7 @@
 const PageSize = 50;
 const LiveKept = 500; // messages the live list keeps
 const StatusEvery = 5000; // ms
+const ListenAgain = 5000; // ms after the server refused the live messages
 
 const byId = (id) => document.getElementById(id);
 let live = true; // the newest messages, following the events
@@ -78,7 +79,7 @@ function show(messages) {
   byId("messages").replaceChildren(...messages.map(messageItem));
   shownIds = messages.map((message) => message.id);
   byId("older").disabled = messages.length < PageSize;
-  byId("newer").disabled = live;
+  byId("newer").disabled = live || !messages.length;
 }
 
 function filters() {
@@ -94,8 +95,9 @@ function filters() {
 async function fetchMessages(query) {
   query.set("limit", String(PageSize));
   const response = await fetch("/api/messages?" + query);
-  const body = await response.json();
-  if (!response.ok) throw new Error(body.error || response.statusText);
+  // The server's own refusals (a request too long) are not JSON.
+  const body = await response.json().catch(() => ({}));
+  if (!response.ok) throw new Error(body.error || `${response.status} ${response.statusText}`);
   return body.messages;
 }
 
@@ -136,8 +138,11 @@ function page(older) {
     query.set("after", String(shownIds[0]));
   }
   live = false;
+  // Short of a whole page, the newer ones reached the newest: those, as a full page.
   showPage(query, !older).then((messages) => {
-    if (!older && messages.length < PageSize && !filters().toString()) goLive();
+    if (older || messages.length === PageSize) return;
+    if (filters().toString()) showPage(filters(), false);
+    else goLive();
   });
 }
 
@@ -146,7 +151,14 @@ function listen() {
   if (events) return;
   events = new EventSource("/api/events?after=" + seenId);
   events.onopen = () => { byId("live").textContent = "connected"; byId("live").className = "good"; };
-  events.onerror = () => { byId("live").textContent = "reconnecting…"; byId("live").className = "bad"; };
+  events.onerror = () => {
+    byId("live").textContent = "reconnecting…";
+    byId("live").className = "bad";
+    // A stream refused (too many open) is given up by the browser: the page tries again.
+    if (events.readyState !== EventSource.CLOSED) return;
+    events = null;
+    setTimeout(listen, ListenAgain);
+  };
   events.onmessage = (event) => {
     const message = JSON.parse(event.data);
     if (message.id <= seenId) return; // never twice

@@ -135,6 +135,10 @@ TEST_F(WebServerTest, RefusesWhatItDoesNotServe) {
         {Get("/api/messages?limit=0"), 400},
         {Get("/api/messages?after=-1"), 400},
         {Get("/api/messages?since=yesterday"), 400},
+        {Get("/api/messages?since=2026-11-30T00:53:35.5Z"), 400},
+        {Get("/api/messages?since=2026-02-30T00:00:00Z"), 400},
+        {Get("/api/messages?until=+2026-11-30T00:53:35Z"), 400},
+        {Get("/api/messages?until=2026-11-30T24:00:00Z"), 400},
         {Get("/api/messages?kind=fax"), 400},
         {Get("/api/events", "Last-Event-ID: x\r\n"), 400},
     };
@@ -188,6 +192,21 @@ TEST_F(WebServerTest, EventsCarryOnFromTheLastIdSeen) {
     EXPECT_EQ(Next.find("id: 3\n"), std::string::npos);
     // A stream with nothing to send still shows it is alive.
     EXPECT_NE(Browser.Receive(":\n\n").find(":\n\n"), std::string::npos);
+}
+
+// Without a store the ids start again with each run: a page that reconnects with the id
+// it saw last, from the run before, must still get the new run's messages.
+TEST(RestartedServiceTest, GivesIdsAboveTheRunBefore) {
+    TRecentMessages Before(TRecentMessages::DefaultCapacity, TRecentMessages::LastIdNow());
+    std::int64_t Seen = 0;
+    for (int Second = 0; Second < 3; ++Second)
+        Seen = Before.Add(Message(true, "OLD", Second));
+    std::this_thread::sleep_for(10ms); // a restart takes longer than a message per ms
+    TRecentMessages After(TRecentMessages::DefaultCapacity, TRecentMessages::LastIdNow());
+    After.Add(Message(true, "NEW", 10));
+    TMessageQuery Missed;
+    Missed.AfterId = Seen;
+    ASSERT_EQ(After.Find(Missed).size(), 1u);
 }
 
 TEST_F(WebServerTest, AnswersWhileSilentAndSlowClientsHoldEveryConnection) {

@@ -7,16 +7,13 @@ second zel-listen on the same port is refused at the start.
 Usage: page-shows-messages-live.py ZEL-LISTEN ZEL-ENCODE WORK-DIR [SCREENSHOT.png]
 (in the private sound server's environment)."""
 
-import json
 import os
-import socket
 import subprocess
 import sys
-import time
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from headless_browser import HeadlessBrowser  # noqa: E402
+from web_service import free_port, stop, wait_for_server  # noqa: E402
 
 # As zel-encode takes them ('\xHH' for a byte), and the bytes the text holds.
 MESSAGES = [
@@ -33,24 +30,6 @@ def shown(text):
     r"""The text as the page shows it: control characters (C0, DEL, C1) as \\xHH."""
     controls = set(range(0x20)) | set(range(0x7F, 0xA0))
     return "".join(f"\\x{byte:02X}" if byte in controls else chr(byte) for byte in text)
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def wait_for_server(url, listener):
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        if listener.poll() is not None:
-            sys.exit(f"FAILED: zel-listen ended with status {listener.returncode}")
-        try:
-            return json.load(urllib.request.urlopen(url + "api/status", timeout=2))
-        except OSError:
-            time.sleep(0.1)
-    sys.exit("FAILED: the web server did not answer")
 
 
 def refused_second(listen, address):
@@ -112,11 +91,7 @@ def main():
         if screenshot:
             browser.screenshot(screenshot)
     finally:
-        if browser:
-            browser.close()
-        listener.terminate()
-        listener.wait(timeout=10)
-    assert listener.returncode == 0, f"zel-listen ended with status {listener.returncode}"
+        stop(listener, browser)
     with open(errors) as lines:
         assert lines.read() == "", "zel-listen reported problems"
     print("passed: five messages on the open page, in order, exact, and inert")
