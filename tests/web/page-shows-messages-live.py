@@ -2,7 +2,9 @@ r"""The web page as a user sees it in a real browser: messages played into the p
 sound server appear on the open page without a reload, newest first, their text exact
 (bytes 0xA0-0xFF as Latin-1, control characters as \xHH), and hostile text
 stays text: nothing runs, no dialog opens, no element is added, the title stays. A
-second zel-listen on the same port is refused at the start.
+second zel-listen on the same port is refused at the start. After zel-listen is killed
+(-9) and started again on the same store, the page reconnects by itself and shows every
+message once.
 
 Usage: page-shows-messages-live.py ZEL-LISTEN ZEL-ENCODE WORK-DIR [SCREENSHOT.png]
 (in the private sound server's environment)."""
@@ -58,9 +60,18 @@ def main():
     url = f"http://127.0.0.1:{free_port()}/"
     address = url[len("http://"):-1]
     errors = os.path.join(work, "stderr")
-    with open(errors, "w") as error_file:
-        listener = subprocess.Popen([listen, "--station", station, "--http", address],
-                                    stdout=subprocess.DEVNULL, stderr=error_file)
+    store = os.path.join(work, "messages.db")
+    for old in (store, store + "-wal", store + "-shm"):
+        if os.path.exists(old):
+            os.remove(old)
+
+    def start():
+        with open(errors, "a") as error_file:
+            return subprocess.Popen(
+                [listen, "--station", station, "--http", address, "--store", store],
+                stdout=subprocess.DEVNULL, stderr=error_file)
+
+    listener = start()
     browser = None
     try:
         wait_for_server(url, listener)
@@ -90,11 +101,22 @@ def main():
         assert added == 1, f"{added - 1} elements injected"
         if screenshot:
             browser.screenshot(screenshot)
+        listener.kill()
+        listener.wait()
+        listener = start()
+        wait_for_server(url, listener)
+        play(encode, work, "SMS>After the restart")
+        expected.insert(0, "After the restart")
+        browser.wait_for(f"document.querySelectorAll('#messages li').length === {len(expected)}")
+        browser.wait_for("document.getElementById('live').textContent === 'connected'")
+        assert listed_texts(browser) == expected, listed_texts(browser)
+        assert browser.evaluate("window.zelSamePage === true"), "the page was reloaded"
     finally:
         stop(listener, browser)
     with open(errors) as lines:
         assert lines.read() == "", "zel-listen reported problems"
-    print("passed: five messages on the open page, in order, exact, and inert")
+    print("passed: five messages on the open page, in order, exact, and inert; "
+          "the page back after a kill -9 with every message once")
 
 
 main()
