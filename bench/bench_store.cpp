@@ -4,8 +4,8 @@
 //
 // The store is made once (about a minute) at $ZEL_BENCH_STORE, or
 // /tmp/zel-bench-store.db, and kept for the next run.
-#include "service/MessageStore.h"
-#include "service/StoredHistory.h"
+#include "store/MessageStore.h"
+#include "store/StoredHistory.h"
 
 #include <benchmark/benchmark.h>
 

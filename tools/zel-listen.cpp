@@ -23,12 +23,12 @@
 #include "service/MessageOutput.h"
 #include "service/MqttPassword.h"
 #include "service/MqttPublisher.h"
-#include "service/RecentMessages.h"
 #include "service/ServiceStatus.h"
-#include "service/StoreStage.h"
-#include "service/StoredHistory.h"
 #include "service/SummaryReporter.h"
-#include "service/WebServer.h"
+#include "store/StoreStage.h"
+#include "store/StoredHistory.h"
+#include "web/RecentMessages.h"
+#include "web/WebServer.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
-#include "service/MessageStore.h"
+#include "store/MessageStore.h"
 #include "output/SignalReportFormat.h"
-#include "service/StoreStage.h"
-#include "service/StoredHistory.h"
+#include "store/StoreStage.h"
+#include "store/StoredHistory.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

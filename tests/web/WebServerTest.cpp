@@ -2,8 +2,8 @@
 // headers that keep a message's text inert, the events a reconnecting browser gets, and
 // that clients holding every connection cannot keep a normal request out for long.
 
-#include "service/WebServer.h"
-#include "service/RecentMessages.h"
+#include "web/WebServer.h"
+#include "web/RecentMessages.h"
 
 #include <gtest/gtest.h>
 

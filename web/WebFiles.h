@@ -1,6 +1,6 @@
 #pragma once
 
-// The web page's files, built into the program from service/web/: it works offline and
+// The web page's files, built into the program from web/page/: it works offline and
 // fetches nothing from elsewhere.
 
 #include <string_view>

@@ -13,10 +13,10 @@
 // silent and the time a request may take to arrive. Nothing here ever makes the receiver wait: the
 // receiver's side only calls MessagesAdded.
 
-#include "service/EventStreams.h"
-#include "service/HttpAddress.h"
-#include "service/RequestDeadline.h"
 #include "service/ServiceStatus.h"
+#include "web/EventStreams.h"
+#include "web/HttpAddress.h"
+#include "web/RequestDeadline.h"
 
 #include <chrono>
 #include <memory>

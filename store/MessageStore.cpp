@@ -1,4 +1,4 @@
-#include "service/MessageStore.h"
+#include "store/MessageStore.h"
 
 #include <sqlite3.h>
 

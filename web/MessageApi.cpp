@@ -1,4 +1,4 @@
-#include "service/MessageApi.h"
+#include "web/MessageApi.h"
 
 #include <cctype>
 #include <charconv>

@@ -1,10 +1,10 @@
-#include "service/WebServer.h"
+#include "web/WebServer.h"
 
 #include "cli/ToolMain.h"
 #include "output/MessageJson.h"
-#include "service/MessageApi.h"
-#include "service/StatusReports.h"
-#include "service/WebFiles.h"
+#include "web/MessageApi.h"
+#include "web/StatusReports.h"
+#include "web/WebFiles.h"
 
 #include <microhttpd.h>
 

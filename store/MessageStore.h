@@ -8,7 +8,7 @@
 
 #include "cli/ToolMain.h"
 #include "service/ListenedMessage.h"
-#include "service/Sqlite.h"
+#include "store/Sqlite.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "service/StatusReports.h"
+#include "web/StatusReports.h"
 
 #include "output/MessageJson.h"
 

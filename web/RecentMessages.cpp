@@ -1,4 +1,4 @@
-#include "service/RecentMessages.h"
+#include "web/RecentMessages.h"
 
 #include <algorithm>
 

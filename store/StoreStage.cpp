@@ -1,4 +1,4 @@
-#include "service/StoreStage.h"
+#include "store/StoreStage.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 // With --keep-days, messages older than that are deleted once an hour.
 
 #include "service/ListenedMessage.h"
-#include "service/MessageStore.h"
+#include "store/MessageStore.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "service/HttpAddress.h"
+#include "web/HttpAddress.h"
 
 #include "cli/MessageText.h"
 #include "cli/ToolArguments.h"

@@ -1,6 +1,6 @@
-#include "service/EventStreams.h"
+#include "web/EventStreams.h"
 
-#include "service/MessageApi.h"
+#include "web/MessageApi.h"
 
 #include <microhttpd.h>
 

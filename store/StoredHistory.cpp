@@ -1,6 +1,6 @@
-#include "service/StoredHistory.h"
+#include "store/StoredHistory.h"
 
-#include "service/MessageStore.h"
+#include "store/MessageStore.h"
 
 namespace {
 

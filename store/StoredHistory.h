@@ -5,7 +5,7 @@
 // number of threads neither wait for each other nor hold up the stage that writes.
 
 #include "service/MessageHistory.h"
-#include "service/Sqlite.h"
+#include "store/Sqlite.h"
 
 #include <memory>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "service/RequestDeadline.h"
+#include "web/RequestDeadline.h"
 
 #include <sys/socket.h>
 

@@ -1,4 +1,4 @@
-#include "service/Sqlite.h"
+#include "store/Sqlite.h"
 
 #include <sqlite3.h>
 
