@@ -463,7 +463,7 @@ private:
 
     // Loop locked, so that no start or stop runs meanwhile.
     void Stalled() {
-        if (pa_stream_is_suspended(FStream) == 1)
+        if (pa_stream_is_suspended(FStream) == 1 || AudioWaiting())
             return WatchForStall(true);
         bool Recording = false;
         {
@@ -472,6 +472,13 @@ private:
         }
         if (Recording)
             Lose();
+    }
+
+    // Loop locked. Audio that waits to be read is no stall: a busy loop may come to the
+    // alarm before it comes to the audio that arrived in time.
+    bool AudioWaiting() const {
+        const std::size_t Ready = pa_stream_readable_size(FStream);
+        return Ready != static_cast<std::size_t>(-1) && Ready > 0;
     }
 
     // The stream is given up with the loop locked, so no callback runs afterwards.
